@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+namespace trp {
+
+// What a long-running piece of work may ask of the screen that started it. The screens implement
+// it with message boxes, the pointer and the progress bar; tests implement it with a recorder.
+class OperationHost {
+public:
+    virtual ~OperationHost() = default;
+
+    // A modal message with one OK button, no icon and the application title.
+    virtual void ShowMessage(const std::string& text) = 0;
+    // A modal box titled "Application Error" with the warning icon (the error report).
+    virtual void ShowErrorBox(const std::string& text) = 0;
+    // The screen's pointer: busy (the hourglass) or back to the default.
+    virtual void SetBusyPointer(bool busy) = 0;
+    // The progress bar's value, 0 to 100.
+    virtual void SetProgress(double percent) = 0;
+    // The progress bar back at rest: value 0 and the text "Progress Bar".
+    virtual void ResetProgress() = 0;
+    // Lets the event loop handle what is pending (repaints, clicks, the close box).
+    virtual void ProcessPendingEvents() = 0;
+};
+
+}  // namespace trp

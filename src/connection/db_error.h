@@ -1,0 +1,21 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace trp {
+
+// A failure reported by libpq or by the server. The message is theirs, unchanged, so that the
+// error report can show it; the SQLSTATE is kept for callers that need to tell failures apart.
+class DbError : public std::runtime_error {
+public:
+    explicit DbError(const std::string& message, std::string sqlstate = {})
+        : std::runtime_error(message), sqlstate_(std::move(sqlstate)) {}
+
+    const std::string& sqlstate() const { return sqlstate_; }
+
+private:
+    std::string sqlstate_;
+};
+
+}  // namespace trp

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <libpq-fe.h>
+
+#include <memory>
+
+namespace trp {
+
+// Sole owners of libpq's handles: whatever path a function leaves by, the handle is released.
+struct PgConnDeleter {
+    void operator()(PGconn* conn) const { PQfinish(conn); }
+};
+struct PgResultDeleter {
+    void operator()(PGresult* result) const { PQclear(result); }
+};
+
+using PgConnPtr = std::unique_ptr<PGconn, PgConnDeleter>;
+using PgResultPtr = std::unique_ptr<PGresult, PgResultDeleter>;
+
+}  // namespace trp

@@ -1,0 +1,63 @@
+#include "support/pg_fixture.h"
+
+#include <memory>
+
+#include "connection/connection.h"
+#include "connection/connection_string.h"
+
+namespace trp::test {
+
+TemporaryCluster& Cluster() {
+    static std::unique_ptr<TemporaryCluster> cluster = [] {
+        auto started = std::make_unique<TemporaryCluster>();
+        started->Execute("postgres", "CREATE ROLE " + QuoteIdentifier(kTestUser) +
+                                         " LOGIN CREATEDB PASSWORD " + QuoteLiteral(kTestPassword));
+        return started;
+    }();
+    return *cluster;
+}
+
+std::string PgTest::CreateDatabase(const std::string& name) {
+    Cluster().Execute("postgres", "DROP DATABASE IF EXISTS " + QuoteIdentifier(name) + " WITH (FORCE)");
+    Cluster().Execute("postgres", "CREATE DATABASE " + QuoteIdentifier(name) + " OWNER " +
+                                      QuoteIdentifier(kTestUser));
+    return name;
+}
+
+Profile PgTest::UserProfile(const std::string& database) const {
+    return Profile{Cluster().Host(), std::to_string(Cluster().Port()), kTestUser, kTestPassword,
+                   database};
+}
+
+void PgTest::Admin(const std::string& database, const std::string& sql) const {
+    Cluster().Execute(database, sql);
+}
+
+void PgTest::Exec(const std::string& database, const std::string& sql) const {
+    Connection connection;
+    connection.SetCommandTimeout(0);
+    connection.Open(BuildConnectionString(UserProfile(database)));
+    connection.Execute(sql);
+}
+
+std::vector<std::vector<std::optional<std::string>>> PgTest::Query(const std::string& database,
+                                                                   const std::string& sql) const {
+    Connection connection;
+    connection.SetCommandTimeout(0);
+    connection.Open(BuildConnectionString(UserProfile(database)));
+    RecordSet rows = connection.Execute(sql);
+    std::vector<std::vector<std::optional<std::string>>> out;
+    for (; !rows.Eof(); rows.MoveNext()) {
+        auto& row = out.emplace_back();
+        for (int i = 0; i < rows.FieldCount(); ++i) row.push_back(rows.Value(i));
+    }
+    return out;
+}
+
+std::string PgTest::Scalar(const std::string& database, const std::string& sql) const {
+    const auto rows = Query(database, sql);
+    if (rows.empty() || rows.front().empty() || !rows.front().front()) return {};
+    return *rows.front().front();
+}
+
+}  // namespace trp::test

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/temporary_cluster.h"
+#include "connection/profile.h"
+
+namespace trp::test {
+
+// The one throwaway server of this test program, started on first use and stopped at exit.
+TemporaryCluster& Cluster();
+
+// A login role with password authentication, created once per test program.
+inline constexpr const char* kTestUser = "porter";
+inline constexpr const char* kTestPassword = "s3cret pa;ss}";
+
+// Base for tests that need databases. Each test gets fresh databases on request.
+class PgTest : public ::testing::Test {
+protected:
+    // Creates (or re-creates) a database owned by the test role.
+    std::string CreateDatabase(const std::string& name);
+    // The test role's profile for a database of the cluster.
+    Profile UserProfile(const std::string& database) const;
+    // Runs SQL as superuser.
+    void Admin(const std::string& database, const std::string& sql) const;
+    // Runs SQL as the test role.
+    void Exec(const std::string& database, const std::string& sql) const;
+    // The rows of a query as the test role; NULL values are nullopt.
+    std::vector<std::vector<std::optional<std::string>>> Query(const std::string& database,
+                                                               const std::string& sql) const;
+    // The first column of the first row of a query (as the test role).
+    std::string Scalar(const std::string& database, const std::string& sql) const;
+};
+
+}  // namespace trp::test

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/operation_host.h"
+
+namespace trp::test {
+
+// An OperationHost that remembers everything it was asked to show, in order.
+class RecordingHost : public OperationHost {
+public:
+    struct Event {
+        enum Kind { Message, ErrorBox, Busy, NotBusy, Progress, ProgressReset, Events } kind;
+        std::string text;
+        double value = 0;
+    };
+
+    void ShowMessage(const std::string& text) override { events.push_back({Event::Message, text}); }
+    void ShowErrorBox(const std::string& text) override { events.push_back({Event::ErrorBox, text}); }
+    void SetBusyPointer(bool busy) override {
+        events.push_back({busy ? Event::Busy : Event::NotBusy, {}});
+    }
+    void SetProgress(double percent) override { events.push_back({Event::Progress, {}, percent}); }
+    void ResetProgress() override { events.push_back({Event::ProgressReset, {}}); }
+    void ProcessPendingEvents() override { ++pending_event_calls; }
+
+    std::vector<std::string> Texts(Event::Kind kind) const {
+        std::vector<std::string> out;
+        for (const auto& e : events)
+            if (e.kind == kind) out.push_back(e.text);
+        return out;
+    }
+    std::vector<std::string> Messages() const { return Texts(Event::Message); }
+    std::vector<std::string> ErrorReports() const { return Texts(Event::ErrorBox); }
+
+    std::vector<Event> events;
+    long long pending_event_calls = 0;
+};
+
+}  // namespace trp::test
