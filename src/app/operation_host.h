@@ -22,6 +22,9 @@ public:
     virtual void ResetProgress() = 0;
     // Lets the event loop handle what is pending (repaints, clicks, the close box).
     virtual void ProcessPendingEvents() = 0;
+    // True once the program is ending (a screen was closed during the work): the work stops at
+    // its next safe point, keeping what it has committed.
+    virtual bool StopRequested() const { return false; }
 };
 
 }  // namespace trp

@@ -1,0 +1,23 @@
+#include "catalogue/table_probe.h"
+
+#include "connection/connection.h"
+#include "connection/connection_string.h"
+
+namespace trp {
+
+std::string ZeroRowSelect(const std::string& table) {
+    return "SELECT * FROM " + QuoteIdentifier(table) + " LIMIT 0";
+}
+
+bool CheckTablePermission(const Profile& profile, const std::string& table) {
+    try {
+        Connection connection;
+        connection.Open(BuildConnectionString(profile));
+        connection.Execute(ZeroRowSelect(table));
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace trp

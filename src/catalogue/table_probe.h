@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+#include "connection/profile.h"
+
+namespace trp {
+
+class Connection;
+
+// Whether the profile's login can read the table: the connection opens, a table of exactly that
+// name is visible and the login may select from it. Silent; every failure answers false.
+// No row is transferred, however large the table.
+bool CheckTablePermission(const Profile& profile, const std::string& table);
+
+// The twins for database #1 and database #2, as the append operation names them.
+inline bool CheckPostgreSQLTablePermission(const Profile& profile1, const std::string& table) {
+    return CheckTablePermission(profile1, table);
+}
+inline bool CheckPostgreSQLTablePermission2(const Profile& profile2, const std::string& table) {
+    return CheckTablePermission(profile2, table);
+}
+
+// `SELECT * FROM "<table>" LIMIT 0`: the table's shape without any of its rows.
+std::string ZeroRowSelect(const std::string& table);
+
+}  // namespace trp
