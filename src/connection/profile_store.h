@@ -5,23 +5,28 @@
 namespace trp {
 
 // The per-user settings store of the two profiles: application "Kestrelby", section
-// "Tessaline Row Porter Suite", one string per key. The file is kept readable by its owner only,
-// since it holds the passwords.
+// "Tessaline Row Porter Suite", one string per key, in an INI file. The file is kept readable and
+// writable by its owner only, since it holds the passwords in clear text.
 class ProfileStore {
 public:
-    // The user's own store, under the XDG configuration directory.
+    // The user's own store: QSettings' INI file for organisation "Kestrelby" in the user scope
+    // (~/.config/Kestrelby.conf).
     ProfileStore();
     // A store in the given file (the demo mode and the tests keep theirs apart).
     explicit ProfileStore(QString file_path);
 
     // The stored text, or `default_value` when the key is absent (an empty text is not absent).
     QString Get(const QString& key, const QString& default_value) const;
-    // Writes the text at once; an earlier value is replaced.
-    void Save(const QString& key, const QString& value);
+    // Writes the text at once; an earlier value is replaced. Returns false when the file could
+    // not be written (the caller has nobody to tell; the field keeps its text).
+    bool Save(const QString& key, const QString& value);
 
     const QString& FilePath() const { return file_path_; }
 
 private:
+    // Creates the file with mode 0600 if it is missing, and narrows a looser mode to 0600.
+    void KeepPrivate() const;
+
     QString file_path_;
 };
 

@@ -1,0 +1,57 @@
+#include "app/startup.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
+#include <stdexcept>
+
+#include "app/message_box.h"
+
+// The resources live in the static library; naming their initialiser keeps the linker from
+// dropping them. Q_INIT_RESOURCE must be used outside any namespace.
+static void InitialiseResources() { Q_INIT_RESOURCE(resources); }
+
+namespace trp {
+namespace {
+
+QString& FolderOverride() {
+    static QString folder;
+    return folder;
+}
+
+}  // namespace
+
+QString ApplicationFolder() {
+    if (!FolderOverride().isEmpty()) return FolderOverride();
+    return QCoreApplication::applicationDirPath();
+}
+
+void OverrideApplicationFolder(const QString& folder) { FolderOverride() = folder; }
+
+QString HandCursorPath() { return ApplicationFolder() + QStringLiteral("/HAND-M.CUR"); }
+
+bool FileExists(const QString& path) {
+    if (path.isEmpty() || path.contains(QChar(u'\0'))) return false;
+    const QFileInfo info(path);
+    return info.exists() && info.lastModified().isValid();
+}
+
+QString ShortenTitle(const QString& name) {
+    QString title = name;
+    do {
+        const qsizetype blank = title.lastIndexOf(QChar(u' '));
+        if (blank < 0) throw std::invalid_argument("Invalid procedure call or argument");
+        title.truncate(blank);
+    } while (title.size() > 40);
+    return title;
+}
+
+void SetAppTitle() { SetAppTitleText(ShortenTitle(QString::fromUtf8(kProductName))); }
+
+QIcon ApplicationIcon() {
+    static const bool initialised = (InitialiseResources(), true);
+    (void)initialised;
+    return QIcon(QStringLiteral(":/tessaline-icon.png"));
+}
+
+}  // namespace trp
