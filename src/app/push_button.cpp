@@ -1,6 +1,7 @@
 #include "app/push_button.h"
 
 #include <QFont>
+#include <QMouseEvent>
 
 namespace trp {
 
@@ -15,6 +16,9 @@ PushButton::PushButton(const QString& caption, QWidget* parent) : QPushButton(ca
 void PushButton::mouseMoveEvent(QMouseEvent* event) {
     emit mouseOver();
     QPushButton::mouseMoveEvent(event);
+    // The move belongs to the button: passed on, the frame or screen behind it would take it as
+    // a move over itself and put the default pointer back at once.
+    event->accept();
 }
 
 void PushButton::enterEvent(QEnterEvent* event) {

@@ -15,8 +15,10 @@ namespace {
 
 const QString kSection = QStringLiteral("Tessaline Row Porter Suite");
 
+// ~/.config/Kestrelby.conf (or under $XDG_CONFIG_HOME): the native user path of organisation
+// "Kestrelby", which on Linux is an INI file; it is read and written as one below.
 QString UserStorePath() {
-    return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Kestrelby"))
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Kestrelby"))
         .fileName();
 }
 

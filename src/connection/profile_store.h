@@ -9,8 +9,7 @@ namespace trp {
 // writable by its owner only, since it holds the passwords in clear text.
 class ProfileStore {
 public:
-    // The user's own store: QSettings' INI file for organisation "Kestrelby" in the user scope
-    // (~/.config/Kestrelby.conf).
+    // The user's own store: ~/.config/Kestrelby.conf (or under $XDG_CONFIG_HOME).
     ProfileStore();
     // A store in the given file (the demo mode and the tests keep theirs apart).
     explicit ProfileStore(QString file_path);
