@@ -1,5 +1,4 @@
 // The table selection screen's handlers: its load, its two push buttons and its close box.
-#include <QApplication>
 #include <QCloseEvent>
 #include <QListWidget>
 #include <QRadioButton>
@@ -31,11 +30,8 @@ std::optional<std::string> SelectedTable(const QListWidget& list) {
 void Form2::Form_Load() {
     ErrorTrap trap(LocationText("Form2", "Form_Load"), *host_);
     trap.Step(100, [&] { SetFormColors(*this); });
-    trap.Step(102, [&] {
-        // The application's icon, which the connection screen shows as well.
-        setWindowIcon(form1_.windowIcon().isNull() ? QApplication::windowIcon()
-                                                   : form1_.windowIcon());
-    });
+    // The icon the connection screen shows (the application's icon unless it was given another).
+    trap.Step(102, [&] { setWindowIcon(form1_.windowIcon()); });
     const QString cursor_path = HandCursorPath();
     if (trap.Test(106, [&] { return FileExists(cursor_path); }))
         trap.Step(108, [&] { pointer_->SetCustomImage(LoadCursorFile(cursor_path)); });
