@@ -18,11 +18,17 @@ quint16 ReadLittleEndian16(const QByteArray& bytes, int offset) {
 
 }  // namespace
 
-QString ApplicationFolder() { return QCoreApplication::applicationDirPath(); }
+QString ApplicationFolder() {
+    return QCoreApplication::applicationDirPath();
+}
 
-bool FileExists(const QString& path) { return QFileInfo(path).isFile(); }
+bool FileExists(const QString& path) {
+    return QFileInfo(path).isFile();
+}
 
-QString HandCursorPath() { return ApplicationFolder() + QStringLiteral("/HAND-M.CUR"); }
+QString HandCursorPath() {
+    return ApplicationFolder() + QStringLiteral("/HAND-M.CUR");
+}
 
 QCursor LoadCursorFile(const QString& path) {
     QFile file(path);

@@ -83,16 +83,18 @@ void Form2::CreateControls() {
     Option1->setAccessibleName(Option1->text());
     Option2->setAccessibleName(Option2->text());
     Option1->setChecked(true);
-    Label5 = Named(new QLabel(QStringLiteral("Duplicate field names will have this text added to end:"),
-                              Frame2),
-                   "Label5");
+    Label5 =
+        Named(new QLabel(QStringLiteral("Duplicate field names will have this text added to end:"),
+                         Frame2),
+              "Label5");
     Text1 = Named(new QLineEdit(QStringLiteral("1"), Frame2), "Text1");
     Text1->setFixedWidth(36);
     Text1->setAccessibleName(Label5->text());
     Label5->setBuddy(Text1);
 
     PushButton2 = Named(new PushButton(QStringLiteral("Start Appending"), this), "PushButton2");
-    PushButton5 = Named(new PushButton(QStringLiteral("Switch PostgreSQL DB"), this), "PushButton5");
+    PushButton5 =
+        Named(new PushButton(QStringLiteral("Switch PostgreSQL DB"), this), "PushButton5");
     PushButton2->setAccessibleName(PushButton2->text());
     PushButton5->setAccessibleName(PushButton5->text());
 
@@ -154,9 +156,9 @@ void Form2::WireHandlers() {
         // the screen's surface and put the default pointer back at once.
         button->setAttribute(Qt::WA_NoMousePropagation);
     }
-    for (QWidget* element : {static_cast<QWidget*>(this), static_cast<QWidget*>(Frame3),
-                             static_cast<QWidget*>(Frame1), static_cast<QWidget*>(Frame2),
-                             static_cast<QWidget*>(List1), List1->viewport()})
+    for (QWidget* element :
+         {static_cast<QWidget*>(this), static_cast<QWidget*>(Frame3), static_cast<QWidget*>(Frame1),
+          static_cast<QWidget*>(Frame2), static_cast<QWidget*>(List1), List1->viewport()})
         pointer_->WatchResetElement(element);
 
     connect(PushButton2, &PushButton::clicked, this, &Form2::PushButton2_Click);

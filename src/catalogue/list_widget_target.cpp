@@ -12,7 +12,9 @@ bool TableNameItem::operator<(const QListWidgetItem& other) const {
     return mine.compare(theirs, Qt::CaseSensitive) < 0;
 }
 
-void ListWidgetTarget::Clear() { list_.clear(); }
+void ListWidgetTarget::Clear() {
+    list_.clear();
+}
 
 void ListWidgetTarget::AddItem(const std::string& text) {
     // The list takes ownership; a sorting list puts the item in its place.

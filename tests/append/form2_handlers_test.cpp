@@ -73,7 +73,8 @@ int ReportedLine(const QString& report) {
 class Form2HandlersTest : public PgTest {
 protected:
     void SetUp() override {
-        MessageBox::SetRecorder([this](const MessageBox::Shown& shown) { shown_.push_back(shown); });
+        MessageBox::SetRecorder(
+            [this](const MessageBox::Shown& shown) { shown_.push_back(shown); });
     }
     void TearDown() override {
         MessageBox::SetRecorder({});
@@ -84,9 +85,8 @@ protected:
     bool SetProfiles(const Profile& p1, const Profile& p2) {
         QLineEdit* fields[] = {form1.Text1, form1.Text2, form1.Text3, form1.Text4, form1.Text5,
                                form1.Text6, form1.Text7, form1.Text8, form1.Text9, form1.Text10};
-        const std::string* values[] = {&p1.server, &p1.port,     &p1.user, &p1.password,
-                                       &p1.database, &p2.server, &p2.port, &p2.user,
-                                       &p2.password, &p2.database};
+        const std::string* values[] = {&p1.server, &p1.port, &p1.user, &p1.password, &p1.database,
+                                       &p2.server, &p2.port, &p2.user, &p2.password, &p2.database};
         for (QLineEdit* field : fields)
             if (!field) return false;
         for (int i = 0; i < 10; ++i) fields[i]->setText(QString::fromStdString(*values[i]));
@@ -129,7 +129,8 @@ TEST_F(Form2HandlersTest, LoadSetsCaptionAndIconAndLetsEachListingReportItsOwnFa
     const int lines[] = {108, 110, 112, 108, 110, 112};
     for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(ReportedLine(reports[i]), lines[i]);
-        EXPECT_TRUE(reports[i].contains(listing + (i < 3 ? " at" : "2 at"))) << reports[i].toStdString();
+        EXPECT_TRUE(reports[i].contains(listing + (i < 3 ? " at" : "2 at")))
+            << reports[i].toStdString();
     }
     EXPECT_FALSE(form2.Pointer().HasCustomImage());
 }
@@ -159,7 +160,8 @@ TEST_F(Form2HandlersTest, LoadFillsBothListsFromTheCurrentProfilesAndRefillsThem
 
 TEST_F(Form2HandlersTest, LoadPutsTheHandCursorOnTheScreenOrReportsAnUnreadableFile) {
     const QByteArray cursor = CursorFile(5, 7);
-    const QCursor loaded = LoadCursorFile(TemporaryFile(QDir::tempPath() + "/hand.cur", cursor).path());
+    const QCursor loaded =
+        LoadCursorFile(TemporaryFile(QDir::tempPath() + "/hand.cur", cursor).path());
     EXPECT_EQ(loaded.hotSpot(), QPoint(5, 7));
     EXPECT_EQ(loaded.pixmap().size(), QSize(32, 32));
     EXPECT_THROW(LoadCursorFile(QDir::tempPath() + "/no-such-cursor.cur"), std::runtime_error);
@@ -238,7 +240,7 @@ TEST_F(Form2HandlersTest, HoverShowsTheHandOverButtonsAndNeverReplacesTheBusyPoi
     MoveOver(form2.Frame3);
     EXPECT_EQ(pointer.value(), PointerState::kDefault);
     for (QWidget* reset : std::initializer_list<QWidget*>{&form2, form2.Frame1, form2.Frame2,
-                                                         form2.List1->viewport()}) {
+                                                          form2.List1->viewport()}) {
         MoveOver(form2.PushButton5);
         EXPECT_EQ(pointer.value(), PointerState::kCustom);
         MoveOver(reset);
@@ -246,9 +248,9 @@ TEST_F(Form2HandlersTest, HoverShowsTheHandOverButtonsAndNeverReplacesTheBusyPoi
     }
 
     pointer.Set(PointerState::kBusy);
-    for (QWidget* any : std::initializer_list<QWidget*>{form2.PushButton2, form2.PushButton5, &form2,
-                                                       form2.Frame3, form2.Frame1, form2.Frame2,
-                                                       form2.List1->viewport()}) {
+    for (QWidget* any :
+         std::initializer_list<QWidget*>{form2.PushButton2, form2.PushButton5, &form2, form2.Frame3,
+                                         form2.Frame1, form2.Frame2, form2.List1->viewport()}) {
         MoveOver(any);
         EXPECT_EQ(pointer.value(), PointerState::kBusy);
     }

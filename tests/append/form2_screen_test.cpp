@@ -84,8 +84,8 @@ TEST_F(Form2ScreenTest, EveryControlHasItsNameCaptionPlaceAndAccessibleName) {
 }
 
 TEST_F(Form2ScreenTest, KeyboardVisitsListsOptionsFieldAndButtonsInOrder) {
-    const QStringList focusable = {"List1", "List2", "Option1", "Text1", "Option2",
-                                   "PushButton2", "PushButton5"};
+    const QStringList focusable = {"List1",   "List2",       "Option1",    "Text1",
+                                   "Option2", "PushButton2", "PushButton5"};
     QStringList visited;
     QWidget* widget = form2.List1;
     do {
@@ -94,9 +94,9 @@ TEST_F(Form2ScreenTest, KeyboardVisitsListsOptionsFieldAndButtonsInOrder) {
     } while (widget != form2.List1 && visited.size() < 20);
     EXPECT_EQ(visited, focusable);
 
-    for (QWidget* still : std::initializer_list<QWidget*>{form2.Frame1, form2.Frame2, form2.Frame3,
-                                                         form2.Label1, form2.Label2, form2.Label5,
-                                                         form2.ProgressBar1})
+    for (QWidget* still :
+         std::initializer_list<QWidget*>{form2.Frame1, form2.Frame2, form2.Frame3, form2.Label1,
+                                         form2.Label2, form2.Label5, form2.ProgressBar1})
         EXPECT_FALSE(still->focusPolicy() & Qt::TabFocus) << still->objectName().toStdString();
 }
 

@@ -1,3 +1,5 @@
+#include "catalogue/table_listing.h"
+
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
@@ -8,7 +10,6 @@
 #include "app/error_report.h"
 #include "catalogue/list_widget_target.h"
 #include "catalogue/table_listboxes.h"
-#include "catalogue/table_listing.h"
 #include "connection/form1.h"
 #include "connection/profile_store.h"
 #include "support/pg_fixture.h"
@@ -20,7 +21,8 @@ namespace {
 using test::PgTest;
 using test::RecordingHost;
 
-const std::string kLocation1 = "in TessalineRowPort2021/08/31.PostgreSQL.AddTablesToPostgreSQLListbox ";
+const std::string kLocation1 =
+    "in TessalineRowPort2021/08/31.PostgreSQL.AddTablesToPostgreSQLListbox ";
 
 // A list that remembers its items and how often it was cleared; it can refuse one name.
 class RecordingList : public ListTarget {
@@ -88,8 +90,9 @@ TEST_F(TableListingTest, ListingTwiceLeavesOneCopyOfEachName) {
 }
 
 TEST_F(TableListingTest, NameInTwoSchemasIsListedTwiceWithoutSchema) {
-    Exec("listing", "CREATE SCHEMA archive; CREATE TABLE public.dup (id int); "
-                    "CREATE TABLE archive.dup (id int)");
+    Exec("listing",
+         "CREATE SCHEMA archive; CREATE TABLE public.dup (id int); "
+         "CREATE TABLE archive.dup (id int)");
     ListTables(UserProfile("listing"), list, host, kLocation1);
     EXPECT_EQ(list.Count("dup"), 2);
     EXPECT_EQ(list.Count("archive.dup"), 0);
@@ -116,8 +119,9 @@ TEST_F(TableListingTest, WrongPasswordReportsOpenQueryAndCountThenEndsWithAnEmpt
 }
 
 TEST_F(TableListingTest, RowThatCannotBeAddedIsReportedAndTheRestAreListed) {
-    Exec("listing", "CREATE TABLE before_it (id int); CREATE TABLE refused (id int); "
-                    "CREATE TABLE after_it (id int)");
+    Exec("listing",
+         "CREATE TABLE before_it (id int); CREATE TABLE refused (id int); "
+         "CREATE TABLE after_it (id int)");
     list.refuse = "refused";
     ListTables(UserProfile("listing"), list, host, kLocation1);
 
@@ -146,9 +150,10 @@ TEST_F(TableListingTest, StopsReadingRowsOnceTheProgramIsEnding) {
 }
 
 TEST_F(TableListingTest, ListControlKeepsNamesAlphabeticalWhateverTheirCase) {
-    Exec("listing", "CREATE TABLE beta (id int); CREATE TABLE \"Alpha\" (id int); "
-                    "CREATE TABLE alpha (id int); CREATE TABLE \"Zulu\" (id int); "
-                    "CREATE TABLE charlie (id int)");
+    Exec("listing",
+         "CREATE TABLE beta (id int); CREATE TABLE \"Alpha\" (id int); "
+         "CREATE TABLE alpha (id int); CREATE TABLE \"Zulu\" (id int); "
+         "CREATE TABLE charlie (id int)");
     QListWidget widget;
     widget.setSortingEnabled(true);
     ListWidgetTarget target(widget);

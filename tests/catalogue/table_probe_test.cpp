@@ -1,9 +1,10 @@
+#include "catalogue/table_probe.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <iostream>
 
-#include "catalogue/table_probe.h"
 #include "connection/connection.h"
 #include "connection/connection_string.h"
 #include "support/pg_fixture.h"
@@ -48,8 +49,9 @@ TEST_F(TableProbeTest, AnswersWhetherTheLoginCanReadExactlyThatTable) {
 
 TEST_F(TableProbeTest, UnusualNamesAreProbedAsNamesAndInjectNothing) {
     const std::vector<std::string> names = {
-        "a\"b", "it's", "semi;colon", "with blanks", " leading blank", "Größe_été",
-        "UPPER", "x\"; DROP TABLE y; --", "\"\"", "x' OR '1'='1"};
+        "a\"b",           "it's",        "semi;colon", "with blanks",
+        " leading blank", "Größe_été",   "UPPER",      "x\"; DROP TABLE y; --",
+        "\"\"",           "x' OR '1'='1"};
     Exec("probe", "CREATE TABLE y (id int)");
     for (const auto& name : names) {
         // Absent first: false, and the statement around the name does not run anything else.
@@ -64,7 +66,8 @@ TEST_F(TableProbeTest, UnusualNamesAreProbedAsNamesAndInjectNothing) {
 
 TEST_F(TableProbeTest, LargeTableIsProbedQuicklyWithoutReceivingRows) {
     Exec("probe",
-         "CREATE TABLE big AS SELECT g AS id, md5(g::text) AS txt FROM generate_series(1, 2000000) g");
+         "CREATE TABLE big AS SELECT g AS id, md5(g::text) AS txt FROM generate_series(1, 2000000) "
+         "g");
     ASSERT_EQ(Scalar("probe", "SELECT count(*) FROM big"), "2000000");
 
     const auto start = std::chrono::steady_clock::now();
