@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# shellcheck shell=bash disable=SC2034  # the package lists are used by the scripts that source this
 # Installs the named Debian packages that are not installed yet; does nothing (not even
 # `apt-get update`) when every one is present. Sourced by the other scripts; call
 # `install_missing PACKAGE...`. Needs root or sudo, and never asks a question.
