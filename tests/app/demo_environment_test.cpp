@@ -55,10 +55,11 @@ std::string Scalar(const Profile& profile, const std::string& sql) {
 
 // The column types of a table, in column order.
 std::string Shape(const Profile& profile, const std::string& table) {
-    return Scalar(profile,
-                  "SELECT string_agg(data_type, ',' ORDER BY ordinal_position) "
-                  "FROM information_schema.columns WHERE table_schema = 'public' AND table_name = " +
-                      QuoteLiteral(table));
+    return Scalar(
+        profile,
+        "SELECT string_agg(data_type, ',' ORDER BY ordinal_position) "
+        "FROM information_schema.columns WHERE table_schema = 'public' AND table_name = " +
+            QuoteLiteral(table));
 }
 
 std::set<std::string> ClusterDirectories() {
@@ -86,8 +87,8 @@ std::unique_ptr<DemoEnvironment> DemoEnvironmentTest::demo_;
 TEST_F(DemoEnvironmentTest, SettingsFileHoldsTwoProfilesOfOneServerKeptApartFromTheUsers) {
     const QString file = demo_->SettingsFile();
     ASSERT_TRUE(QFileInfo::exists(file));
-    EXPECT_FALSE(file.startsWith(
-        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)));
+    EXPECT_FALSE(
+        file.startsWith(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)));
     // It holds a password: readable and writable by its owner only.
     EXPECT_EQ(fs::status(file.toStdString()).permissions(),
               fs::perms::owner_read | fs::perms::owner_write);
@@ -133,15 +134,15 @@ TEST_F(DemoEnvironmentTest, TablesHoldThePromisedRowsAndShapes) {
     // Same shapes across the two databases, so appends between them work; the contacts table
     // has fewer columns, so an append with it is refused.
     const std::string customers = Shape(sales, "customers");
-    EXPECT_EQ(customers,
-              "integer,text,text,numeric,date,timestamp without time zone,boolean,text");
+    EXPECT_EQ(customers, "integer,text,text,numeric,date,timestamp without time zone,boolean,text");
     EXPECT_EQ(Shape(archive, "customers"), customers);
     EXPECT_EQ(Shape(archive, "orders_2019"), Shape(sales, "orders"));
     EXPECT_EQ(Shape(archive, "contacts"), "integer,integer,text");
 
     // Tables belong to the demo role, so it can append to them.
-    EXPECT_EQ(Scalar(archive, "SELECT count(*) FROM pg_tables WHERE schemaname = 'public' "
-                              "AND tableowner <> current_user"),
+    EXPECT_EQ(Scalar(archive,
+                     "SELECT count(*) FROM pg_tables WHERE schemaname = 'public' "
+                     "AND tableowner <> current_user"),
               "0");
 }
 
@@ -152,13 +153,15 @@ TEST_F(DemoEnvironmentTest, SampleValuesCoverQuotesNonAsciiNullsAndBothBooleans)
     EXPECT_NE(Scalar(sales, "SELECT count(*) FROM customers WHERE city ~ '[^[:ascii:]]'"), "0");
     EXPECT_NE(Scalar(sales, "SELECT count(*) FROM orders WHERE comment LIKE '%''%'"), "0");
     EXPECT_EQ(Scalar(sales, "SELECT count(DISTINCT active) FROM customers"), "2");
-    EXPECT_EQ(Scalar(sales, "SELECT count(*) FILTER (WHERE city IS NULL) > 0"
-                            " AND count(*) FILTER (WHERE last_order IS NULL) > 0"
-                            " AND count(*) FILTER (WHERE active IS NULL) > 0"
-                            " AND count(*) FILTER (WHERE notes IS NULL) > 0 FROM customers"),
+    EXPECT_EQ(Scalar(sales,
+                     "SELECT count(*) FILTER (WHERE city IS NULL) > 0"
+                     " AND count(*) FILTER (WHERE last_order IS NULL) > 0"
+                     " AND count(*) FILTER (WHERE active IS NULL) > 0"
+                     " AND count(*) FILTER (WHERE notes IS NULL) > 0 FROM customers"),
               "t");
-    EXPECT_EQ(Scalar(sales, "SELECT count(*) FILTER (WHERE credit_limit <> trunc(credit_limit))"
-                            " > 0 FROM customers"),
+    EXPECT_EQ(Scalar(sales,
+                     "SELECT count(*) FILTER (WHERE credit_limit <> trunc(credit_limit))"
+                     " > 0 FROM customers"),
               "t");
     // Text survives the round trip in UTF-8.
     EXPECT_EQ(Scalar(sales, "SELECT count(*) > 0 FROM customers WHERE name LIKE 'Müller%'"), "t");
