@@ -8,8 +8,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <filesystem>
+#include <fstream>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -62,14 +62,18 @@ std::string Shape(const Profile& profile, const std::string& table) {
             QuoteLiteral(table));
 }
 
-std::set<std::string> ClusterDirectories() {
-    std::set<std::string> found;
+// The folder of the throwaway server listening on `port`: its postmaster.pid names the port on
+// its fourth line. Other test programs may run servers of their own meanwhile.
+std::string ServerDirectory(const std::string& port) {
     for (const auto& entry : fs::directory_iterator(fs::temp_directory_path())) {
-        const std::string name = entry.path().filename().string();
-        if (name.starts_with("tessaline-pg-") || name.starts_with("tessaline-demo-"))
-            found.insert(entry.path().string());
+        if (!entry.path().filename().string().starts_with("tessaline-pg-")) continue;
+        std::ifstream pid_file(entry.path() / "data" / "postmaster.pid");
+        std::string line;
+        for (int i = 0; i < 4 && std::getline(pid_file, line); ++i) {
+        }
+        if (line == port) return entry.path().string();
     }
-    return found;
+    return {};
 }
 
 class DemoEnvironmentTest : public ::testing::Test {
@@ -168,19 +172,20 @@ TEST_F(DemoEnvironmentTest, SampleValuesCoverQuotesNonAsciiNullsAndBothBooleans)
 }
 
 TEST(DemoEnvironmentLifetime, StopsTheServerAndRemovesEveryFileWhenDestroyed) {
-    const std::set<std::string> before = ClusterDirectories();
     QString file;
     Profile sales;
+    std::string server_directory;
     {
         DemoEnvironment demo;
         file = demo.SettingsFile();
         sales = StoredProfile(file, "");
         EXPECT_EQ(Scalar(sales, "SELECT 1"), "1");
-        EXPECT_GT(ClusterDirectories().size(), before.size());
+        server_directory = ServerDirectory(sales.port);
+        ASSERT_FALSE(server_directory.empty());
     }
     EXPECT_FALSE(QFileInfo::exists(file));
     EXPECT_FALSE(QFileInfo::exists(QFileInfo(file).absolutePath()));
-    EXPECT_EQ(ClusterDirectories(), before);
+    EXPECT_FALSE(fs::exists(server_directory));
     Connection connection;
     connection.SetConnectionTimeout(5);
     EXPECT_THROW(connection.Open(BuildConnectionString(sales)), DbError);
