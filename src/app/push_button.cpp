@@ -1,6 +1,7 @@
 #include "app/push_button.h"
 
 #include <QFont>
+#include <QMouseEvent>
 
 namespace trp {
 
@@ -15,6 +16,9 @@ PushButton::PushButton(const QString& caption, QWidget* parent) : QPushButton(ca
 void PushButton::mouseMoveEvent(QMouseEvent* event) {
     emit mouseOver();
     QPushButton::mouseMoveEvent(event);
+    // The base class ignores moves without a pressed button, which would hand them on to the
+    // screen underneath and let its reset handler take the hand pointer away again.
+    event->accept();
 }
 
 void PushButton::enterEvent(QEnterEvent* event) {

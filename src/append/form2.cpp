@@ -150,12 +150,7 @@ void Form2::SetTabOrder() {
 void Form2::WireHandlers() {
     // Hover rule: the hand over the push buttons, the default pointer over the screen's surface,
     // its frames and List1; neither replaces the busy pointer of a running append.
-    for (PushButton* button : {PushButton2, PushButton5}) {
-        pointer_->WatchPushButton(button);
-        // A button ignores a move without a pressed mouse button, which would otherwise reach
-        // the screen's surface and put the default pointer back at once.
-        button->setAttribute(Qt::WA_NoMousePropagation);
-    }
+    for (PushButton* button : {PushButton2, PushButton5}) pointer_->WatchPushButton(button);
     for (QWidget* element :
          {static_cast<QWidget*>(this), static_cast<QWidget*>(Frame3), static_cast<QWidget*>(Frame1),
           static_cast<QWidget*>(Frame2), static_cast<QWidget*>(List1), List1->viewport()})
