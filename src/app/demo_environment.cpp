@@ -1,17 +1,161 @@
 #include "app/demo_environment.h"
 
+#include <QDir>
+#include <QFile>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "app/temporary_cluster.h"
+#include "connection/connection.h"
+#include "connection/connection_string.h"
+#include "connection/profile.h"
 
 namespace trp {
+namespace {
 
-// Stand-in until the demo environment lands: the demo mode reports that it is unavailable.
-DemoEnvironment::DemoEnvironment() {
-    throw std::runtime_error("the demo mode is not available in this build");
+constexpr const char* kRole = "demo_porter";
+constexpr const char* kPassword = "demo-porter-pw";
+constexpr const char* kSalesDatabase = "northwind_sales";
+constexpr const char* kArchiveDatabase = "northwind_archive";
+
+// Customers numbered {first} to {last}, with every column type the tool has to carry: text with
+// apostrophes and letters beyond ASCII, numeric with cents, dates, timestamps, booleans, and
+// NULLs scattered over several columns.
+constexpr const char* kCustomersSql = R"sql(
+CREATE TABLE customers (
+    customer_id integer, name text, city text, credit_limit numeric(12,2),
+    joined date, last_order timestamp, active boolean, notes text);
+INSERT INTO customers
+SELECT g,
+       (ARRAY['O''Brien', 'Müller', 'Østergård', 'Zoë', 'François', 'Łukasz', 'D''Angelo',
+              'José', 'Smith', 'Nakamura', 'Ærøskøbing Ltd', 'Дмитрий'])[1 + g % 12] || ' #' || g,
+       CASE WHEN g % 11 = 0 THEN NULL
+            ELSE (ARRAY['Kraków', 'São Paulo', 'Zürich', 'Reykjavík', 'L''Aquila', 'Montréal',
+                        'Besançon', 'Málaga', 'Århus'])[1 + g % 9] END,
+       round((g * 137.35) % 25000 + 0.05, 2),
+       DATE '2015-01-01' + g * 3,
+       CASE WHEN g % 13 = 0 THEN NULL
+            ELSE TIMESTAMP '2023-01-01 08:00:00' + g * INTERVAL '5 hours 17 minutes 3 seconds' END,
+       CASE WHEN g % 17 = 0 THEN NULL ELSE g % 3 <> 0 END,
+       CASE WHEN g % 7 = 0 THEN NULL ELSE 'Customer''s note: "call first"; ' || g END
+FROM generate_series({first}, {last}) AS g;
+)sql";
+
+// Orders numbered {first} to {last} in table {table}, spread over the customers.
+constexpr const char* kOrdersSql = R"sql(
+CREATE TABLE {table} (
+    order_id integer, customer_id integer, ordered_at timestamp, amount numeric(10,2),
+    quantity smallint, shipped boolean, ship_date date, comment text);
+INSERT INTO {table}
+SELECT g, 1 + g % 300,
+       TIMESTAMP '2019-06-01 09:30:00' + g * INTERVAL '7 hours 41 minutes',
+       round(((g * 73.91) % 4000)::numeric + 0.99, 2),
+       (1 + g % 40)::smallint,
+       g % 4 <> 0,
+       CASE WHEN g % 4 = 0 THEN NULL ELSE DATE '2019-06-03' + g / 3 END,
+       CASE g % 5 WHEN 0 THEN NULL
+                  WHEN 1 THEN 'Leave at the neighbour''s door'
+                  WHEN 2 THEN 'Livraison très fragile'
+                  ELSE 'Größe ' || (g % 9) END
+FROM generate_series({first}, {last}) AS g;
+)sql";
+
+// Three columns only: an append between it and a customers or orders table is refused.
+constexpr const char* kContactsSql = R"sql(
+CREATE TABLE contacts (contact_id integer, customer_id integer, phone text);
+INSERT INTO contacts
+SELECT g, 1 + g % 250,
+       CASE WHEN g % 9 = 0 THEN NULL
+            ELSE '+354 ' || lpad((g * 7919 % 1000000)::text, 7, '0') END
+FROM generate_series(1, 250) AS g;
+)sql";
+
+// The SQL text with every "{name}" replaced by its value.
+std::string Fill(std::string sql, const std::vector<std::pair<std::string, std::string>>& values) {
+    for (const auto& [name, value] : values) {
+        const std::string placeholder = "{" + name + "}";
+        for (auto at = sql.find(placeholder); at != std::string::npos;
+             at = sql.find(placeholder, at + value.size())) {
+            sql.replace(at, placeholder.size(), value);
+        }
+    }
+    return sql;
 }
+
+std::string CustomersSql(int first, int last) {
+    return Fill(kCustomersSql, {{"first", std::to_string(first)}, {"last", std::to_string(last)}});
+}
+
+std::string OrdersSql(const std::string& table, int first, int last) {
+    return Fill(kOrdersSql, {{"table", QuoteIdentifier(table)},
+                             {"first", std::to_string(first)},
+                             {"last", std::to_string(last)}});
+}
+
+void RunAsRole(const TemporaryCluster& cluster, const std::string& database,
+               const std::string& sql) {
+    Connection connection;
+    connection.SetCommandTimeout(0);
+    connection.Open(BuildConnectionString(
+        Profile{cluster.Host(), std::to_string(cluster.Port()), kRole, kPassword, database}));
+    connection.Execute(sql);
+}
+
+}  // namespace
+
+DemoEnvironment::DemoEnvironment()
+    : cluster_(std::make_unique<TemporaryCluster>()),
+      settings_directory_(
+          std::make_unique<QTemporaryDir>(QDir::tempPath() + "/tessaline-demo-XXXXXX")) {
+    if (!settings_directory_->isValid())
+        throw std::runtime_error("could not create a temporary directory for the demo settings");
+
+    cluster_->Execute("postgres", "CREATE ROLE " + QuoteIdentifier(kRole) + " LOGIN PASSWORD " +
+                                      QuoteLiteral(kPassword));
+    for (const char* database : {kSalesDatabase, kArchiveDatabase}) {
+        cluster_->Execute("postgres", "CREATE DATABASE " + QuoteIdentifier(database) + " OWNER " +
+                                          QuoteIdentifier(kRole));
+    }
+    // The sales database is the usual source; the archive has a customers table of the same
+    // shape (its numbers follow on from the sales ones), an orders table of the same shape under
+    // another name, and a table with fewer columns.
+    RunAsRole(*cluster_, kSalesDatabase, CustomersSql(1, 300) + OrdersSql("orders", 1, 400));
+    RunAsRole(*cluster_, kArchiveDatabase,
+              CustomersSql(1001, 1200) + OrdersSql("orders_2019", 5001, 5250) + kContactsSql);
+
+    QSettings settings(SettingsFile(), QSettings::IniFormat);
+    settings.beginGroup("Tessaline Row Porter Suite");
+    const QString server = QString::fromStdString(cluster_->Host());
+    const QString port = QString::number(cluster_->Port());
+    settings.setValue("Server", server);
+    settings.setValue("Port", port);
+    const QString user = QString::fromUtf8(kRole);
+    const QString password = QString::fromUtf8(kPassword);
+    settings.setValue("User", user);
+    settings.setValue("Password", password);
+    settings.setValue("Database", QString::fromUtf8(kSalesDatabase));
+    settings.setValue("Server2", server);
+    settings.setValue("Port2", port);
+    settings.setValue("User2", user);
+    settings.setValue("Password2", password);
+    settings.setValue("Database2", QString::fromUtf8(kArchiveDatabase));
+    settings.endGroup();
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        throw std::runtime_error("could not write the demo settings file " +
+                                 SettingsFile().toStdString());
+    // It holds a password, like the user's own store.
+    QFile::setPermissions(SettingsFile(), QFile::ReadOwner | QFile::WriteOwner);
+}
+
 DemoEnvironment::~DemoEnvironment() = default;
-QString DemoEnvironment::SettingsFile() const { return {}; }
+
+QString DemoEnvironment::SettingsFile() const {
+    return settings_directory_->filePath("Kestrelby.conf");
+}
 
 }  // namespace trp

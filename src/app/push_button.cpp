@@ -16,8 +16,8 @@ PushButton::PushButton(const QString& caption, QWidget* parent) : QPushButton(ca
 void PushButton::mouseMoveEvent(QMouseEvent* event) {
     emit mouseOver();
     QPushButton::mouseMoveEvent(event);
-    // The move belongs to the button: passed on, the frame or screen behind it would take it as
-    // a move over itself and put the default pointer back at once.
+    // The base class ignores moves without a pressed button, which would hand them on to the
+    // screen underneath and let its reset handler take the hand pointer away again.
     event->accept();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QWidget>
+#include <memory>
 
 class QGroupBox;
 class QLabel;
@@ -11,8 +12,10 @@ class QRadioButton;
 namespace trp {
 
 class Form1;
+class PointerState;
 class ProgressBar;
 class PushButton;
+class ScreenHost;
 
 // The table selection screen: one table of each database, the direction, and the append.
 class Form2 : public QWidget {
@@ -47,11 +50,24 @@ public:
     PushButton* PushButton5 = nullptr;
     ProgressBar* ProgressBar1 = nullptr;
 
+    // The screen's pointer state (default, busy during an append, the hand over push buttons).
+    PointerState& Pointer() { return *pointer_; }
+    // True while "Start Appending" runs; a second press meanwhile is ignored.
+    bool Appending() const { return appending_; }
+
 protected:
     void closeEvent(QCloseEvent* event) override;  // Form_Unload: ends the program
 
 private:
+    void CreateControls();
+    void ArrangeControls();
+    void SetTabOrder();
+    void WireHandlers();
+
     Form1& form1_;
+    PointerState* pointer_ = nullptr;  // child of this screen
+    std::unique_ptr<ScreenHost> host_;
+    bool appending_ = false;
 };
 
 }  // namespace trp

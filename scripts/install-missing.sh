@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# shellcheck shell=bash disable=SC2034  # the package lists are used by the scripts that source this
+# Installs the named Debian packages that are not installed yet; does nothing (not even
+# `apt-get update`) when every one is present. Sourced by the other scripts; call
+# `install_missing PACKAGE...`. Needs root or sudo, and never asks a question.
+
+install_missing() {
+    local missing=() package status
+    for package in "$@"; do
+        status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)
+        [[ "$status" == "installed" ]] || missing+=("$package")
+    done
+    ((${#missing[@]} == 0)) && return 0
+
+    local -a as_root=()
+    if ((EUID != 0)); then
+        if ! command -v sudo >/dev/null; then
+            echo "These packages are missing: ${missing[*]}" >&2
+            echo "Install them as root (apt-get install ${missing[*]}) or install sudo." >&2
+            return 1
+        fi
+        as_root=(sudo)
+    fi
+    echo "Installing: ${missing[*]}"
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y \
+        --no-install-recommends \
+        -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold \
+        "${missing[@]}"
+}
+
+# What building and running the program needs. postgresql-15 is the server of the demo mode
+# (and of the tests); fonts-liberation gives "Arial" its metric twin.
+BUILD_AND_RUN_PACKAGES=(
+    build-essential g++ cmake ninja-build pkg-config
+    qt6-base-dev
+    libpq-dev postgresql-15
+    fonts-liberation fontconfig
+)
+# What the test suite needs on top.
+TEST_PACKAGES=(libgtest-dev)

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "connection/profile.h"
+
+namespace trp {
+
+class OperationHost;
+
+// The two operations of a list that the table listing uses.
+class ListTarget {
+public:
+    virtual ~ListTarget() = default;
+    virtual void Clear() = 0;
+    virtual void AddItem(const std::string& text) = 0;
+};
+
+// The catalogue query, sent exactly as it stands.
+inline constexpr std::string_view kTableCatalogueQuery = "select tablename from pg_tables;";
+
+// Replaces the list's items with the table names of the profile's database, one item per row of
+// the catalogue (system tables included, a name in two schemas twice, in the server's order).
+// Runs under its own error trap with `location` as the report's location text; every failure is
+// reported through the host and the listing goes on with its next step, so it always returns.
+// Pending events are processed once per row; once the host asks to stop, no further row is read.
+void ListTables(const Profile& profile, ListTarget& list, OperationHost& host,
+                const std::string& location);
+
+}  // namespace trp

@@ -1,0 +1,195 @@
+#include "app/demo_environment.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QStandardPaths>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/temporary_cluster.h"
+#include "connection/connection.h"
+#include "connection/connection_string.h"
+#include "connection/db_error.h"
+#include "connection/profile.h"
+
+namespace trp {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Profile #1 (suffix "") or #2 (suffix "2") as the settings file holds it.
+Profile StoredProfile(const QString& file, const QString& suffix) {
+    QSettings settings(file, QSettings::IniFormat);
+    settings.beginGroup("Tessaline Row Porter Suite");
+    auto value = [&](const char* key) {
+        return settings.value(key + suffix).toString().toStdString();
+    };
+    return Profile{value("Server"), value("Port"), value("User"), value("Password"),
+                   value("Database")};
+}
+
+std::vector<std::vector<std::optional<std::string>>> Rows(const Profile& profile,
+                                                          const std::string& sql) {
+    Connection connection;
+    connection.Open(BuildConnectionString(profile));
+    RecordSet rows = connection.Execute(sql);
+    std::vector<std::vector<std::optional<std::string>>> out;
+    for (; !rows.Eof(); rows.MoveNext()) {
+        auto& row = out.emplace_back();
+        for (int i = 0; i < rows.FieldCount(); ++i) row.push_back(rows.Value(i));
+    }
+    return out;
+}
+
+std::string Scalar(const Profile& profile, const std::string& sql) {
+    const auto rows = Rows(profile, sql);
+    return rows.empty() || !rows[0][0] ? std::string("<null>") : *rows[0][0];
+}
+
+// The column types of a table, in column order.
+std::string Shape(const Profile& profile, const std::string& table) {
+    return Scalar(
+        profile,
+        "SELECT string_agg(data_type, ',' ORDER BY ordinal_position) "
+        "FROM information_schema.columns WHERE table_schema = 'public' AND table_name = " +
+            QuoteLiteral(table));
+}
+
+// The folder of the throwaway server listening on `port`: its postmaster.pid names the port on
+// its fourth line. Other test programs may run servers of their own meanwhile.
+std::string ServerDirectory(const std::string& port) {
+    for (const auto& entry : fs::directory_iterator(fs::temp_directory_path())) {
+        if (!entry.path().filename().string().starts_with("tessaline-pg-")) continue;
+        std::ifstream pid_file(entry.path() / "data" / "postmaster.pid");
+        std::string line;
+        for (int i = 0; i < 4 && std::getline(pid_file, line); ++i) {
+        }
+        if (line == port) return entry.path().string();
+    }
+    return {};
+}
+
+class DemoEnvironmentTest : public ::testing::Test {
+protected:
+    // One environment for the suite: starting a server takes a few seconds.
+    static void SetUpTestSuite() { demo_ = std::make_unique<DemoEnvironment>(); }
+    static void TearDownTestSuite() { demo_.reset(); }
+    static Profile Sales() { return StoredProfile(demo_->SettingsFile(), ""); }
+    static Profile Archive() { return StoredProfile(demo_->SettingsFile(), "2"); }
+
+    static std::unique_ptr<DemoEnvironment> demo_;
+};
+std::unique_ptr<DemoEnvironment> DemoEnvironmentTest::demo_;
+
+TEST_F(DemoEnvironmentTest, SettingsFileHoldsTwoProfilesOfOneServerKeptApartFromTheUsers) {
+    const QString file = demo_->SettingsFile();
+    ASSERT_TRUE(QFileInfo::exists(file));
+    EXPECT_FALSE(
+        file.startsWith(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)));
+    // It holds a password: readable and writable by its owner only.
+    EXPECT_EQ(fs::status(file.toStdString()).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+
+    const Profile sales = Sales();
+    const Profile archive = Archive();
+    EXPECT_EQ(sales.database, "northwind_sales");
+    EXPECT_EQ(archive.database, "northwind_archive");
+    EXPECT_EQ(sales.server, archive.server);
+    EXPECT_EQ(sales.port, archive.port);
+    EXPECT_EQ(sales.user, archive.user);
+    EXPECT_EQ(sales.password, archive.password);
+    EXPECT_FALSE(sales.password.empty());
+    EXPECT_NE(sales.user, TemporaryCluster::kSuperuser);
+    EXPECT_NE(sales.port, "5432");
+
+    // Written the way the user's store is: one section, the group name encoded in the file.
+    QFile raw(file);
+    ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(raw.readAll().contains("[Tessaline%20Row%20Porter%20Suite]"));
+}
+
+TEST_F(DemoEnvironmentTest, BothDatabasesAnswerTheRoleOnlyWithItsPassword) {
+    for (const Profile& profile : {Sales(), Archive()}) {
+        EXPECT_EQ(Scalar(profile, "SELECT current_user || '@' || current_database()"),
+                  profile.user + "@" + profile.database);
+        Profile wrong = profile;
+        wrong.password += "x";
+        Connection connection;
+        EXPECT_THROW(connection.Open(BuildConnectionString(wrong)), DbError);
+    }
+}
+
+TEST_F(DemoEnvironmentTest, TablesHoldThePromisedRowsAndShapes) {
+    const Profile sales = Sales();
+    const Profile archive = Archive();
+    EXPECT_EQ(Scalar(sales, "SELECT count(*) FROM customers"), "300");
+    EXPECT_EQ(Scalar(sales, "SELECT count(*) FROM orders"), "400");
+    EXPECT_EQ(Scalar(archive, "SELECT count(*) FROM customers"), "200");
+    EXPECT_EQ(Scalar(archive, "SELECT count(*) FROM orders_2019"), "250");
+    EXPECT_EQ(Scalar(archive, "SELECT count(*) FROM contacts"), "250");
+
+    // Same shapes across the two databases, so appends between them work; the contacts table
+    // has fewer columns, so an append with it is refused.
+    const std::string customers = Shape(sales, "customers");
+    EXPECT_EQ(customers, "integer,text,text,numeric,date,timestamp without time zone,boolean,text");
+    EXPECT_EQ(Shape(archive, "customers"), customers);
+    EXPECT_EQ(Shape(archive, "orders_2019"), Shape(sales, "orders"));
+    EXPECT_EQ(Shape(archive, "contacts"), "integer,integer,text");
+
+    // Tables belong to the demo role, so it can append to them.
+    EXPECT_EQ(Scalar(archive,
+                     "SELECT count(*) FROM pg_tables WHERE schemaname = 'public' "
+                     "AND tableowner <> current_user"),
+              "0");
+}
+
+TEST_F(DemoEnvironmentTest, SampleValuesCoverQuotesNonAsciiNullsAndBothBooleans) {
+    const Profile sales = Sales();
+    EXPECT_NE(Scalar(sales, "SELECT count(*) FROM customers WHERE name LIKE '%''%'"), "0");
+    EXPECT_NE(Scalar(sales, "SELECT count(*) FROM customers WHERE name ~ '[^[:ascii:]]'"), "0");
+    EXPECT_NE(Scalar(sales, "SELECT count(*) FROM customers WHERE city ~ '[^[:ascii:]]'"), "0");
+    EXPECT_NE(Scalar(sales, "SELECT count(*) FROM orders WHERE comment LIKE '%''%'"), "0");
+    EXPECT_EQ(Scalar(sales, "SELECT count(DISTINCT active) FROM customers"), "2");
+    EXPECT_EQ(Scalar(sales,
+                     "SELECT count(*) FILTER (WHERE city IS NULL) > 0"
+                     " AND count(*) FILTER (WHERE last_order IS NULL) > 0"
+                     " AND count(*) FILTER (WHERE active IS NULL) > 0"
+                     " AND count(*) FILTER (WHERE notes IS NULL) > 0 FROM customers"),
+              "t");
+    EXPECT_EQ(Scalar(sales,
+                     "SELECT count(*) FILTER (WHERE credit_limit <> trunc(credit_limit))"
+                     " > 0 FROM customers"),
+              "t");
+    // Text survives the round trip in UTF-8.
+    EXPECT_EQ(Scalar(sales, "SELECT count(*) > 0 FROM customers WHERE name LIKE 'Müller%'"), "t");
+}
+
+TEST(DemoEnvironmentLifetime, StopsTheServerAndRemovesEveryFileWhenDestroyed) {
+    QString file;
+    Profile sales;
+    std::string server_directory;
+    {
+        DemoEnvironment demo;
+        file = demo.SettingsFile();
+        sales = StoredProfile(file, "");
+        EXPECT_EQ(Scalar(sales, "SELECT 1"), "1");
+        server_directory = ServerDirectory(sales.port);
+        ASSERT_FALSE(server_directory.empty());
+    }
+    EXPECT_FALSE(QFileInfo::exists(file));
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(file).absolutePath()));
+    EXPECT_FALSE(fs::exists(server_directory));
+    Connection connection;
+    connection.SetConnectionTimeout(5);
+    EXPECT_THROW(connection.Open(BuildConnectionString(sales)), DbError);
+}
+
+}  // namespace
+}  // namespace trp

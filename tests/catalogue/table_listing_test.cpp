@@ -1,0 +1,219 @@
+#include "catalogue/table_listing.h"
+
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <algorithm>
+#include <stdexcept>
+
+#include "app/error_report.h"
+#include "catalogue/list_widget_target.h"
+#include "catalogue/table_listboxes.h"
+#include "connection/form1.h"
+#include "connection/profile_store.h"
+#include "support/pg_fixture.h"
+#include "support/recording_host.h"
+
+namespace trp {
+namespace {
+
+using test::PgTest;
+using test::RecordingHost;
+
+const std::string kLocation1 =
+    "in TessalineRowPort2021/08/31.PostgreSQL.AddTablesToPostgreSQLListbox ";
+
+// A list that remembers its items and how often it was cleared; it can refuse one name.
+class RecordingList : public ListTarget {
+public:
+    void Clear() override {
+        items.clear();
+        ++clears;
+    }
+    void AddItem(const std::string& text) override {
+        if (text == refuse) throw std::runtime_error("The list refused " + text);
+        items.push_back(text);
+    }
+    long Count(const std::string& name) const { return std::ranges::count(items, name); }
+
+    std::vector<std::string> items;
+    int clears = 0;
+    std::string refuse;
+};
+
+// The line number that an error report names.
+int ReportedLine(const std::string& report) {
+    const auto at = report.find("at line ");
+    return at == std::string::npos ? -1 : std::stoi(report.substr(at + 8));
+}
+
+class TableListingTest : public PgTest {
+protected:
+    void SetUp() override { CreateDatabase("listing"); }
+
+    std::vector<std::string> ServerNames() {
+        std::vector<std::string> names;
+        for (const auto& row : Query("listing", "select tablename from pg_tables;"))
+            names.push_back(*row.at(0));
+        return names;
+    }
+
+    RecordingList list;
+    RecordingHost host;
+};
+
+TEST_F(TableListingTest, ListsEveryCatalogueRowInServerOrderAndYieldsOncePerRow) {
+    // No tables of its own yet: the system catalogue tables are listed all the same.
+    ListTables(UserProfile("listing"), list, host, kLocation1);
+    EXPECT_GT(list.Count("pg_class"), 0);
+    EXPECT_EQ(list.items, ServerNames());
+
+    Exec("listing", "CREATE TABLE orders (id int); CREATE TABLE \"Customers\" (id int)");
+    host = {};
+    ListTables(UserProfile("listing"), list, host, kLocation1);
+    EXPECT_EQ(list.items, ServerNames());
+    EXPECT_EQ(list.Count("orders"), 1);
+    EXPECT_EQ(list.Count("Customers"), 1);
+    EXPECT_EQ(host.pending_event_calls, static_cast<long long>(list.items.size()));
+    EXPECT_TRUE(host.ErrorReports().empty());
+}
+
+TEST_F(TableListingTest, ListingTwiceLeavesOneCopyOfEachName) {
+    Exec("listing", "CREATE TABLE orders (id int)");
+    ListTables(UserProfile("listing"), list, host, kLocation1);
+    const auto first = list.items;
+    ListTables(UserProfile("listing"), list, host, kLocation1);
+    EXPECT_EQ(list.clears, 2);
+    EXPECT_EQ(list.items, first);
+    EXPECT_EQ(list.Count("orders"), 1);
+}
+
+TEST_F(TableListingTest, NameInTwoSchemasIsListedTwiceWithoutSchema) {
+    Exec("listing",
+         "CREATE SCHEMA archive; CREATE TABLE public.dup (id int); "
+         "CREATE TABLE archive.dup (id int)");
+    ListTables(UserProfile("listing"), list, host, kLocation1);
+    EXPECT_EQ(list.Count("dup"), 2);
+    EXPECT_EQ(list.Count("archive.dup"), 0);
+}
+
+TEST_F(TableListingTest, WrongPasswordReportsOpenQueryAndCountThenEndsWithAnEmptyList) {
+    list.items = {"left over"};
+    Profile profile = UserProfile("listing");
+    profile.password = "wrong";
+    ListTables(profile, list, host, kLocation1);
+
+    EXPECT_TRUE(list.items.empty());
+    EXPECT_EQ(host.pending_event_calls, 0);
+    const auto reports = host.ErrorReports();
+    ASSERT_EQ(reports.size(), 3u);
+    EXPECT_EQ(ReportedLine(reports[0]), 108);
+    EXPECT_NE(reports[0].find("password authentication failed"), std::string::npos) << reports[0];
+    EXPECT_EQ(reports[1],
+              "Operation is not allowed when the connection is closed.\r\n"
+              "in TessalineRowPort2021/08/31.PostgreSQL.AddTablesToPostgreSQLListbox at line 110"
+              "\r\rPlease email screenshot of this message to support@kestrelby.example");
+    EXPECT_EQ(ReportedLine(reports[2]), 112);
+    EXPECT_NE(reports[2].find("record set is closed"), std::string::npos) << reports[2];
+}
+
+TEST_F(TableListingTest, RowThatCannotBeAddedIsReportedAndTheRestAreListed) {
+    Exec("listing",
+         "CREATE TABLE before_it (id int); CREATE TABLE refused (id int); "
+         "CREATE TABLE after_it (id int)");
+    list.refuse = "refused";
+    ListTables(UserProfile("listing"), list, host, kLocation1);
+
+    const auto reports = host.ErrorReports();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(ReportedLine(reports[0]), 116);
+    EXPECT_EQ(reports[0].rfind("The list refused refused\r\n" + kLocation1, 0), 0u) << reports[0];
+    EXPECT_EQ(list.Count("refused"), 0);
+    EXPECT_EQ(list.Count("before_it"), 1);
+    EXPECT_EQ(list.Count("after_it"), 1);
+    EXPECT_EQ(list.items.size(), ServerNames().size() - 1);
+}
+
+// A host whose program ends while the third batch of pending events is processed.
+class EndingHost : public RecordingHost {
+public:
+    bool StopRequested() const override { return pending_event_calls >= 3; }
+};
+
+TEST_F(TableListingTest, StopsReadingRowsOnceTheProgramIsEnding) {
+    EndingHost ending;
+    ListTables(UserProfile("listing"), list, ending, kLocation1);
+    EXPECT_EQ(list.items.size(), 2u);
+    EXPECT_EQ(ending.pending_event_calls, 3);
+    EXPECT_TRUE(ending.ErrorReports().empty());
+}
+
+TEST_F(TableListingTest, ListControlKeepsNamesAlphabeticalWhateverTheirCase) {
+    Exec("listing",
+         "CREATE TABLE beta (id int); CREATE TABLE \"Alpha\" (id int); "
+         "CREATE TABLE alpha (id int); CREATE TABLE \"Zulu\" (id int); "
+         "CREATE TABLE charlie (id int)");
+    QListWidget widget;
+    widget.setSortingEnabled(true);
+    ListWidgetTarget target(widget);
+    ListTables(UserProfile("listing"), target, host, kLocation1);
+    ListTables(UserProfile("listing"), target, host, kLocation1);
+
+    QStringList shown;
+    for (int i = 0; i < widget.count(); ++i) shown << widget.item(i)->text();
+    ASSERT_EQ(static_cast<size_t>(shown.size()), ServerNames().size());
+    const auto at = [&](const char* name) { return shown.indexOf(QString::fromUtf8(name)); };
+    EXPECT_LT(at("Alpha"), at("alpha"));
+    EXPECT_LT(at("alpha"), at("beta"));
+    EXPECT_LT(at("beta"), at("charlie"));
+    EXPECT_LT(at("pg_class"), at("Zulu"));
+    EXPECT_TRUE(std::is_sorted(shown.begin(), shown.end(), [](const QString& a, const QString& b) {
+        return a.compare(b, Qt::CaseInsensitive) < 0;
+    }));
+}
+
+// Sets a profile's five fields on the connection screen, where that screen has its fields.
+bool SetProfileFields(Form1& form1, const Profile& p1, const Profile& p2) {
+    QLineEdit* fields[] = {form1.Text1, form1.Text2, form1.Text3, form1.Text4, form1.Text5,
+                           form1.Text6, form1.Text7, form1.Text8, form1.Text9, form1.Text10};
+    const std::string* values[] = {&p1.server, &p1.port, &p1.user, &p1.password, &p1.database,
+                                   &p2.server, &p2.port, &p2.user, &p2.password, &p2.database};
+    for (QLineEdit* field : fields)
+        if (!field) return false;
+    for (int i = 0; i < 10; ++i) fields[i]->setText(QString::fromStdString(*values[i]));
+    return true;
+}
+
+TEST_F(TableListingTest, TwinsReadTheirOwnProfileAndReportUnderTheirOwnNames) {
+    ProfileStore store(QString::fromStdString(testing::TempDir() + "listing-profiles.ini"));
+    Form1 form1(store);
+    Profile wrong = UserProfile("listing");
+    wrong.password = "wrong";
+    // Profile #1 fails, profile #2 lists; without fields the empty profiles both fail.
+    const bool has_fields = SetProfileFields(form1, wrong, UserProfile("listing"));
+
+    QListWidget list1;
+    QListWidget list2;
+    RecordingHost host1;
+    RecordingHost host2;
+    AddTablesToPostgreSQLListbox(list1, form1, host1);
+    AddTablesToPostgreSQLListbox2(list2, form1, host2);
+
+    ASSERT_EQ(host1.ErrorReports().size(), 3u);
+    EXPECT_NE(host1.ErrorReports()[0].find(kLocation1 + "at line 108"), std::string::npos);
+    EXPECT_EQ(list1.count(), 0);
+    if (has_fields) {
+        EXPECT_TRUE(host2.ErrorReports().empty());
+        EXPECT_EQ(static_cast<size_t>(list2.count()), ServerNames().size());
+    } else {
+        ASSERT_EQ(host2.ErrorReports().size(), 3u);
+        EXPECT_NE(host2.ErrorReports()[0].find(
+                      "in TessalineRowPort2021/08/31.PostgreSQL.AddTablesToPostgreSQLListbox2 "
+                      "at line 108"),
+                  std::string::npos);
+    }
+}
+
+}  // namespace
+}  // namespace trp

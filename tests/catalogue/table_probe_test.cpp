@@ -1,0 +1,91 @@
+#include "catalogue/table_probe.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <iostream>
+
+#include "connection/connection.h"
+#include "connection/connection_string.h"
+#include "support/pg_fixture.h"
+
+namespace trp {
+namespace {
+
+using test::PgTest;
+
+class TableProbeTest : public PgTest {
+protected:
+    void SetUp() override { CreateDatabase("probe"); }
+    bool Probe(const std::string& table) {
+        return CheckTablePermission(UserProfile("probe"), table);
+    }
+    bool TableExists(const std::string& name) {
+        return Scalar("probe", "SELECT count(*) FROM pg_tables WHERE tablename = " +
+                                   QuoteLiteral(name)) == "1";
+    }
+};
+
+TEST_F(TableProbeTest, AnswersWhetherTheLoginCanReadExactlyThatTable) {
+    Exec("probe", "CREATE TABLE people (id int); CREATE TABLE \"Orders\" (id int)");
+    // Created by the superuser: the test login has no privilege on it.
+    Admin("probe", "CREATE TABLE secret (id int)");
+
+    EXPECT_TRUE(Probe("people"));
+    EXPECT_TRUE(Probe("Orders"));
+    EXPECT_FALSE(Probe("secret"));
+    // The name is a quoted identifier: letter case must match.
+    EXPECT_FALSE(Probe("People"));
+    EXPECT_FALSE(Probe("orders"));
+    EXPECT_FALSE(Probe("missing"));
+    EXPECT_FALSE(Probe(""));
+
+    Profile wrong = UserProfile("probe");
+    wrong.password = "wrong";
+    EXPECT_FALSE(CheckTablePermission(wrong, "people"));
+    EXPECT_FALSE(CheckPostgreSQLTablePermission2(wrong, "people"));
+    EXPECT_TRUE(CheckPostgreSQLTablePermission(UserProfile("probe"), "people"));
+}
+
+TEST_F(TableProbeTest, UnusualNamesAreProbedAsNamesAndInjectNothing) {
+    const std::vector<std::string> names = {
+        "a\"b",           "it's",        "semi;colon", "with blanks",
+        " leading blank", "Größe_été",   "UPPER",      "x\"; DROP TABLE y; --",
+        "\"\"",           "x' OR '1'='1"};
+    Exec("probe", "CREATE TABLE y (id int)");
+    for (const auto& name : names) {
+        // Absent first: false, and the statement around the name does not run anything else.
+        EXPECT_FALSE(Probe(name)) << name;
+        Exec("probe", "CREATE TABLE " + QuoteIdentifier(name) + " (id int)");
+        EXPECT_TRUE(Probe(name)) << name;
+    }
+    EXPECT_TRUE(TableExists("y"));
+    EXPECT_EQ(Scalar("probe", "SELECT count(*) FROM pg_tables WHERE schemaname = 'public'"),
+              std::to_string(names.size() + 1));
+}
+
+TEST_F(TableProbeTest, LargeTableIsProbedQuicklyWithoutReceivingRows) {
+    Exec("probe",
+         "CREATE TABLE big AS SELECT g AS id, md5(g::text) AS txt FROM generate_series(1, 2000000) "
+         "g");
+    ASSERT_EQ(Scalar("probe", "SELECT count(*) FROM big"), "2000000");
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Probe("big"));
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    std::cout << "[ measure  ] probe of a 2,000,000-row table: " << elapsed.count() << " ms\n";
+    EXPECT_LT(elapsed.count(), 500);
+
+    // The probe's statement brings back the table's shape and no row.
+    Connection connection;
+    connection.SetCursorLocation(CursorLocation::Client);
+    connection.Open(BuildConnectionString(UserProfile("probe")));
+    RecordSet shape = connection.Execute(ZeroRowSelect("big"));
+    EXPECT_EQ(shape.RecordCount(), 0);
+    EXPECT_EQ(shape.FieldCount(), 2);
+    EXPECT_EQ(ZeroRowSelect("a\"b"), "SELECT * FROM \"a\"\"b\" LIMIT 0");
+}
+
+}  // namespace
+}  // namespace trp
