@@ -1,8 +1,5 @@
 #include "app/startup.h"
 
-#include <QCoreApplication>
-#include <QDateTime>
-#include <QFileInfo>
 #include <stdexcept>
 
 #include "app/message_box.h"
@@ -12,29 +9,6 @@
 static void InitialiseResources() { Q_INIT_RESOURCE(resources); }
 
 namespace trp {
-namespace {
-
-QString& FolderOverride() {
-    static QString folder;
-    return folder;
-}
-
-}  // namespace
-
-QString ApplicationFolder() {
-    if (!FolderOverride().isEmpty()) return FolderOverride();
-    return QCoreApplication::applicationDirPath();
-}
-
-void OverrideApplicationFolder(const QString& folder) { FolderOverride() = folder; }
-
-QString HandCursorPath() { return ApplicationFolder() + QStringLiteral("/HAND-M.CUR"); }
-
-bool FileExists(const QString& path) {
-    if (path.isEmpty() || path.contains(QChar(u'\0'))) return false;
-    const QFileInfo info(path);
-    return info.exists() && info.lastModified().isValid();
-}
 
 QString ShortenTitle(const QString& name) {
     QString title = name;

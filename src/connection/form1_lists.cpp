@@ -1,14 +1,17 @@
-// The two table lists of the table selection screen, as the connection screen fills them.
+// The two table lists of the table selection screen, as the connection screen's start-up fills
+// them. The first use creates the screen, whose own load has read both lists once already; each
+// fill replaces a list's content, so the lists end up with one copy of each name.
+#include <QListWidget>
+
+#include "app/screen_host.h"
 #include "append/form2.h"
+#include "catalogue/table_listboxes.h"
 #include "connection/form1.h"
 
 namespace trp {
 
-// Creating the table selection screen runs its load, which reads both databases' catalogues
-// into its lists from the current profiles; so the first use already fills both lists.
-void Form1::FillTableList1() { form2(); }
+void Form1::FillTableList1() { AddTablesToPostgreSQLListbox(*form2().List1, *this, *host_); }
 
-// Filled together with the list of database #1 (see above).
-void Form1::FillTableList2() { form2(); }
+void Form1::FillTableList2() { AddTablesToPostgreSQLListbox2(*form2().List2, *this, *host_); }
 
 }  // namespace trp

@@ -14,6 +14,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMouseEvent>
 #include <QRadioButton>
 #include <QScreen>
@@ -337,6 +338,7 @@ TEST_F(Form1Test, AutoAdvanceOnlyWhenBothSavedProfilesConnect) {
     EXPECT_FALSE(form1_->HasForm2());
     EXPECT_TRUE(shown_.empty());
 
+    Exec("left", "CREATE TABLE porter_rows (id int)");
     Start(UserProfile("left"), UserProfile("left"));
     ASSERT_TRUE(form1_->HasForm2());
     EXPECT_TRUE(form1_->form2().isVisible());
@@ -345,6 +347,9 @@ TEST_F(Form1Test, AutoAdvanceOnlyWhenBothSavedProfilesConnect) {
     for (const auto& s : shown_) EXPECT_NE(s.title, "Application Error") << s.text.toStdString();
     EXPECT_FALSE(form1_->form2().Option2->isEnabled());
     EXPECT_EQ(form1_->form2().Frame1->title(), "PostgreSQL Database #2 (same file)");
+    // Read twice (the screen's own load, then start-up), listed once.
+    for (QListWidget* list : {form1_->form2().List1, form1_->form2().List2})
+        EXPECT_EQ(list->findItems("porter_rows", Qt::MatchExactly).size(), 1);
 }
 
 TEST(SameDatabaseMarking, ExactComparisonOfAllFivePairs) {
