@@ -24,7 +24,9 @@ QString& FolderOverride() {
 
 constexpr qint64 kMaxCursorFile = 4 * 1024 * 1024;
 
-[[noreturn]] void InvalidPicture() { throw std::runtime_error("Invalid picture"); }
+[[noreturn]] void InvalidPicture() {
+    throw std::runtime_error("Invalid picture");
+}
 
 class Bytes {
 public:
@@ -41,13 +43,16 @@ public:
 
 private:
     qsizetype Check(qsizetype at, qsizetype length) const {
-        if (at < 0 || length < 0 || at > data_.size() || length > data_.size() - at) InvalidPicture();
+        if (at < 0 || length < 0 || at > data_.size() || length > data_.size() - at)
+            InvalidPicture();
         return at;
     }
     QByteArray data_;  // implicitly shared: a slice keeps its own bytes
 };
 
-qsizetype RowBytes(int width, int bits) { return ((qsizetype{width} * bits + 31) / 32) * 4; }
+qsizetype RowBytes(int width, int bits) {
+    return ((qsizetype{width} * bits + 31) / 32) * 4;
+}
 
 // A BMP image as icons and cursors store it: BITMAPINFOHEADER, palette, colour rows, mask rows.
 QImage DecodeBitmap(const Bytes& bytes, qsizetype start) {
@@ -93,7 +98,8 @@ QImage DecodeBitmap(const Bytes& bytes, qsizetype start) {
                 const qsizetype bit = qsizetype{x} * bits;
                 const uint32_t byte = bytes.U8(row + bit / 8);
                 const uint32_t index = (byte >> (8 - bits - bit % 8)) & ((1u << bits) - 1);
-                colour = index < static_cast<uint32_t>(palette.size()) ? palette[index] : qRgb(0, 0, 0);
+                colour =
+                    index < static_cast<uint32_t>(palette.size()) ? palette[index] : qRgb(0, 0, 0);
             }
             image.setPixel(x, y, colour);
         }
@@ -118,9 +124,13 @@ QString ApplicationFolder() {
     return QCoreApplication::applicationDirPath();
 }
 
-void OverrideApplicationFolder(const QString& folder) { FolderOverride() = folder; }
+void OverrideApplicationFolder(const QString& folder) {
+    FolderOverride() = folder;
+}
 
-QString HandCursorPath() { return ApplicationFolder() + QStringLiteral("/HAND-M.CUR"); }
+QString HandCursorPath() {
+    return ApplicationFolder() + QStringLiteral("/HAND-M.CUR");
+}
 
 bool FileExists(const QString& path) {
     if (path.isEmpty() || path.contains(QChar(u'\0'))) return false;

@@ -6,7 +6,9 @@
 
 // The resources live in the static library; naming their initialiser keeps the linker from
 // dropping them. Q_INIT_RESOURCE must be used outside any namespace.
-static void InitialiseResources() { Q_INIT_RESOURCE(resources); }
+static void InitialiseResources() {
+    Q_INIT_RESOURCE(resources);
+}
 
 namespace trp {
 
@@ -20,7 +22,9 @@ QString ShortenTitle(const QString& name) {
     return title;
 }
 
-void SetAppTitle() { SetAppTitleText(ShortenTitle(QString::fromUtf8(kProductName))); }
+void SetAppTitle() {
+    SetAppTitleText(ShortenTitle(QString::fromUtf8(kProductName)));
+}
 
 QIcon ApplicationIcon() {
     static const bool initialised = (InitialiseResources(), true);

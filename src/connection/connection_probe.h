@@ -13,8 +13,12 @@ class OperationHost;
 // connection itself (out of memory) passes to the caller.
 bool CheckConnection(const Profile& profile);
 
-inline bool CheckPostgreSQLConnection(const Profile& profile1) { return CheckConnection(profile1); }
-inline bool CheckPostgreSQLConnection2(const Profile& profile2) { return CheckConnection(profile2); }
+inline bool CheckPostgreSQLConnection(const Profile& profile1) {
+    return CheckConnection(profile1);
+}
+inline bool CheckPostgreSQLConnection2(const Profile& profile2) {
+    return CheckConnection(profile2);
+}
 
 inline constexpr const char* kConnectionSuccessful = "Connection successful.";
 inline constexpr const char* kCouldNotConnect =

@@ -54,7 +54,9 @@ QLineEdit* Field(const char* name, bool password = false) {
     return field;
 }
 
-QString Text(const char* text) { return QString::fromUtf8(text); }
+QString Text(const char* text) {
+    return QString::fromUtf8(text);
+}
 
 }  // namespace
 
@@ -105,9 +107,8 @@ void Form1::CreateControls() {
     PushButton3 = Named<PushButton>("PushButton3", Text("Test Connection"));
     PushButton5 = Named<PushButton>("PushButton5", Text("Help"));
 
-    Frame2 = Named<QGroupBox>("Frame2",
-                              Text("PostgreSQL Database #2 (Note: Login can be the same as #1)"),
-                              this);
+    Frame2 = Named<QGroupBox>(
+        "Frame2", Text("PostgreSQL Database #2 (Note: Login can be the same as #1)"), this);
     Label7 = Named<QLabel>("Label7", Text("Server:"));
     Text6 = Field("Text6");
     Label9 = Named<QLabel>("Label9", Text("Port:"));
@@ -180,10 +181,10 @@ void Form1::ArrangeControls() {
     PushButton2->setMinimumHeight(36);
 
     // The focus cycle: the ten fields, then the buttons of both frames, "Next >", the link.
-    QWidget* const order[] = {Text1,       Text2,       Text3,       Text4,       Text5,
-                              Text6,       Text7,       Text8,       Text9,       Text10,
-                              PushButton3, PushButton5, PushButton6, PushButton1, PushButton2,
-                              PushButton4};
+    QWidget* const order[] = {Text1,       Text2,       Text3,       Text4,
+                              Text5,       Text6,       Text7,       Text8,
+                              Text9,       Text10,      PushButton3, PushButton5,
+                              PushButton6, PushButton1, PushButton2, PushButton4};
     for (size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 }
 

@@ -102,8 +102,12 @@ void Form1::ShowHelp(const char* procedure) {
     trap.Step(106, [&] { host_->ShowMessage(ComposeHelp(first, second, address).toStdString()); });
 }
 
-void Form1::PushButton5_Click() { ShowHelp("PushButton5_Click"); }
-void Form1::PushButton1_Click() { ShowHelp("PushButton1_Click"); }
+void Form1::PushButton5_Click() {
+    ShowHelp("PushButton5_Click");
+}
+void Form1::PushButton1_Click() {
+    ShowHelp("PushButton1_Click");
+}
 
 void Form1::PushButton4_Click() {
     ErrorTrap trap(LocationText("Form1", "PushButton4_Click"), *host_);

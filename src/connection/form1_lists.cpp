@@ -10,8 +10,12 @@
 
 namespace trp {
 
-void Form1::FillTableList1() { AddTablesToPostgreSQLListbox(*form2().List1, *this, *host_); }
+void Form1::FillTableList1() {
+    AddTablesToPostgreSQLListbox(*form2().List1, *this, *host_);
+}
 
-void Form1::FillTableList2() { AddTablesToPostgreSQLListbox2(*form2().List2, *this, *host_); }
+void Form1::FillTableList2() {
+    AddTablesToPostgreSQLListbox2(*form2().List2, *this, *host_);
+}
 
 }  // namespace trp

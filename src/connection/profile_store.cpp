@@ -26,7 +26,9 @@ QString UserStorePath() {
 
 ProfileStore::ProfileStore() : ProfileStore(UserStorePath()) {}
 
-ProfileStore::ProfileStore(QString file_path) : file_path_(std::move(file_path)) { KeepPrivate(); }
+ProfileStore::ProfileStore(QString file_path) : file_path_(std::move(file_path)) {
+    KeepPrivate();
+}
 
 void ProfileStore::KeepPrivate() const {
     QDir().mkpath(QFileInfo(file_path_).absolutePath());
@@ -47,7 +49,8 @@ QString ProfileStore::Get(const QString& key, const QString& default_value) cons
     if (!settings.contains(key)) return default_value;
     const QVariant value = settings.value(key);
     // A hand-edited line with unquoted commas reads back as a list; keep its text whole.
-    if (value.typeId() == QMetaType::QStringList) return value.toStringList().join(QStringLiteral(", "));
+    if (value.typeId() == QMetaType::QStringList)
+        return value.toStringList().join(QStringLiteral(", "));
     return value.toString();
 }
 

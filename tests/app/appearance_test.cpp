@@ -19,8 +19,12 @@
 namespace trp {
 namespace {
 
-QColor Face() { return QApplication::palette().color(QPalette::Active, QPalette::Button); }
-QColor Background(const QWidget* w) { return w->palette().color(QPalette::Window); }
+QColor Face() {
+    return QApplication::palette().color(QPalette::Active, QPalette::Button);
+}
+QColor Background(const QWidget* w) {
+    return w->palette().color(QPalette::Window);
+}
 
 TEST(SetFormColors, TheScreenAndItsStaticControlsTakeTheButtonFaceColour) {
     ASSERT_NE(Face(), QColor(Qt::white));  // otherwise the test proves nothing

@@ -1,10 +1,11 @@
+#include "app/error_trap.h"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <vector>
 
 #include "app/error_report.h"
-#include "app/error_trap.h"
 #include "support/recording_host.h"
 
 namespace trp {
@@ -36,8 +37,8 @@ TEST(ErrorTrap, EachFailedStepReportsItsOwnLineAndTheNextStepRuns) {
     trap.Step(126, [&]() { throw std::runtime_error("second"); });
     trap.Step(128, [&] { ran.push_back(128); });
     EXPECT_EQ(ran, (std::vector<int>{100, 124, 128}));
-    EXPECT_EQ(host.ErrorReports(), (std::vector<std::string>{Report("first", 104),
-                                                             Report("second", 126)}));
+    EXPECT_EQ(host.ErrorReports(),
+              (std::vector<std::string>{Report("first", 104), Report("second", 126)}));
 }
 
 TEST(ErrorTrap, AFailingConditionalEntersItsFirstBranch) {
@@ -56,7 +57,8 @@ TEST(ErrorTrap, AFailingLoopHeadRunsNoPasses) {
     RecordingHost host;
     ErrorTrap trap(LocationText("Form1", "Form_Load"), host);
     int passes = 0;
-    const long long count = trap.LoopCount(110, []() -> long long { throw std::runtime_error("x"); });
+    const long long count =
+        trap.LoopCount(110, []() -> long long { throw std::runtime_error("x"); });
     for (long long i = 0; i < count; ++i) ++passes;
     EXPECT_EQ(passes, 0);
     EXPECT_EQ(host.ErrorReports().size(), 1u);

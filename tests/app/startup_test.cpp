@@ -1,3 +1,5 @@
+#include "app/startup.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -9,7 +11,6 @@
 #include <stdexcept>
 
 #include "app/message_box.h"
-#include "app/startup.h"
 
 namespace trp {
 namespace {
@@ -59,7 +60,7 @@ TEST(HandCursor, TheShippedFileLoadsWithItsHotspotAtTheFingertip) {
     EXPECT_EQ(cursor.hotSpot(), QPoint(12, 1));
     const QImage image = cursor.pixmap().toImage();
     ASSERT_EQ(image.size(), QSize(32, 32));
-    EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);               // transparent corner
+    EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);                   // transparent corner
     EXPECT_EQ(image.pixel(12, 5) | 0xff000000u, 0xffffffffu);  // white finger
     EXPECT_EQ(qAlpha(image.pixel(12, 5)), 255);
 }
@@ -71,11 +72,17 @@ QByteArray TinyMonochromeCursor() {
     auto u32 = [&](uint32_t v) { u16(v & 0xffff), u16(v >> 16); };
     u32(40), u32(2), u32(4), u16(1), u16(1), u32(0), u32(0), u32(0), u32(0), u32(2), u32(0);
     u32(0x00000000), u32(0x00ffffff);  // palette: black, white
-    image += QByteArray::fromHex("80000000" "40000000");  // colour rows, bottom row first
-    image += QByteArray::fromHex("40000000" "40000000");  // mask rows: right column transparent
+    image += QByteArray::fromHex(
+        "80000000"
+        "40000000");  // colour rows, bottom row first
+    image += QByteArray::fromHex(
+        "40000000"
+        "40000000");  // mask rows: right column transparent
     QByteArray file;
-    const QByteArray header = QByteArray::fromHex("000002000100") +
-                              QByteArray::fromHex("02020000" "0100" "0100");
+    const QByteArray header = QByteArray::fromHex("000002000100") + QByteArray::fromHex(
+                                                                        "02020000"
+                                                                        "0100"
+                                                                        "0100");
     file = header;
     const uint32_t size = image.size(), offset = 22;
     for (uint32_t v : {size, offset})
@@ -92,7 +99,7 @@ TEST(HandCursor, ReadsPalettedImagesWithTheirMask) {
     const QCursor cursor = LoadCursorFile(file.fileName());
     EXPECT_EQ(cursor.hotSpot(), QPoint(1, 1));
     const QImage image = cursor.pixmap().toImage();
-    EXPECT_EQ(image.pixel(0, 0), qRgb(0, 0, 0));        // top row stored last
+    EXPECT_EQ(image.pixel(0, 0), qRgb(0, 0, 0));  // top row stored last
     EXPECT_EQ(image.pixel(0, 1), qRgb(255, 255, 255));
     EXPECT_EQ(qAlpha(image.pixel(1, 0)), 0);
 }

@@ -1,3 +1,5 @@
+#include "connection/connection_probe.h"
+
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -7,7 +9,6 @@
 #include <chrono>
 
 #include "app/error_report.h"
-#include "connection/connection_probe.h"
 #include "support/pg_fixture.h"
 #include "support/recording_host.h"
 
@@ -82,9 +83,16 @@ TEST_F(ConnectionProbeTest, WrongPasswordPortOrDatabaseCannotConnect) {
 }
 
 TEST_F(ConnectionProbeTest, AnyTextInAnyFieldGivesTheFailureMessage) {
-    const std::string odd[] = {"",       std::string(10000, 'x'), "Ünïcødé",
-                               "a\tb\nc\x01", std::string("nul\0inside", 10), "abc",
-                               "99999",  "-1",  "pa;ss}{", " localhost "};
+    const std::string odd[] = {"",
+                               std::string(10000, 'x'),
+                               "Ünïcødé",
+                               "a\tb\nc\x01",
+                               std::string("nul\0inside", 10),
+                               "abc",
+                               "99999",
+                               "-1",
+                               "pa;ss}{",
+                               " localhost "};
     for (const std::string& text : odd) {
         for (int field = 0; field < 5; ++field) {
             Profile profile = UserProfile("probe");

@@ -1,3 +1,5 @@
+#include "connection/form1.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -31,7 +33,6 @@
 #include "app/skin_engine.h"
 #include "app/startup.h"
 #include "append/form2.h"
-#include "connection/form1.h"
 #include "connection/profile_store.h"
 #include "support/pg_fixture.h"
 #include "support/recording_host.h"
@@ -146,9 +147,10 @@ protected:
         return out;
     }
     void CopyHandCursor() {
-        const auto source = std::filesystem::path(__FILE__).parent_path() / "../../resources/HAND-M.CUR";
-        ASSERT_TRUE(QFile::copy(QString::fromStdString(source.string()),
-                                folder_.filePath("HAND-M.CUR")));
+        const auto source =
+            std::filesystem::path(__FILE__).parent_path() / "../../resources/HAND-M.CUR";
+        ASSERT_TRUE(
+            QFile::copy(QString::fromStdString(source.string()), folder_.filePath("HAND-M.CUR")));
     }
 
     QTemporaryDir folder_;
@@ -198,8 +200,8 @@ TEST_F(Form1Test, ControlsCaptionsAndTabOrder) {
         w = w->nextInFocusChain();
     } while (w != form.Text1 && order.size() < 40);
     const std::vector<QString> expected = {
-        "Text1",       "Text2",       "Text3",       "Text4",       "Text5",      "Text6",
-        "Text7",       "Text8",       "Text9",       "Text10",      "PushButton3", "PushButton5",
+        "Text1",       "Text2",       "Text3",       "Text4",      "Text5",       "Text6",
+        "Text7",       "Text8",       "Text9",       "Text10",     "PushButton3", "PushButton5",
         "PushButton6", "PushButton1", "PushButton2", "PushButton4"};
     EXPECT_EQ(order, expected);
 }
@@ -280,9 +282,9 @@ TEST_F(Form1Test, ConnectionTestsShowTheirAnswerUnderTheBusyPointer) {
     Form1& form = Start(UserProfile("left"), Unreachable());
     form.PushButton3->click();
     form.PushButton6->click();
-    EXPECT_EQ(Texts(), (std::vector<QString>{
-                           "Connection successful.",
-                           "Could not connect. Please check with your administrator."}));
+    EXPECT_EQ(Texts(),
+              (std::vector<QString>{"Connection successful.",
+                                    "Could not connect. Please check with your administrator."}));
     EXPECT_EQ(pointer_at_message_, (std::vector<int>{PointerState::kBusy, PointerState::kBusy}));
     EXPECT_EQ(shown_.front().title, "Tessaline Row Porter");
     EXPECT_EQ(form.Pointer().value(), PointerState::kDefault);
@@ -421,15 +423,17 @@ TEST_F(Form1Test, HandOverEveryPushButtonUnlessBusy) {
         MoveOnto(form.Text1);
         EXPECT_EQ(form.Pointer().value(), PointerState::kDefault);
         MoveOnto(button);
-        EXPECT_EQ(form.Pointer().value(), PointerState::kCustom) << button->objectName().toStdString();
+        EXPECT_EQ(form.Pointer().value(), PointerState::kCustom)
+            << button->objectName().toStdString();
         EXPECT_EQ(form.cursor().shape(), Qt::BitmapCursor);
     }
-    for (QWidget* reset : std::initializer_list<QWidget*>{&form, form.Frame1, form.Frame2,
-                                                          form.Frame3, form.Text2, form.Text5,
-                                                          form.Text6, form.Text10}) {
+    for (QWidget* reset :
+         std::initializer_list<QWidget*>{&form, form.Frame1, form.Frame2, form.Frame3, form.Text2,
+                                         form.Text5, form.Text6, form.Text10}) {
         form.Pointer().Set(PointerState::kCustom);
         MoveOnto(reset);
-        EXPECT_EQ(form.Pointer().value(), PointerState::kDefault) << reset->objectName().toStdString();
+        EXPECT_EQ(form.Pointer().value(), PointerState::kDefault)
+            << reset->objectName().toStdString();
     }
     form.Pointer().Set(PointerState::kBusy);
     MoveOnto(form.PushButton2);

@@ -1,11 +1,11 @@
+#include "connection/profile_store.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
-
-#include "connection/profile_store.h"
 
 namespace trp {
 namespace {
@@ -31,9 +31,16 @@ TEST_F(ProfileStoreTest, AbsentKeysGiveTheDefaultAndAStoredEmptyTextStaysEmpty) 
 
 TEST_F(ProfileStoreTest, EveryValueIsWrittenAtOnceAndReadBackUnchanged) {
     ProfileStore store(path_);
-    const QString values[] = {
-        "localhost", " padded ", "pa;ss{}=\"'\\", "@Invalid()", "a, b, c", "Ünïcødé ✓ 数据",
-        QString::fromUtf8("tab\there\nline\r\0nul", 18), QString(10000, u'x'), "#comment", "[Section]"};
+    const QString values[] = {"localhost",
+                              " padded ",
+                              "pa;ss{}=\"'\\",
+                              "@Invalid()",
+                              "a, b, c",
+                              "Ünïcødé ✓ 数据",
+                              QString::fromUtf8("tab\there\nline\r\0nul", 18),
+                              QString(10000, u'x'),
+                              "#comment",
+                              "[Section]"};
     for (const QString& value : values) {
         store.Save("Password2", value);
         // Another reader (the next start) sees it without any further step.
