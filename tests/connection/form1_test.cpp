@@ -229,8 +229,13 @@ TEST_F(Form1Test, WindowFontsAndPasswordMasks) {
     }
     EXPECT_EQ(form.Text3->echoMode(), QLineEdit::Normal);
 
-    // Centred on the screen when first shown.
+    // Centred on the screen when first shown, with the server of profile #1 in focus.
+    form.Text1->setText("localhost");
     form.show();
+    form.activateWindow();
+    QApplication::processEvents();
+    EXPECT_EQ(QApplication::focusWidget(), form.Text1);
+    EXPECT_EQ(form.Text1->selectedText(), "localhost");
     const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
     EXPECT_LE((form.frameGeometry().center() - centre).manhattanLength(), 4);
 }
