@@ -5,12 +5,14 @@
 #include <memory>
 
 #include "app/demo_environment.h"
+#include "app/startup_signals.h"
 #include "append/form2.h"
 #include "connection/form1.h"
 #include "connection/profile_store.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    trp::QuitOnTerminationSignals();
 
     // --demo: a throwaway server with sample databases and profiles of its own, apart from the
     // user's settings; it is stopped when the program ends.

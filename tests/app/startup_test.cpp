@@ -3,14 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QImage>
 #include <QPixmap>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <csignal>
 #include <filesystem>
 #include <stdexcept>
 
 #include "app/message_box.h"
+#include "app/startup_signals.h"
 
 namespace trp {
 namespace {
@@ -132,6 +136,19 @@ TEST(HandCursor, DamagedFilesFailAsInvalidPicturesWithoutReadingPastTheirEnd) {
     wide[22 + 4] = char(0x00), wide[22 + 5] = char(0x10);  // 4096 pixels wide
     EXPECT_FALSE(attempt(wide));
     EXPECT_THROW(LoadCursorFile(dir.filePath("missing.cur")), std::runtime_error);
+}
+
+TEST(TerminationSignals, EndTheEventLoopInsteadOfTheProcess) {
+    QuitOnTerminationSignals();
+    QEventLoop loop;
+    bool timed_out = false;
+    QTimer::singleShot(0, [] { std::raise(SIGTERM); });
+    QTimer::singleShot(5000, &loop, [&] {
+        timed_out = true;
+        loop.quit();
+    });
+    loop.exec();
+    EXPECT_FALSE(timed_out);
 }
 
 }  // namespace
