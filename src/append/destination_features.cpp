@@ -24,7 +24,7 @@ std::string FeatureQuery(const std::string& table) {
            "::oid UNION SELECT i.inhrelid FROM pg_inherits i JOIN tree t ON i.inhparent = t.oid), "
            "family(oid) AS (SELECT oid FROM tree UNION SELECT relid FROM pg_partition_ancestors(" +
            target + ")) "
-           "SELECT 'relation kind ' || c.relkind FROM tree t JOIN pg_class c ON c.oid = t.oid "
+           "SELECT 'relation kind ' || c.relkind::text FROM tree t JOIN pg_class c ON c.oid = t.oid "
            " WHERE c.relkind NOT IN ('r', 'p') "
            "UNION ALL SELECT 'row-level security' FROM tree t JOIN pg_class c ON c.oid = t.oid "
            " WHERE c.relrowsecurity "
