@@ -137,12 +137,20 @@ TEST_F(AppendTest, NullsSeparatorsAndLoneEmptyValuesArriveIntact) {
     Exec(db2_, "CREATE TABLE lone (v text)");
     Exec(db2_, "INSERT INTO lone VALUES (NULL), (''), ('x')");
 
+    // A name that needs quoting, on a destination that takes the INSERT statements.
+    Exec(db1_, "CREATE TABLE \"we\"\"ird Name\" (v text); CREATE RULE keep AS ON INSERT TO "
+               "\"we\"\"ird Name\" DO ALSO NOTIFY appended");
+    Exec(db2_, "CREATE TABLE \"we\"\"ird Name\" (v text); INSERT INTO \"we\"\"ird Name\" "
+               "VALUES (NULL), (''), ('a''b')");
+
     RecordingHost host;
     RunAppend(Request("people", "people"), host);
     RunAppend(Request("lone", "lone"), host);
+    RunAppend(Request("we\"ird Name", "we\"ird Name"), host);
     EXPECT_TRUE(host.ErrorReports().empty());
-    for (const std::string table : {"people", "lone"}) {
-        const std::string rows = "SELECT * FROM " + table;
+    EXPECT_EQ(host.Messages(), std::vector<std::string>(3, "Done."));
+    for (const std::string table : {"people", "lone", "\"we\"\"ird Name\""}) {
+        const std::string rows = "SELECT * FROM " + table + " ORDER BY 1";
         EXPECT_EQ(Query(db1_, rows), Query(db2_, rows)) << table;
     }
     EXPECT_EQ(Scalar(db1_, "SELECT count(*) FROM people WHERE nick IS NULL AND age = 42"), "1");
