@@ -204,6 +204,49 @@ TEST_F(AppendTest, RowsAddedToTheSourceDuringARunAreNotAppended) {
     EXPECT_GT(inserted, 0);
 }
 
+// A host whose event processing ends the source's server process once rows are moving.
+class SourceKillingHost : public RecordingHost {
+public:
+    explicit SourceKillingHost(std::string database) : database_(std::move(database)) {}
+    void SetProgress(double percent) override {
+        RecordingHost::SetProgress(percent);
+        moving_ = true;
+    }
+    void ProcessPendingEvents() override {
+        RecordingHost::ProcessPendingEvents();
+        if (moving_ && !killed_) {
+            killed_ = true;
+            test::Cluster().Execute(
+                "postgres", "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
+                            "datname = " + QuoteLiteral(database_) + " AND query LIKE 'COPY%'");
+        }
+    }
+
+private:
+    std::string database_;
+    bool moving_ = false;
+    bool killed_ = false;
+};
+
+TEST_F(AppendTest, SourceLostPartWayIsReportedOnceAndTheRowsReadSoFarStay) {
+    Exec(db1_, "CREATE TABLE one (id int, pad text)");
+    Exec(db2_, "CREATE TABLE two (id int, pad text)");
+    // Far more than the sockets hold, so that the server is still sending when it goes.
+    Exec(db2_, "INSERT INTO two SELECT g, repeat('x', 2000) FROM generate_series(1, 30000) g");
+    SourceKillingHost host(db2_);
+    AppendOptions options;
+    options.batch_rows = 200;
+    RunAppend(Request("one", "two"), host, options);
+    ASSERT_EQ(host.ErrorReports().size(), 1u);
+    EXPECT_NE(host.ErrorReports()[0].find("at line 166"), std::string::npos);
+    EXPECT_EQ(host.Messages(), std::vector<std::string>{"Done."});
+    const int appended = std::stoi(Scalar(db1_, "SELECT count(*) FROM one"));
+    EXPECT_GT(appended, 0);
+    EXPECT_LT(appended, 30000);
+    // The rows that arrived are the first ones, without gaps.
+    EXPECT_EQ(Scalar(db1_, "SELECT max(id) FROM one"), std::to_string(appended));
+}
+
 class StoppingHost : public RecordingHost {
 public:
     bool StopRequested() const override { return pending_event_calls > 0; }
