@@ -76,12 +76,15 @@ CopyWriter::Outcome CopyWriter::EndCopy() {
     // The COPY's result, then the end of the command; a failure rolls the whole COPY back.
     try {
         bool failed = copy_failed_;
+        bool abandoned = false;
         while (PgResultPtr result = AwaitResult(conn, pacer_)) {
             const auto status = PQresultStatus(result.get());
             if (status == PGRES_COPY_IN) {
-                // Only reached when the data could not be handed over: abandon the COPY.
-                PQputCopyEnd(conn, "the rows could not be sent");
+                // Only reached when the data could not be handed over: abandon the COPY, and
+                // give up on a connection that cannot even take that.
                 failed = true;
+                if (abandoned || PQputCopyEnd(conn, "the rows could not be sent") != 1) break;
+                abandoned = true;
                 continue;
             }
             if (status != PGRES_COMMAND_OK) failed = true;
