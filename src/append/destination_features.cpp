@@ -17,11 +17,17 @@ namespace {
 // - identity columns GENERATED ALWAYS: INSERT refuses a value for them, COPY takes it;
 // - generated columns: COPY leaves them out of its column list, INSERT counts them;
 // - foreign keys within the table itself: COPY checks them after the whole batch, so a row
-//   may refer to a later one, which INSERT refuses.
+//   may refer to a later one, which INSERT refuses;
+// - check constraints, of the table or of a domain its columns use, that call a function
+//   which is not immutable: such a function may look at the table, where COPY does not show
+//   it the earlier rows of the same batch.
 std::string FeatureQuery(const std::string& table) {
     const std::string target = QuoteLiteral(QuoteIdentifier(table)) + "::regclass";
     return "WITH RECURSIVE tree(oid) AS (SELECT " + target +
            "::oid UNION SELECT i.inhrelid FROM pg_inherits i JOIN tree t ON i.inhparent = t.oid), "
+           "domains(oid) AS (SELECT a.atttypid FROM pg_attribute a WHERE a.attrelid = " + target +
+           " AND a.attnum > 0 UNION SELECT v.oid FROM pg_type y JOIN domains m ON y.oid = m.oid "
+           " CROSS JOIN LATERAL (VALUES (y.typbasetype), (y.typelem)) v(oid) WHERE v.oid <> 0), "
            "family(oid) AS (SELECT oid FROM tree UNION SELECT relid FROM pg_partition_ancestors(" +
            target + ")) "
            "SELECT 'relation kind ' || c.relkind::text FROM tree t JOIN pg_class c ON c.oid = t.oid "
@@ -41,6 +47,12 @@ std::string FeatureQuery(const std::string& table) {
            "UNION ALL SELECT 'self-referencing foreign key ' || k.conname FROM tree t "
            " JOIN pg_constraint k ON k.conrelid = t.oid WHERE k.contype = 'f' "
            " AND k.confrelid IN (SELECT oid FROM family) "
+           "UNION ALL SELECT 'constraint ' || k.conname || ' calls ' || p.proname "
+           " FROM pg_constraint k JOIN pg_depend d ON d.classid = 'pg_constraint'::regclass "
+           " AND d.objid = k.oid AND d.refclassid = 'pg_proc'::regclass "
+           " JOIN pg_proc p ON p.oid = d.refobjid "
+           " WHERE p.provolatile <> 'i' AND (k.conrelid IN (SELECT oid FROM tree) "
+           " OR k.contypid IN (SELECT oid FROM domains)) "
            "LIMIT 1";
 }
 

@@ -148,6 +148,16 @@ TEST_F(DifferentialTest, DeferredUniqueConstraintFailsAtCommit) {
                          "SELECT id::text, b FROM dest ORDER BY id, b", true);
 }
 
+TEST_F(DifferentialTest, CheckThatLooksAtTheTable) {
+    ExpectSameAsRowByRow(kFailingRows,
+                         "CREATE TABLE dest (id int, b text);"
+                         "CREATE FUNCTION room_left() RETURNS boolean LANGUAGE sql VOLATILE AS "
+                         "'SELECT count(*) < 4 FROM dest';"
+                         "CREATE DOMAIN roomy_text AS text CHECK (room_left());"
+                         "ALTER TABLE dest ALTER COLUMN b TYPE roomy_text",
+                         "SELECT id::text, b FROM dest ORDER BY ctid", false);
+}
+
 TEST_F(DifferentialTest, GeneratedColumnAndRowSecurityAreDetected) {
     Exec(db1_, "CREATE TABLE gen (a int, b int GENERATED ALWAYS AS (a * 2) STORED)");
     Exec(db1_, "CREATE TABLE secured (a int); ALTER TABLE secured ENABLE ROW LEVEL SECURITY");
