@@ -32,7 +32,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using trp::AppendStrategy;
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 std::string Env(const char* name, const std::string& fallback = {}) {
     const char* value = std::getenv(name);
@@ -135,7 +137,8 @@ ChildResult RunChild(const std::string& strategy, const std::string& source,
     std::string text;
     char buffer[512];
     ssize_t n;
-    while ((n = read(out[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+    while ((n = read(out[0], buffer, sizeof buffer)) > 0)
+        text.append(buffer, static_cast<size_t>(n));
     close(out[0]);
     int status = 0;
     rusage usage{};
@@ -175,8 +178,8 @@ void Fill(const std::string& table, long long rows) {
 }
 
 void Fresh(const std::string& table, const std::string& extra = {}) {
-    Sql("bench_b", "DROP TABLE IF EXISTS " + table + "; CREATE TABLE " + table + " " + kShape +
-                       ";" + extra);
+    Sql("bench_b",
+        "DROP TABLE IF EXISTS " + table + "; CREATE TABLE " + table + " " + kShape + ";" + extra);
 }
 
 void ExpectCount(const std::string& table, long long rows) {
@@ -228,10 +231,11 @@ int Main(long long rows, long long big_rows, long long per_row_rows, long long i
         std::printf("pair %d: engine %.3f s, COPY pipe %.3f s, ratio %.3f\n", pair + 1, engine,
                     copy, engine / copy);
     }
-    std::printf("rows %lld: engine median %.3f s (%.0f rows/s), COPY pipe median %.3f s, "
-                "median ratio %.3f (target <= 1.3)\n",
-                rows, Median(engine_times), rows / Median(engine_times), Median(pipe_times),
-                Median(ratios));
+    std::printf(
+        "rows %lld: engine median %.3f s (%.0f rows/s), COPY pipe median %.3f s, "
+        "median ratio %.3f (target <= 1.3)\n",
+        rows, Median(engine_times), rows / Median(engine_times), Median(pipe_times),
+        Median(ratios));
 
     Sql("bench_b", "DROP TABLE t");
     Sql("bench_a", "DROP TABLE t");
@@ -240,11 +244,11 @@ int Main(long long rows, long long big_rows, long long per_row_rows, long long i
     const ChildResult big = RunChild("fast", "t_big", "t_big");
     ExpectCount("t_big", big_rows);
     longest_gap_ms = std::max(longest_gap_ms, big.longest_gap_ms);
-    std::printf("peak RSS: %lld rows %.1f MB, %lld rows %.1f MB, growth %.1f %% "
-                "(targets <= 100 MB, <= 10 %%); %lld rows took %.3f s\n",
-                rows, engine_rss_kb / 1024.0, big_rows, big.max_rss_kb / 1024.0,
-                100.0 * (big.max_rss_kb - engine_rss_kb) / engine_rss_kb, big_rows,
-                big.wall_seconds);
+    std::printf(
+        "peak RSS: %lld rows %.1f MB, %lld rows %.1f MB, growth %.1f %% "
+        "(targets <= 100 MB, <= 10 %%); %lld rows took %.3f s\n",
+        rows, engine_rss_kb / 1024.0, big_rows, big.max_rss_kb / 1024.0,
+        100.0 * (big.max_rss_kb - engine_rss_kb) / engine_rss_kb, big_rows, big.wall_seconds);
     Sql("bench_b", "DROP TABLE t_big");
     Sql("bench_a", "DROP TABLE t_big");
 
@@ -252,8 +256,8 @@ int Main(long long rows, long long big_rows, long long per_row_rows, long long i
     const ChildResult per_row = RunChild("row-by-row", "t_small", "t_small");
     ExpectCount("t_small", per_row_rows);
     const double per_row_rate = per_row_rows / per_row.seconds;
-    std::printf("one INSERT per row, plain table: %lld rows in %.3f s, %.0f rows/s\n",
-                per_row_rows, per_row.seconds, per_row_rate);
+    std::printf("one INSERT per row, plain table: %lld rows in %.3f s, %.0f rows/s\n", per_row_rows,
+                per_row.seconds, per_row_rate);
 
     const std::string trigger =
         "CREATE FUNCTION noop() RETURNS trigger LANGUAGE plpgsql AS "
@@ -270,11 +274,12 @@ int Main(long long rows, long long big_rows, long long per_row_rows, long long i
     ExpectCount("t_insert", insert_rows);
     longest_gap_ms = std::max(longest_gap_ms, pipelined.longest_gap_ms);
     const double pipelined_rate = insert_rows / pipelined.seconds;
-    std::printf("statement-level trigger: one INSERT per row %.0f rows/s (%lld rows), "
-                "pipelined INSERT path %.0f rows/s (%lld rows, engine processor time %.2f s "
-                "of %.2f s), %.1f x (target >= 10)\n",
-                per_row_trigger_rate, per_row_rows, pipelined_rate, insert_rows,
-                pipelined.cpu_seconds, pipelined.seconds, pipelined_rate / per_row_trigger_rate);
+    std::printf(
+        "statement-level trigger: one INSERT per row %.0f rows/s (%lld rows), "
+        "pipelined INSERT path %.0f rows/s (%lld rows, engine processor time %.2f s "
+        "of %.2f s), %.1f x (target >= 10)\n",
+        per_row_trigger_rate, per_row_rows, pipelined_rate, insert_rows, pipelined.cpu_seconds,
+        pipelined.seconds, pipelined_rate / per_row_trigger_rate);
     std::printf("longest gap between two pending-event calls: %.1f ms (target <= 100)\n",
                 longest_gap_ms);
     return 0;
@@ -286,8 +291,7 @@ int main(int argc, char** argv) {
     try {
         std::vector<std::string> args(argv + 1, argv + argc);
         if (args.size() == 4 && args[0] == "--child") return ChildRun(args[1], args[2], args[3]);
-        long long rows = 1000000, big_rows = 4000000, per_row_rows = 20000,
-                  insert_rows = 200000;
+        long long rows = 1000000, big_rows = 4000000, per_row_rows = 20000, insert_rows = 200000;
         std::unique_ptr<trp::TemporaryCluster> cluster;
         for (size_t i = 0; i < args.size(); ++i) {
             const std::string& a = args[i];

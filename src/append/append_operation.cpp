@@ -46,7 +46,8 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
     // 104 to 110: the places of the results and the rows; nothing is held beyond one batch.
 
     if (trap.Test(112, [&] { return !request.table1 || !request.table2; })) {
-        trap.Step(238, [&] { host.ShowMessage("Please select a table and field from each database."); });
+        trap.Step(238,
+                  [&] { host.ShowMessage("Please select a table and field from each database."); });
         return;
     }
     const std::string table1 = *request.table1;
@@ -86,7 +87,8 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
         int destination_columns = 0;
         int source_columns = 0;
         trap.Step(140, [&] {
-            destination_columns = destination.Execute(ZeroRowSelect(destination_table)).FieldCount();
+            destination_columns =
+                destination.Execute(ZeroRowSelect(destination_table)).FieldCount();
         });
         trap.Step(142, [&] {
             source_columns = source.Execute(ZeroRowSelect(source_table)).FieldCount();
@@ -110,8 +112,8 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
         };
         std::unique_ptr<DestinationWriter> writer;
         Step(trap, 212, [&] {
-            writer = MakeDestinationWriter(destination, destination_table, options, pacer,
-                                           report_row);
+            writer =
+                MakeDestinationWriter(destination, destination_table, options, pacer, report_row);
         });
         for (long long k = 0; writer; ++k) {
             pacer.Tick();  // 156, 186
@@ -132,9 +134,8 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
         trap.Step(from2 ? 226 : 228,
                   [&] { host.ShowMessage("No records in table " + source_table + "."); });
     } else if (end == End::ColumnCounts) {
-        trap.Step(230, [&] {
-            host.ShowMessage("Tables do not have same number of fields (columns).");
-        });
+        trap.Step(230,
+                  [&] { host.ShowMessage("Tables do not have same number of fields (columns)."); });
     } else {
         trap.Step(232, [&] { host.ShowMessage("You do not have permission to this table."); });
     }

@@ -14,7 +14,7 @@ class OperationHost;
 struct AppendRequest {
     std::optional<std::string> table1;  // the selected table of database #1 (List1), if any
     std::optional<std::string> table2;  // the selected table of database #2 (List2), if any
-    bool option1 = true;  // Option1: rows of the List2 table go into the List1 table
+    bool option1 = true;                // Option1: rows of the List2 table go into the List1 table
     Profile profile1;
     Profile profile2;
 };
@@ -33,9 +33,9 @@ enum class AppendStrategy {
 
 struct AppendOptions {
     AppendStrategy strategy = AppendStrategy::Fast;
-    std::size_t batch_rows = 20000;          // rows per committed batch at most
-    std::size_t batch_bytes = 8u << 20;      // bytes of row data per batch at most
-    std::size_t insert_batch_rows = 1000;    // rows per pipelined INSERT batch at most
+    std::size_t batch_rows = 20000;        // rows per committed batch at most
+    std::size_t batch_bytes = 8u << 20;    // bytes of row data per batch at most
+    std::size_t insert_batch_rows = 1000;  // rows per pipelined INSERT batch at most
 };
 
 // The append operation behind "Start Appending", under its own error trap. It reports through

@@ -19,7 +19,9 @@ void BatchWriter::Add(std::string_view line) {
     if (batch_.Rows() >= max_rows_ || batch_.Bytes() >= max_bytes_) Flush();
 }
 
-void BatchWriter::Finish() { Flush(); }
+void BatchWriter::Finish() {
+    Flush();
+}
 
 void BatchWriter::Flush() {
     const std::size_t rows = batch_.Rows();

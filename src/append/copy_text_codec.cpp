@@ -3,7 +3,9 @@
 namespace trp {
 namespace {
 
-bool IsOctal(char c) { return c >= '0' && c <= '7'; }
+bool IsOctal(char c) {
+    return c >= '0' && c <= '7';
+}
 
 int HexValue(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -24,12 +26,24 @@ std::string Unescape(std::string_view field) {
         }
         const char e = field[++i];
         switch (e) {
-            case 'b': out += '\b'; break;
-            case 'f': out += '\f'; break;
-            case 'n': out += '\n'; break;
-            case 'r': out += '\r'; break;
-            case 't': out += '\t'; break;
-            case 'v': out += '\v'; break;
+            case 'b':
+                out += '\b';
+                break;
+            case 'f':
+                out += '\f';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            case 'v':
+                out += '\v';
+                break;
             case 'x': {
                 int value = 0;
                 int digits = 0;
@@ -47,8 +61,8 @@ std::string Unescape(std::string_view field) {
             default:
                 if (IsOctal(e)) {
                     int value = e - '0';
-                    for (int digits = 1; digits < 3 && i + 1 < field.size() && IsOctal(field[i + 1]);
-                         ++digits)
+                    for (int digits = 1;
+                         digits < 3 && i + 1 < field.size() && IsOctal(field[i + 1]); ++digits)
                         value = value * 8 + (field[++i] - '0');
                     out += static_cast<char>(value);
                 } else {
@@ -89,11 +103,20 @@ std::string EncodeCopyLine(const RowValues& values) {
         }
         for (const char c : *values[i]) {
             switch (c) {
-                case '\\': line += "\\\\"; break;
-                case '\n': line += "\\n"; break;
-                case '\r': line += "\\r"; break;
-                case '\t': line += "\\t"; break;
-                default: line += c;
+                case '\\':
+                    line += "\\\\";
+                    break;
+                case '\n':
+                    line += "\\n";
+                    break;
+                case '\r':
+                    line += "\\r";
+                    break;
+                case '\t':
+                    line += "\\t";
+                    break;
+                default:
+                    line += c;
             }
         }
     }

@@ -25,12 +25,15 @@ std::string FeatureQuery(const std::string& table) {
     const std::string target = QuoteLiteral(QuoteIdentifier(table)) + "::regclass";
     return "WITH RECURSIVE tree(oid) AS (SELECT " + target +
            "::oid UNION SELECT i.inhrelid FROM pg_inherits i JOIN tree t ON i.inhparent = t.oid), "
-           "domains(oid) AS (SELECT a.atttypid FROM pg_attribute a WHERE a.attrelid = " + target +
+           "domains(oid) AS (SELECT a.atttypid FROM pg_attribute a WHERE a.attrelid = " +
+           target +
            " AND a.attnum > 0 UNION SELECT v.oid FROM pg_type y JOIN domains m ON y.oid = m.oid "
            " CROSS JOIN LATERAL (VALUES (y.typbasetype), (y.typelem)) v(oid) WHERE v.oid <> 0), "
            "family(oid) AS (SELECT oid FROM tree UNION SELECT relid FROM pg_partition_ancestors(" +
-           target + ")) "
-           "SELECT 'relation kind ' || c.relkind::text FROM tree t JOIN pg_class c ON c.oid = t.oid "
+           target +
+           ")) "
+           "SELECT 'relation kind ' || c.relkind::text FROM tree t JOIN pg_class c ON c.oid = "
+           "t.oid "
            " WHERE c.relkind NOT IN ('r', 'p') "
            "UNION ALL SELECT 'row-level security' FROM tree t JOIN pg_class c ON c.oid = t.oid "
            " WHERE c.relrowsecurity "
@@ -39,10 +42,14 @@ std::string FeatureQuery(const std::string& table) {
            "UNION ALL SELECT 'trigger ' || g.tgname FROM tree t JOIN pg_trigger g "
            " ON g.tgrelid = t.oid WHERE NOT g.tgisinternal "
            "UNION ALL SELECT 'identity column ' || a.attname FROM pg_attribute a "
-           " WHERE a.attrelid = " + target + " AND a.attnum > 0 AND NOT a.attisdropped "
+           " WHERE a.attrelid = " +
+           target +
+           " AND a.attnum > 0 AND NOT a.attisdropped "
            " AND a.attidentity = 'a' "
            "UNION ALL SELECT 'generated column ' || a.attname FROM pg_attribute a "
-           " WHERE a.attrelid = " + target + " AND a.attnum > 0 AND NOT a.attisdropped "
+           " WHERE a.attrelid = " +
+           target +
+           " AND a.attnum > 0 AND NOT a.attisdropped "
            " AND a.attgenerated <> '' "
            "UNION ALL SELECT 'self-referencing foreign key ' || k.conname FROM tree t "
            " JOIN pg_constraint k ON k.conrelid = t.oid WHERE k.contype = 'f' "

@@ -53,7 +53,8 @@ std::unique_ptr<DestinationWriter> MakeDestinationWriter(Connection& destination
                                                          EventPacer& pacer,
                                                          RowFailureHandler on_failure) {
     // Results are awaited with the screen kept alive, never by blocking on the socket.
-    if (PQsetnonblocking(destination.Handle(), 1) != 0) throw DbError(ErrorText(destination.Handle()));
+    if (PQsetnonblocking(destination.Handle(), 1) != 0)
+        throw DbError(ErrorText(destination.Handle()));
     switch (options.strategy) {
         case AppendStrategy::RowByRow:
             return std::make_unique<RowByRowWriter>(destination, table, pacer,

@@ -9,9 +9,8 @@ namespace trp {
 // statements of one INSERT per row without a round trip and a commit per row.
 class PipelinedInsertWriter : public BatchWriter {
 public:
-    PipelinedInsertWriter(Connection& destination, std::string table,
-                          const AppendOptions& options, EventPacer& pacer,
-                          RowFailureHandler on_failure);
+    PipelinedInsertWriter(Connection& destination, std::string table, const AppendOptions& options,
+                          EventPacer& pacer, RowFailureHandler on_failure);
 
 protected:
     Outcome Send(std::size_t first, std::size_t last) override;

@@ -1,6 +1,7 @@
+#include "append/append_operation.h"
+
 #include <gtest/gtest.h>
 
-#include "append/append_operation.h"
 #include "append_test_support.h"
 #include "connection/connection.h"
 #include "connection/connection_string.h"
@@ -123,25 +124,29 @@ TEST_F(AppendTest, SelfAppendDoublesTheTableExactly) {
     RunAppend(AppendRequest{"t", "t", true, same, same}, host, small);
     EXPECT_TRUE(host.ErrorReports().empty());
     EXPECT_EQ(Scalar(db1_, "SELECT count(*) FROM t"), "5000");
-    EXPECT_EQ(Scalar(db1_, "SELECT count(*) FROM (SELECT id, v FROM t GROUP BY id, v "
-                           "HAVING count(*) <> 2) odd"),
+    EXPECT_EQ(Scalar(db1_,
+                     "SELECT count(*) FROM (SELECT id, v FROM t GROUP BY id, v "
+                     "HAVING count(*) <> 2) odd"),
               "0");
 }
 
 TEST_F(AppendTest, NullsSeparatorsAndLoneEmptyValuesArriveIntact) {
     Exec(db1_, "CREATE TABLE people (name text, nick text, age int)");
     Exec(db2_, "CREATE TABLE people (name text, nick text, age int)");
-    Exec(db2_, "INSERT INTO people VALUES ('O''Brien', NULL, 42), "
-               "('a|mysepz123|b', '', NULL), ('\\x', E'tab\\there', 7)");
+    Exec(db2_,
+         "INSERT INTO people VALUES ('O''Brien', NULL, 42), "
+         "('a|mysepz123|b', '', NULL), ('\\x', E'tab\\there', 7)");
     Exec(db1_, "CREATE TABLE lone (v text)");
     Exec(db2_, "CREATE TABLE lone (v text)");
     Exec(db2_, "INSERT INTO lone VALUES (NULL), (''), ('x')");
 
     // A name that needs quoting, on a destination that takes the INSERT statements.
-    Exec(db1_, "CREATE TABLE \"we\"\"ird Name\" (v text); CREATE RULE keep AS ON INSERT TO "
-               "\"we\"\"ird Name\" DO ALSO NOTIFY appended");
-    Exec(db2_, "CREATE TABLE \"we\"\"ird Name\" (v text); INSERT INTO \"we\"\"ird Name\" "
-               "VALUES (NULL), (''), ('a''b')");
+    Exec(db1_,
+         "CREATE TABLE \"we\"\"ird Name\" (v text); CREATE RULE keep AS ON INSERT TO "
+         "\"we\"\"ird Name\" DO ALSO NOTIFY appended");
+    Exec(db2_,
+         "CREATE TABLE \"we\"\"ird Name\" (v text); INSERT INTO \"we\"\"ird Name\" "
+         "VALUES (NULL), (''), ('a''b')");
 
     RecordingHost host;
     RunAppend(Request("people", "people"), host);
@@ -216,9 +221,10 @@ public:
         RecordingHost::ProcessPendingEvents();
         if (moving_ && !killed_) {
             killed_ = true;
-            test::Cluster().Execute(
-                "postgres", "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
-                            "datname = " + QuoteLiteral(database_) + " AND query LIKE 'COPY%'");
+            test::Cluster().Execute("postgres",
+                                    "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
+                                    "datname = " +
+                                        QuoteLiteral(database_) + " AND query LIKE 'COPY%'");
         }
     }
 

@@ -9,7 +9,7 @@
 
 namespace trp::test {
 
-// Two fresh databases, "a" as database #1 and "b" as database #2, for append runs.
+// Two fresh databases for append runs: "append_one" is database #1, "append_two" database #2.
 class AppendTest : public PgTest {
 protected:
     void SetUp() override {
@@ -17,8 +17,8 @@ protected:
         db2_ = CreateDatabase("append_two");
     }
 
-    // A run that appends the rows of `from` (database #2) to `into` (database #1), or the other
-    // way round when `option1` is false.
+    // A run with `table1` selected in database #1 and `table2` in database #2; with `option1`
+    // the rows of table2 go into table1, otherwise the other way round.
     AppendRequest Request(const std::string& table1, const std::string& table2,
                           bool option1 = true) const {
         return AppendRequest{table1, table2, option1, UserProfile(db1_), UserProfile(db2_)};

@@ -29,9 +29,9 @@ TEST(CopyTextCodec, EncodedRowsDecodeToTheSameValues) {
 }
 
 TEST(InsertStatement, QuotesEveryValueAndKeepsNulls) {
-    EXPECT_EQ(BuildInsertStatement("people", {std::string("O'Brien"), std::nullopt,
-                                              std::string("42")}),
-              "INSERT INTO \"people\" VALUES('O''Brien', NULL, '42')");
+    EXPECT_EQ(
+        BuildInsertStatement("people", {std::string("O'Brien"), std::nullopt, std::string("42")}),
+        "INSERT INTO \"people\" VALUES('O''Brien', NULL, '42')");
     EXPECT_EQ(BuildInsertStatement("a \"b\"", {std::string()}),
               "INSERT INTO \"a \"\"b\"\"\" VALUES('')");
 }

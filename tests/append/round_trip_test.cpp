@@ -66,8 +66,9 @@ protected:
                               " SET TimeZone = 'America/St_Johns'; ALTER DATABASE " + db2_ +
                               " SET extra_float_digits = 0");
         for (const auto& db : {db1_, db2_}) {
-            Exec(db, "CREATE TYPE mood AS ENUM ('sad', 'happy'); "
-                     "CREATE DOMAIN small_positive AS smallint CHECK (VALUE > 0)");
+            Exec(db,
+                 "CREATE TYPE mood AS ENUM ('sad', 'happy'); "
+                 "CREATE DOMAIN small_positive AS smallint CHECK (VALUE > 0)");
             Exec(db, std::string("CREATE TABLE dest ") + kColumns);
             Exec(db, std::string("CREATE TABLE rows ") + kColumns);
             Exec(db, std::string(kNeutral) + "INSERT INTO rows VALUES " + kRows);
@@ -84,16 +85,16 @@ protected:
 };
 
 TEST_F(RoundTripTest, EveryValueArrivesExactlyWhateverEitherSidesSettings) {
-    for (const auto strategy : {AppendStrategy::Fast, AppendStrategy::PipelinedInserts,
-                                AppendStrategy::RowByRow}) {
+    for (const auto strategy :
+         {AppendStrategy::Fast, AppendStrategy::PipelinedInserts, AppendStrategy::RowByRow}) {
         AppendOptions options;
         options.strategy = strategy;
         for (const bool option1 : {true, false}) {
             const std::string& into = option1 ? db1_ : db2_;
             Exec(into, "TRUNCATE dest");
             RecordingHost host;
-            RunAppend(Request(option1 ? "dest" : "rows", option1 ? "rows" : "dest", option1),
-                      host, options);
+            RunAppend(Request(option1 ? "dest" : "rows", option1 ? "rows" : "dest", option1), host,
+                      options);
             ASSERT_TRUE(host.ErrorReports().empty()) << host.ErrorReports().front();
             EXPECT_EQ(Scalar(into, "SELECT count(*) FROM dest"), "6");
             EXPECT_EQ(Differences(into), "0") << "into database " << (option1 ? 1 : 2);
