@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -13,13 +14,33 @@ class OperationHost;
 struct AppendRequest {
     std::optional<std::string> table1;  // the selected table of database #1 (List1), if any
     std::optional<std::string> table2;  // the selected table of database #2 (List2), if any
-    bool option1 = true;  // Option1: rows of the List2 table go into the List1 table
+    bool option1 = true;                // Option1: rows of the List2 table go into the List1 table
     Profile profile1;
     Profile profile2;
+};
+
+// How the rows reach the destination.
+enum class AppendStrategy {
+    // COPY in batches where that is indistinguishable from one INSERT per row, otherwise the
+    // same INSERT statements pipelined in batches. Failed batches are retried in smaller pieces
+    // down to single rows, so every row gets exactly the outcome it would get on its own.
+    Fast,
+    // The same INSERT statements sent pipelined in batches, whatever the destination allows.
+    PipelinedInserts,
+    // One INSERT per row, each committed on its own: the reference the fast paths must match.
+    RowByRow,
+};
+
+struct AppendOptions {
+    AppendStrategy strategy = AppendStrategy::Fast;
+    std::size_t batch_rows = 20000;        // rows per committed batch at most
+    std::size_t batch_bytes = 8u << 20;    // bytes of row data per batch at most
+    std::size_t insert_batch_rows = 1000;  // rows per pipelined INSERT batch at most
 };
 
 // The append operation behind "Start Appending", under its own error trap. It reports through
 // the host: messages, error reports, the busy pointer, the progress bar, pending events.
 void RunAppend(const AppendRequest& request, OperationHost& host);
+void RunAppend(const AppendRequest& request, OperationHost& host, const AppendOptions& options);
 
 }  // namespace trp

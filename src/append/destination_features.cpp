@@ -1,0 +1,74 @@
+#include "append/destination_features.h"
+
+#include "connection/connection.h"
+
+namespace trp {
+namespace {
+
+// One row per feature that COPY treats differently from INSERT, over the table and, for a
+// partitioned table, every partition below it:
+// - anything but a plain or partitioned table (views, foreign tables): COPY is refused or
+//   goes through other code;
+// - row-level security: COPY FROM is refused where policies apply;
+// - rules: COPY ignores them;
+// - triggers of the user: COPY fires statement triggers once for the whole batch, queues row
+//   triggers' AFTER events to its end and runs BEFORE triggers without the earlier rows of
+//   the batch visible;
+// - identity columns GENERATED ALWAYS: INSERT refuses a value for them, COPY takes it;
+// - generated columns: COPY leaves them out of its column list, INSERT counts them;
+// - foreign keys within the table itself: COPY checks them after the whole batch, so a row
+//   may refer to a later one, which INSERT refuses;
+// - check constraints, of the table or of a domain its columns use, that call a function
+//   which is not immutable: such a function may look at the table, where COPY does not show
+//   it the earlier rows of the same batch.
+std::string FeatureQuery(const std::string& table) {
+    const std::string target = QuoteLiteral(QuoteIdentifier(table)) + "::regclass";
+    return "WITH RECURSIVE tree(oid) AS (SELECT " + target +
+           "::oid UNION SELECT i.inhrelid FROM pg_inherits i JOIN tree t ON i.inhparent = t.oid), "
+           "domains(oid) AS (SELECT a.atttypid FROM pg_attribute a WHERE a.attrelid = " +
+           target +
+           " AND a.attnum > 0 UNION SELECT v.oid FROM pg_type y JOIN domains m ON y.oid = m.oid "
+           " CROSS JOIN LATERAL (VALUES (y.typbasetype), (y.typelem)) v(oid) WHERE v.oid <> 0), "
+           "family(oid) AS (SELECT oid FROM tree UNION SELECT relid FROM pg_partition_ancestors(" +
+           target +
+           ")) "
+           "SELECT 'relation kind ' || c.relkind::text FROM tree t JOIN pg_class c ON c.oid = "
+           "t.oid "
+           " WHERE c.relkind NOT IN ('r', 'p') "
+           "UNION ALL SELECT 'row-level security' FROM tree t JOIN pg_class c ON c.oid = t.oid "
+           " WHERE c.relrowsecurity "
+           "UNION ALL SELECT 'rule ' || r.rulename FROM tree t JOIN pg_rewrite r "
+           " ON r.ev_class = t.oid "
+           "UNION ALL SELECT 'trigger ' || g.tgname FROM tree t JOIN pg_trigger g "
+           " ON g.tgrelid = t.oid WHERE NOT g.tgisinternal "
+           "UNION ALL SELECT 'identity column ' || a.attname FROM pg_attribute a "
+           " WHERE a.attrelid = " +
+           target +
+           " AND a.attnum > 0 AND NOT a.attisdropped "
+           " AND a.attidentity = 'a' "
+           "UNION ALL SELECT 'generated column ' || a.attname FROM pg_attribute a "
+           " WHERE a.attrelid = " +
+           target +
+           " AND a.attnum > 0 AND NOT a.attisdropped "
+           " AND a.attgenerated <> '' "
+           "UNION ALL SELECT 'self-referencing foreign key ' || k.conname FROM tree t "
+           " JOIN pg_constraint k ON k.conrelid = t.oid WHERE k.contype = 'f' "
+           " AND k.confrelid IN (SELECT oid FROM family) "
+           "UNION ALL SELECT 'constraint ' || k.conname || ' calls ' || p.proname "
+           " FROM pg_constraint k JOIN pg_depend d ON d.classid = 'pg_constraint'::regclass "
+           " AND d.objid = k.oid AND d.refclassid = 'pg_proc'::regclass "
+           " JOIN pg_proc p ON p.oid = d.refobjid "
+           " WHERE p.provolatile <> 'i' AND (k.conrelid IN (SELECT oid FROM tree) "
+           " OR k.contypid IN (SELECT oid FROM domains)) "
+           "LIMIT 1";
+}
+
+}  // namespace
+
+DestinationFeatures DetectDestinationFeatures(Connection& destination, const std::string& table) {
+    RecordSet found = destination.Execute(FeatureQuery(table));
+    if (found.Eof()) return {true, {}};
+    return {false, found.Value(0).value_or("")};
+}
+
+}  // namespace trp

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+
+#include "app/error_report.h"
+#include "append/append_operation.h"
+#include "support/pg_fixture.h"
+#include "support/recording_host.h"
+
+namespace trp::test {
+
+// Two fresh databases for append runs: "append_one" is database #1, "append_two" database #2.
+class AppendTest : public PgTest {
+protected:
+    void SetUp() override {
+        db1_ = CreateDatabase("append_one");
+        db2_ = CreateDatabase("append_two");
+    }
+
+    // A run with `table1` selected in database #1 and `table2` in database #2; with `option1`
+    // the rows of table2 go into table1, otherwise the other way round.
+    AppendRequest Request(const std::string& table1, const std::string& table2,
+                          bool option1 = true) const {
+        return AppendRequest{table1, table2, option1, UserProfile(db1_), UserProfile(db2_)};
+    }
+
+    static std::string RowReport(const std::string& message) {
+        return ComposeErrorReport(message, LocationText("Form2", "PushButton2_Click"), 212);
+    }
+
+    std::string db1_;
+    std::string db2_;
+};
+
+}  // namespace trp::test

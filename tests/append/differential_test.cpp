@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include "append/append_operation.h"
+#include "append/destination_features.h"
+#include "append_test_support.h"
+#include "connection/connection.h"
+#include "connection/connection_string.h"
+
+namespace trp {
+namespace {
+
+using test::AppendTest;
+using test::RecordingHost;
+
+// The fast engine against the one-INSERT-per-row reference: for each destination both runs
+// start from identical tables and must end with the same rows and the same error reports in
+// the same order. Batches are tiny so that failures fall inside, across and at the edges of
+// batches.
+class DifferentialTest : public AppendTest {
+protected:
+    struct Outcome {
+        std::vector<std::vector<std::optional<std::string>>> rows;
+        std::vector<std::string> reports;
+    };
+
+    // `setup` creates the destination table "dest" (and whatever it needs) in database #1.
+    void ExpectSameAsRowByRow(const std::string& source_rows, const std::string& setup,
+                              const std::string& ordered_rows, bool expect_copy) {
+        Exec(db2_, "CREATE TABLE src (a text, b text)");
+        Exec(db2_, "INSERT INTO src VALUES " + source_rows);
+
+        Exec(db1_, setup);
+        Connection probe;
+        probe.Open(BuildConnectionString(UserProfile(db1_)));
+        const DestinationFeatures features = DetectDestinationFeatures(probe, "dest");
+        EXPECT_EQ(features.copy_equivalent, expect_copy) << features.reason;
+        probe.Close();
+
+        AppendOptions reference;
+        reference.strategy = AppendStrategy::RowByRow;
+        const Outcome expected = Run(reference, ordered_rows);
+        ASSERT_FALSE(expected.rows.empty());
+
+        for (const auto strategy : {AppendStrategy::Fast, AppendStrategy::PipelinedInserts}) {
+            for (const std::size_t batch : {3u, 4u, 1000u}) {
+                CreateDatabase(db1_);
+                Exec(db1_, setup);
+                AppendOptions fast;
+                fast.strategy = strategy;
+                fast.batch_rows = batch;
+                fast.insert_batch_rows = batch;
+                const Outcome actual = Run(fast, ordered_rows);
+                EXPECT_EQ(actual.rows, expected.rows) << "batch " << batch;
+                EXPECT_EQ(actual.reports, expected.reports) << "batch " << batch;
+            }
+        }
+    }
+
+    Outcome Run(const AppendOptions& options, const std::string& ordered_rows) {
+        RecordingHost host;
+        RunAppend(Request("dest", "src"), host, options);
+        EXPECT_EQ(host.Messages(), std::vector<std::string>{"Done."});
+        return {Query(db1_, ordered_rows), host.ErrorReports()};
+    }
+};
+
+const char* kFailingRows =
+    "('1', 'ok'), ('2', 'ok'), ('1', 'duplicate within the source'), ('x', 'type error'), "
+    "('3', NULL), ('-4', 'check'), ('5', 'ok'), ('0', 'duplicate of an existing row'), "
+    "('6', 'ok'), ('7', 'ok'), ('7', 'dup'), ('8', 'ok'), ('9', 'ok'), ('y', 'type'), ('10', 'ok')";
+
+TEST_F(DifferentialTest, FailingRows) {
+    ExpectSameAsRowByRow(kFailingRows,
+                         "CREATE TABLE dest (id int PRIMARY KEY CHECK (id >= 0), b text NOT NULL);"
+                         "INSERT INTO dest VALUES (0, 'existing')",
+                         // Physical order: the rows went in in the source's order.
+                         "SELECT id::text, b FROM dest ORDER BY ctid", true);
+}
+
+TEST_F(DifferentialTest, RowLevelTriggerSeesEarlierRows) {
+    ExpectSameAsRowByRow(
+        kFailingRows,
+        "CREATE TABLE dest (id int PRIMARY KEY, b text);"
+        "CREATE TABLE seen_log (n bigint);"
+        "CREATE FUNCTION count_rows() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+        "NEW.b := NEW.b || ' after ' || (SELECT count(*) FROM dest); RETURN NEW; END $$;"
+        "CREATE FUNCTION log_rows() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+        "INSERT INTO seen_log SELECT count(*) FROM dest; RETURN NULL; END $$;"
+        "CREATE TRIGGER before_row BEFORE INSERT ON dest FOR EACH ROW EXECUTE FUNCTION "
+        "count_rows();"
+        "CREATE TRIGGER after_row AFTER INSERT ON dest FOR EACH ROW EXECUTE FUNCTION log_rows()",
+        "SELECT id::text, b, (SELECT string_agg(n::text, ',' ORDER BY n) FROM seen_log) "
+        "FROM dest ORDER BY id",
+        false);
+}
+
+TEST_F(DifferentialTest, InsertRule) {
+    ExpectSameAsRowByRow(kFailingRows,
+                         "CREATE TABLE dest (id int, b text);"
+                         "CREATE TABLE rerouted (id int PRIMARY KEY, b text);"
+                         "CREATE RULE reroute AS ON INSERT TO dest DO INSTEAD "
+                         "INSERT INTO rerouted VALUES (NEW.id, NEW.b)",
+                         "SELECT 'dest', id::text, b FROM dest UNION ALL "
+                         "SELECT 'rerouted', id::text, b FROM rerouted ORDER BY 1, 2",
+                         false);
+}
+
+TEST_F(DifferentialTest, StatementLevelTrigger) {
+    ExpectSameAsRowByRow(kFailingRows,
+                         "CREATE TABLE dest (id int PRIMARY KEY, b text);"
+                         "CREATE TABLE statements (n serial, rows_then bigint);"
+                         "CREATE FUNCTION count_statement() RETURNS trigger LANGUAGE plpgsql AS "
+                         "$$ BEGIN INSERT INTO statements (rows_then) SELECT count(*) FROM dest; "
+                         "RETURN NULL; END $$;"
+                         "CREATE TRIGGER per_statement AFTER INSERT ON dest FOR EACH STATEMENT "
+                         "EXECUTE FUNCTION count_statement()",
+                         "SELECT id::text, b, (SELECT string_agg(rows_then::text, ',' ORDER BY "
+                         "rows_then) FROM statements) FROM dest ORDER BY id",
+                         false);
+}
+
+TEST_F(DifferentialTest, IdentityGeneratedAlways) {
+    ExpectSameAsRowByRow("('1', 'a'), ('2', 'b')",
+                         "CREATE TABLE dest (id int GENERATED ALWAYS AS IDENTITY, b text);"
+                         "INSERT INTO dest (b) VALUES ('existing')",
+                         "SELECT id::text, b FROM dest ORDER BY id", false);
+}
+
+TEST_F(DifferentialTest, PartitionedTable) {
+    ExpectSameAsRowByRow(kFailingRows,
+                         "CREATE TABLE dest (id int, b text NOT NULL) PARTITION BY RANGE (id);"
+                         "CREATE TABLE dest_low PARTITION OF dest FOR VALUES FROM (0) TO (5);"
+                         "CREATE TABLE dest_high PARTITION OF dest FOR VALUES FROM (5) TO (9);"
+                         "CREATE UNIQUE INDEX ON dest_low (id)",
+                         "SELECT tableoid::regclass::text, id::text, b FROM dest ORDER BY 2, 3",
+                         true);
+}
+
+TEST_F(DifferentialTest, SelfReferencingForeignKey) {
+    ExpectSameAsRowByRow("('1', NULL), ('3', '2'), ('2', '1'), ('4', '3')",
+                         "CREATE TABLE dest (id int PRIMARY KEY, parent int REFERENCES dest)",
+                         "SELECT id::text, parent::text FROM dest ORDER BY id", false);
+}
+
+TEST_F(DifferentialTest, DeferredUniqueConstraintFailsAtCommit) {
+    ExpectSameAsRowByRow(kFailingRows,
+                         "CREATE TABLE dest (id int UNIQUE DEFERRABLE INITIALLY DEFERRED, b text)",
+                         "SELECT id::text, b FROM dest ORDER BY id, b", true);
+}
+
+TEST_F(DifferentialTest, CheckThatLooksAtTheTable) {
+    ExpectSameAsRowByRow(kFailingRows,
+                         "CREATE TABLE dest (id int, b text);"
+                         "CREATE FUNCTION room_left() RETURNS boolean LANGUAGE sql VOLATILE AS "
+                         "'SELECT count(*) < 4 FROM dest';"
+                         "CREATE DOMAIN roomy_text AS text CHECK (room_left());"
+                         "ALTER TABLE dest ALTER COLUMN b TYPE roomy_text",
+                         "SELECT id::text, b FROM dest ORDER BY ctid", false);
+}
+
+TEST_F(DifferentialTest, GeneratedColumnAndRowSecurityAreDetected) {
+    Exec(db1_, "CREATE TABLE gen (a int, b int GENERATED ALWAYS AS (a * 2) STORED)");
+    Exec(db1_, "CREATE TABLE secured (a int); ALTER TABLE secured ENABLE ROW LEVEL SECURITY");
+    Exec(db1_, "CREATE TABLE plain (a int, b text)");
+    Connection destination;
+    destination.Open(BuildConnectionString(UserProfile(db1_)));
+    EXPECT_FALSE(DetectDestinationFeatures(destination, "gen").copy_equivalent);
+    EXPECT_FALSE(DetectDestinationFeatures(destination, "secured").copy_equivalent);
+    EXPECT_TRUE(DetectDestinationFeatures(destination, "plain").copy_equivalent);
+}
+
+}  // namespace
+}  // namespace trp
