@@ -1,14 +1,11 @@
 #include "connection/connection_probe.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 
 #include "app/error_report.h"
+#include "support/loopback_port.h"
 #include "support/pg_fixture.h"
 #include "support/recording_host.h"
 
@@ -22,28 +19,6 @@ namespace {
 
 using test::PgTest;
 using test::RecordingHost;
-
-// A socket that accepts connections and never answers.
-class SilentPort {
-public:
-    SilentPort() {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(fd_, 8);
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-    ~SilentPort() { close(fd_); }
-    std::string Port() const { return std::to_string(port_); }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
 
 class ConnectionProbeTest : public PgTest {
 protected:
@@ -108,7 +83,7 @@ TEST_F(ConnectionProbeTest, AnyTextInAnyFieldGivesTheFailureMessage) {
 }
 
 TEST_F(ConnectionProbeTest, ASilentServerHoldsTheProbeNoLongerThanTheConnectionTimeout) {
-    SilentPort silent;
+    test::LoopbackPort silent;
     Profile profile = UserProfile("probe");
     profile.port = silent.Port();
     const auto start = std::chrono::steady_clock::now();

@@ -1,42 +1,17 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 
 #include "connection/connection.h"
 #include "connection/connection_string.h"
 #include "connection/db_error.h"
+#include "support/loopback_port.h"
 #include "support/pg_fixture.h"
 
 namespace trp {
 namespace {
 
 using test::PgTest;
-
-// A socket that accepts connections and never says a word.
-class SilentListener {
-public:
-    SilentListener() {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(fd_, 8);
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-    ~SilentListener() { close(fd_); }
-    int Port() const { return port_; }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
 
 class DataAccessTest : public PgTest {
 protected:
@@ -120,9 +95,9 @@ TEST_F(DataAccessTest, PasswordsWithSeparatorsConnect) {
 }
 
 TEST_F(DataAccessTest, ASilentServerIsGivenUpAfterTheConnectionTimeout) {
-    SilentListener listener;
+    test::LoopbackPort listener;
     Profile silent = UserProfile("access");
-    silent.port = std::to_string(listener.Port());
+    silent.port = listener.Port();
     Connection connection;
     connection.SetConnectionTimeout(2);
     const auto start = std::chrono::steady_clock::now();

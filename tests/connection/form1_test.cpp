@@ -1,10 +1,6 @@
 #include "connection/form1.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -34,6 +30,7 @@
 #include "app/startup.h"
 #include "append/form2.h"
 #include "connection/profile_store.h"
+#include "support/loopback_port.h"
 #include "support/pg_fixture.h"
 #include "support/recording_host.h"
 
@@ -41,55 +38,6 @@ namespace trp {
 namespace {
 
 using test::PgTest;
-
-// A listening socket that tells whether anyone ever tried to connect to it.
-class WatchedPort {
-public:
-    WatchedPort() {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(fd_, 8);
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-        fcntl(fd_, F_SETFL, O_NONBLOCK);
-    }
-    ~WatchedPort() { close(fd_); }
-    std::string Port() const { return std::to_string(port_); }
-    bool Contacted() const {
-        const int peer = accept(fd_, nullptr, nullptr);
-        if (peer >= 0) close(peer);
-        return peer >= 0;
-    }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
-
-// A port that refuses every connection at once: bound, never listening.
-class ClosedPort {
-public:
-    ClosedPort() {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-    ~ClosedPort() { close(fd_); }
-    std::string Port() const { return std::to_string(port_); }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
 
 // Records the links the screen opens instead of starting a browser.
 class LinkCatcher : public QObject {
@@ -156,7 +104,7 @@ protected:
     QTemporaryDir folder_;
     QTemporaryDir settings_;
     ProfileStore store_{settings_.filePath("Kestrelby.conf")};
-    ClosedPort closed_;
+    test::LoopbackPort closed_{test::LoopbackPort::Kind::Refusing};
     std::unique_ptr<Form1> form1_;
     std::vector<MessageBox::Shown> shown_;
     std::vector<int> pointer_at_message_;
@@ -296,7 +244,7 @@ TEST_F(Form1Test, ConnectionTestsShowTheirAnswerUnderTheBusyPointer) {
 }
 
 TEST_F(Form1Test, NextWithProfileOneWrongSaysSoAndNeverTriesProfileTwo) {
-    WatchedPort second;
+    test::LoopbackPort second;
     Profile two = UserProfile("left");
     two.port = second.Port();
     Form1& form = Start(Unreachable(), two);
