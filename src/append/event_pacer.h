@@ -28,9 +28,14 @@ public:
 
     explicit EventPacer(OperationHost& host);
 
-    // Processes pending events when the interval has passed since the last time.
+    // Processes pending events at the first row, and later when the interval has passed since
+    // the last time (so a short run, too, repaints its bar and sees a click on the close box).
     void Tick() {
-        if (++calls_ % 32 == 0 || force_check_) Check();
+        if (calls_++ == 0) {
+            ProcessNow();
+        } else if (calls_ % 32 == 0 || force_check_) {
+            Check();
+        }
     }
     // Processes pending events now.
     void ProcessNow();

@@ -18,6 +18,7 @@
 #include "connection/connection_string.h"
 #include "connection/db_error.h"
 #include "connection/profile.h"
+#include "support/pg_fixture.h"
 
 namespace trp {
 namespace {
@@ -35,21 +36,8 @@ Profile StoredProfile(const QString& file, const QString& suffix) {
                    value("Database")};
 }
 
-std::vector<std::vector<std::optional<std::string>>> Rows(const Profile& profile,
-                                                          const std::string& sql) {
-    Connection connection;
-    connection.Open(BuildConnectionString(profile));
-    RecordSet rows = connection.Execute(sql);
-    std::vector<std::vector<std::optional<std::string>>> out;
-    for (; !rows.Eof(); rows.MoveNext()) {
-        auto& row = out.emplace_back();
-        for (int i = 0; i < rows.FieldCount(); ++i) row.push_back(rows.Value(i));
-    }
-    return out;
-}
-
 std::string Scalar(const Profile& profile, const std::string& sql) {
-    const auto rows = Rows(profile, sql);
+    const auto rows = test::QueryRows(profile, sql);
     return rows.empty() || !rows[0][0] ? std::string("<null>") : *rows[0][0];
 }
 

@@ -13,6 +13,7 @@
 #include "connection/form1.h"
 #include "connection/profile_store.h"
 #include "support/pg_fixture.h"
+#include "support/profile_fields.h"
 #include "support/recording_host.h"
 
 namespace trp {
@@ -173,25 +174,13 @@ TEST_F(TableListingTest, ListControlKeepsNamesAlphabeticalWhateverTheirCase) {
     }));
 }
 
-// Sets a profile's five fields on the connection screen, where that screen has its fields.
-bool SetProfileFields(Form1& form1, const Profile& p1, const Profile& p2) {
-    QLineEdit* fields[] = {form1.Text1, form1.Text2, form1.Text3, form1.Text4, form1.Text5,
-                           form1.Text6, form1.Text7, form1.Text8, form1.Text9, form1.Text10};
-    const std::string* values[] = {&p1.server, &p1.port, &p1.user, &p1.password, &p1.database,
-                                   &p2.server, &p2.port, &p2.user, &p2.password, &p2.database};
-    for (QLineEdit* field : fields)
-        if (!field) return false;
-    for (int i = 0; i < 10; ++i) fields[i]->setText(QString::fromStdString(*values[i]));
-    return true;
-}
-
 TEST_F(TableListingTest, TwinsReadTheirOwnProfileAndReportUnderTheirOwnNames) {
     ProfileStore store(QString::fromStdString(testing::TempDir() + "listing-profiles.ini"));
     Form1 form1(store);
     Profile wrong = UserProfile("listing");
     wrong.password = "wrong";
-    // Profile #1 fails, profile #2 lists; without fields the empty profiles both fail.
-    const bool has_fields = SetProfileFields(form1, wrong, UserProfile("listing"));
+    // Profile #1 fails, profile #2 lists.
+    test::FillProfileFields(form1, wrong, UserProfile("listing"));
 
     QListWidget list1;
     QListWidget list2;
@@ -203,16 +192,8 @@ TEST_F(TableListingTest, TwinsReadTheirOwnProfileAndReportUnderTheirOwnNames) {
     ASSERT_EQ(host1.ErrorReports().size(), 3u);
     EXPECT_NE(host1.ErrorReports()[0].find(kLocation1 + "at line 108"), std::string::npos);
     EXPECT_EQ(list1.count(), 0);
-    if (has_fields) {
-        EXPECT_TRUE(host2.ErrorReports().empty());
-        EXPECT_EQ(static_cast<size_t>(list2.count()), ServerNames().size());
-    } else {
-        ASSERT_EQ(host2.ErrorReports().size(), 3u);
-        EXPECT_NE(host2.ErrorReports()[0].find(
-                      "in TessalineRowPort2021/08/31.PostgreSQL.AddTablesToPostgreSQLListbox2 "
-                      "at line 108"),
-                  std::string::npos);
-    }
+    EXPECT_TRUE(host2.ErrorReports().empty());
+    EXPECT_EQ(static_cast<size_t>(list2.count()), ServerNames().size());
 }
 
 }  // namespace

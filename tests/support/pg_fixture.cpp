@@ -40,18 +40,21 @@ void PgTest::Exec(const std::string& database, const std::string& sql) const {
     connection.Execute(sql);
 }
 
-std::vector<std::vector<std::optional<std::string>>> PgTest::Query(const std::string& database,
-                                                                   const std::string& sql) const {
+Rows QueryRows(const Profile& profile, const std::string& sql) {
     Connection connection;
     connection.SetCommandTimeout(0);
-    connection.Open(BuildConnectionString(UserProfile(database)));
+    connection.Open(BuildConnectionString(profile));
     RecordSet rows = connection.Execute(sql);
-    std::vector<std::vector<std::optional<std::string>>> out;
+    Rows out;
     for (; !rows.Eof(); rows.MoveNext()) {
         auto& row = out.emplace_back();
         for (int i = 0; i < rows.FieldCount(); ++i) row.push_back(rows.Value(i));
     }
     return out;
+}
+
+Rows PgTest::Query(const std::string& database, const std::string& sql) const {
+    return QueryRows(UserProfile(database), sql);
 }
 
 std::string PgTest::Scalar(const std::string& database, const std::string& sql) const {

@@ -18,6 +18,11 @@ TemporaryCluster& Cluster();
 inline constexpr const char* kTestUser = "porter";
 inline constexpr const char* kTestPassword = "s3cret pa;ss}";
 
+using Rows = std::vector<std::vector<std::optional<std::string>>>;
+
+// The rows of a query run with a profile; NULL values are nullopt.
+Rows QueryRows(const Profile& profile, const std::string& sql);
+
 // Base for tests that need databases. Each test gets fresh databases on request.
 class PgTest : public ::testing::Test {
 protected:
@@ -30,8 +35,7 @@ protected:
     // Runs SQL as the test role.
     void Exec(const std::string& database, const std::string& sql) const;
     // The rows of a query as the test role; NULL values are nullopt.
-    std::vector<std::vector<std::optional<std::string>>> Query(const std::string& database,
-                                                               const std::string& sql) const;
+    Rows Query(const std::string& database, const std::string& sql) const;
     // The first column of the first row of a query (as the test role).
     std::string Scalar(const std::string& database, const std::string& sql) const;
 };
