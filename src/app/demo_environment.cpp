@@ -1,8 +1,6 @@
 #include "app/demo_environment.h"
 
 #include <QDir>
-#include <QFile>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <stdexcept>
 #include <string>
@@ -13,6 +11,7 @@
 #include "connection/connection.h"
 #include "connection/connection_string.h"
 #include "connection/profile.h"
+#include "connection/profile_store.h"
 
 namespace trp {
 namespace {
@@ -127,29 +126,23 @@ DemoEnvironment::DemoEnvironment()
     RunAsRole(*cluster_, kArchiveDatabase,
               CustomersSql(1001, 1200) + OrdersSql("orders_2019", 5001, 5250) + kContactsSql);
 
-    QSettings settings(SettingsFile(), QSettings::IniFormat);
-    settings.beginGroup("Tessaline Row Porter Suite");
+    // The same store the program keeps the user's profiles in: owner-only, since it holds a
+    // password.
+    ProfileStore store(SettingsFile());
     const QString server = QString::fromStdString(cluster_->Host());
     const QString port = QString::number(cluster_->Port());
-    settings.setValue("Server", server);
-    settings.setValue("Port", port);
     const QString user = QString::fromUtf8(kRole);
     const QString password = QString::fromUtf8(kPassword);
-    settings.setValue("User", user);
-    settings.setValue("Password", password);
-    settings.setValue("Database", QString::fromUtf8(kSalesDatabase));
-    settings.setValue("Server2", server);
-    settings.setValue("Port2", port);
-    settings.setValue("User2", user);
-    settings.setValue("Password2", password);
-    settings.setValue("Database2", QString::fromUtf8(kArchiveDatabase));
-    settings.endGroup();
-    settings.sync();
-    if (settings.status() != QSettings::NoError)
-        throw std::runtime_error("could not write the demo settings file " +
-                                 SettingsFile().toStdString());
-    // It holds a password, like the user's own store.
-    QFile::setPermissions(SettingsFile(), QFile::ReadOwner | QFile::WriteOwner);
+    const std::pair<const char*, QString> profiles[] = {
+        {"Server", server},   {"Port", port},   {"User", user},   {"Password", password},
+        {"Database", QString::fromUtf8(kSalesDatabase)},
+        {"Server2", server},  {"Port2", port},  {"User2", user},  {"Password2", password},
+        {"Database2", QString::fromUtf8(kArchiveDatabase)}};
+    for (const auto& [key, value] : profiles) {
+        if (!store.Save(QString::fromLatin1(key), value))
+            throw std::runtime_error("could not write the demo settings file " +
+                                     SettingsFile().toStdString());
+    }
 }
 
 DemoEnvironment::~DemoEnvironment() = default;
