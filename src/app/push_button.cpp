@@ -1,16 +1,14 @@
 #include "app/push_button.h"
 
-#include <QFont>
 #include <QMouseEvent>
+
+#include "app/screen_font.h"
 
 namespace trp {
 
 PushButton::PushButton(const QString& caption, QWidget* parent) : QPushButton(caption, parent) {
     setMouseTracking(true);
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(11.25);
-    font.setBold(true);
-    setFont(font);
+    setFont(ScreenFont(11.25));
 }
 
 void PushButton::mouseMoveEvent(QMouseEvent* event) {

@@ -5,11 +5,9 @@
 
 // The application folder, FileExists and the hand cursor.
 #include "app/hand_cursor.h"
+#include "app/product_name.h"
 
 namespace trp {
-
-// The product name: caption of both screens and section of the settings store.
-inline constexpr const char* kProductName = "Tessaline Row Porter Suite";
 
 // The product name cut at its last blank, then again while longer than 40 characters. Throws
 // std::invalid_argument when no blank is left to cut at.

@@ -2,7 +2,6 @@
 // of their notifications. The handlers themselves are in form2_handlers.cpp.
 #include "append/form2.h"
 
-#include <QFont>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -16,6 +15,7 @@
 #include "app/pointer_state.h"
 #include "app/progress_bar.h"
 #include "app/push_button.h"
+#include "app/screen_font.h"
 #include "app/screen_host.h"
 
 namespace trp {
@@ -44,10 +44,7 @@ QListWidget* TableList(QWidget* parent, const char* name, const QString& heading
 Form2::Form2(Form1& form1, QWidget* parent) : QWidget(parent), form1_(form1) {
     setObjectName(QStringLiteral("Form2"));
     // The screen's font; the push buttons carry their larger one.
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSizeF(9);
-    font.setBold(true);
-    setFont(font);
+    setFont(ScreenFont(9));
 
     CreateControls();
     ArrangeControls();

@@ -8,6 +8,7 @@
 #include "app/form_colors.h"
 #include "app/hand_cursor.h"
 #include "app/pointer_state.h"
+#include "app/product_name.h"
 #include "app/program_end.h"
 #include "app/screen_host.h"
 #include "append/append_operation.h"
@@ -35,7 +36,7 @@ void Form2::Form_Load() {
     const QString cursor_path = HandCursorPath();
     if (trap.Test(106, [&] { return FileExists(cursor_path); }))
         trap.Step(108, [&] { pointer_->SetCustomImage(LoadCursorFile(cursor_path)); });
-    trap.Step(110, [&] { setWindowTitle(QStringLiteral("Tessaline Row Porter Suite")); });
+    trap.Step(110, [&] { setWindowTitle(QString::fromUtf8(kProductName)); });
     // Each listing reports its own failures and returns normally.
     trap.Step(112, [&] { AddTablesToPostgreSQLListbox(*List1, form1_, *host_); });
     trap.Step(114, [&] { AddTablesToPostgreSQLListbox2(*List2, form1_, *host_); });

@@ -13,6 +13,7 @@
 
 #include "app/pointer_state.h"
 #include "app/push_button.h"
+#include "app/screen_font.h"
 #include "app/screen_host.h"
 #include "app/skin_engine.h"
 #include "append/form2.h"
@@ -87,11 +88,7 @@ Form1::Form1(ProfileStore& store, QWidget* parent) : QWidget(parent), store_(sto
 Form1::~Form1() = default;
 
 void Form1::CreateControls() {
-    QFont font(QStringLiteral("Arial"));
-    font.setStyleHint(QFont::SansSerif);  // the desktop's sans-serif where Arial is missing
-    font.setPointSizeF(9);
-    font.setBold(true);
-    setFont(font);  // frames, labels and fields; the push buttons carry their own font
+    setFont(ScreenFont(9));  // frames, labels and fields; the push buttons carry their own font
 
     Frame1 = Named<QGroupBox>("Frame1", Text("PostgreSQL Database #1"), this);
     Label2 = Named<QLabel>("Label2", Text("Server:"));

@@ -10,10 +10,12 @@
 #include <QSettings>
 #include <QStringList>
 
+#include "app/product_name.h"
+
 namespace trp {
 namespace {
 
-const QString kSection = QStringLiteral("Tessaline Row Porter Suite");
+const QString kSection = QString::fromUtf8(kProductName);
 
 // ~/.config/Kestrelby.conf (or under $XDG_CONFIG_HOME): the native user path of organisation
 // "Kestrelby", which on Linux is an INI file; it is read and written as one below.
