@@ -3,7 +3,8 @@
 // statement-level trigger, peak resident memory and the longest pause in event processing.
 //
 // The server comes from PGHOST, PGPORT, PGUSER and PGPASSWORD (or --host, --port, --user,
-// --password), the user needing CREATEDB; --temporary-cluster starts a throwaway one instead.
+// --password), the user needing CREATEDB; --temporary-cluster starts a throwaway one instead
+// (fsync off, as for the tests; with --durable, PostgreSQL's durable defaults).
 // The databases "bench_a" and "bench_b" are created afresh. Each engine run happens in a child
 // process so that its peak resident memory can be read alone.
 
@@ -306,7 +307,8 @@ int main(int argc, char** argv) {
         if (args.size() == 4 && args[0] == "--child") return ChildRun(args[1], args[2], args[3]);
         bool inserts_only = false;
         long long rows = 1000000, big_rows = 4000000, per_row_rows = 20000, insert_rows = 200000;
-        std::unique_ptr<trp::TemporaryCluster> cluster;
+        bool temporary_cluster = false;
+        auto durability = trp::TemporaryCluster::Durability::Fast;
         for (size_t i = 0; i < args.size(); ++i) {
             const std::string& a = args[i];
             const auto next = [&]() -> std::string {
@@ -314,11 +316,9 @@ int main(int argc, char** argv) {
                 return args[++i];
             };
             if (a == "--temporary-cluster") {
-                cluster = std::make_unique<trp::TemporaryCluster>();
-                setenv("PGHOST", cluster->Host().c_str(), 1);
-                setenv("PGPORT", std::to_string(cluster->Port()).c_str(), 1);
-                setenv("PGUSER", trp::TemporaryCluster::kSuperuser, 1);
-                setenv("PGPASSWORD", trp::TemporaryCluster::kSuperuserPassword, 1);
+                temporary_cluster = true;
+            } else if (a == "--durable") {
+                durability = trp::TemporaryCluster::Durability::Durable;
             } else if (a == "--host") {
                 setenv("PGHOST", next().c_str(), 1);
             } else if (a == "--port") {
@@ -338,11 +338,23 @@ int main(int argc, char** argv) {
             } else if (a == "--insert-rows") {
                 insert_rows = std::stoll(next());
             } else {
-                std::cerr << "usage: append_bench [--temporary-cluster | --host H --port P "
-                             "--user U --password W] [--rows N] [--big-rows N] "
+                std::cerr << "usage: append_bench [--temporary-cluster [--durable] | --host H "
+                             "--port P --user U --password W] [--rows N] [--big-rows N] "
                              "[--per-row-rows N] [--insert-rows N] [--inserts-only]\n";
                 return 2;
             }
+        }
+        std::unique_ptr<trp::TemporaryCluster> cluster;
+        if (temporary_cluster) {
+            // A login role of the benchmark's own, over TCP as with any server; the psql pipe
+            // reads the same variables.
+            cluster = std::make_unique<trp::TemporaryCluster>(durability, "tessaline-bench");
+            const std::string password = trp::RandomPassword();
+            cluster->CreateLoginRole("bench", password, "CREATEDB");
+            setenv("PGHOST", cluster->Host().c_str(), 1);
+            setenv("PGPORT", std::to_string(cluster->Port()).c_str(), 1);
+            setenv("PGUSER", "bench", 1);
+            setenv("PGPASSWORD", password.c_str(), 1);
         }
         return Main(rows, big_rows, per_row_rows, insert_rows, inserts_only);
     } catch (const std::exception& e) {

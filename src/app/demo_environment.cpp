@@ -1,7 +1,6 @@
 #include "app/demo_environment.h"
 
 #include <QDir>
-#include <QTemporaryDir>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -17,7 +16,6 @@ namespace trp {
 namespace {
 
 constexpr const char* kRole = "demo_porter";
-constexpr const char* kPassword = "demo-porter-pw";
 constexpr const char* kSalesDatabase = "northwind_sales";
 constexpr const char* kArchiveDatabase = "northwind_archive";
 
@@ -95,26 +93,23 @@ std::string OrdersSql(const std::string& table, int first, int last) {
                              {"last", std::to_string(last)}});
 }
 
-void RunAsRole(const TemporaryCluster& cluster, const std::string& database,
-               const std::string& sql) {
+void RunAsRole(const TemporaryCluster& cluster, const std::string& password,
+               const std::string& database, const std::string& sql) {
     Connection connection;
     connection.SetCommandTimeout(0);
     connection.Open(BuildConnectionString(
-        Profile{cluster.Host(), std::to_string(cluster.Port()), kRole, kPassword, database}));
+        Profile{cluster.Host(), std::to_string(cluster.Port()), kRole, password, database}));
     connection.Execute(sql);
 }
 
 }  // namespace
 
 DemoEnvironment::DemoEnvironment()
-    : cluster_(std::make_unique<TemporaryCluster>()),
-      settings_directory_(
-          std::make_unique<QTemporaryDir>(QDir::tempPath() + "/tessaline-demo-XXXXXX")) {
-    if (!settings_directory_->isValid())
-        throw std::runtime_error("could not create a temporary directory for the demo settings");
-
-    cluster_->Execute("postgres", "CREATE ROLE " + QuoteIdentifier(kRole) + " LOGIN PASSWORD " +
-                                      QuoteLiteral(kPassword));
+    : cluster_(std::make_unique<TemporaryCluster>(TemporaryCluster::Durability::Fast,
+                                                  "tessaline-demo")) {
+    // New for every run; from here on it lives only in the owner-only settings file.
+    const std::string password = RandomPassword();
+    cluster_->CreateLoginRole(kRole, password);
     for (const char* database : {kSalesDatabase, kArchiveDatabase}) {
         cluster_->Execute("postgres", "CREATE DATABASE " + QuoteIdentifier(database) + " OWNER " +
                                           QuoteIdentifier(kRole));
@@ -122,8 +117,9 @@ DemoEnvironment::DemoEnvironment()
     // The sales database is the usual source; the archive has a customers table of the same
     // shape (its numbers follow on from the sales ones), an orders table of the same shape under
     // another name, and a table with fewer columns.
-    RunAsRole(*cluster_, kSalesDatabase, CustomersSql(1, 300) + OrdersSql("orders", 1, 400));
-    RunAsRole(*cluster_, kArchiveDatabase,
+    RunAsRole(*cluster_, password, kSalesDatabase,
+              CustomersSql(1, 300) + OrdersSql("orders", 1, 400));
+    RunAsRole(*cluster_, password, kArchiveDatabase,
               CustomersSql(1001, 1200) + OrdersSql("orders_2019", 5001, 5250) + kContactsSql);
 
     // The same store the program keeps the user's profiles in: owner-only, since it holds a
@@ -132,11 +128,17 @@ DemoEnvironment::DemoEnvironment()
     const QString server = QString::fromStdString(cluster_->Host());
     const QString port = QString::number(cluster_->Port());
     const QString user = QString::fromUtf8(kRole);
-    const QString password = QString::fromUtf8(kPassword);
+    const QString secret = QString::fromStdString(password);
     const std::pair<const char*, QString> profiles[] = {
-        {"Server", server},   {"Port", port},   {"User", user},   {"Password", password},
+        {"Server", server},
+        {"Port", port},
+        {"User", user},
+        {"Password", secret},
         {"Database", QString::fromUtf8(kSalesDatabase)},
-        {"Server2", server},  {"Port2", port},  {"User2", user},  {"Password2", password},
+        {"Server2", server},
+        {"Port2", port},
+        {"User2", user},
+        {"Password2", secret},
         {"Database2", QString::fromUtf8(kArchiveDatabase)}};
     for (const auto& [key, value] : profiles) {
         if (!store.Save(QString::fromLatin1(key), value))
@@ -147,8 +149,12 @@ DemoEnvironment::DemoEnvironment()
 
 DemoEnvironment::~DemoEnvironment() = default;
 
+QString DemoEnvironment::Directory() const {
+    return QString::fromStdString(cluster_->Directory());
+}
+
 QString DemoEnvironment::SettingsFile() const {
-    return settings_directory_->filePath("Kestrelby.conf");
+    return QDir(Directory()).filePath(QStringLiteral("Kestrelby.conf"));
 }
 
 }  // namespace trp

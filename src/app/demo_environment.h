@@ -3,16 +3,15 @@
 #include <QString>
 #include <memory>
 
-class QTemporaryDir;
-
 namespace trp {
 
 class TemporaryCluster;
 
 // The playground of the demo mode: a throwaway PostgreSQL server with two sample databases,
-// "northwind_sales" and "northwind_archive", owned by a password-authenticated login role, and a
-// settings file of its own whose two profiles point at them. The user's own settings are never
-// read or written. Everything is stopped and removed again by the destructor.
+// "northwind_sales" and "northwind_archive", owned by a login role whose password is drawn anew
+// for every run, and a settings file of its own whose two profiles point at them. Server and
+// settings file share one folder that only its owner can enter; the user's own settings are
+// never read or written. Everything is stopped and removed again by the destructor.
 class DemoEnvironment {
 public:
     // Starts the server and fills the databases; throws std::runtime_error or DbError with the
@@ -22,12 +21,14 @@ public:
     DemoEnvironment(const DemoEnvironment&) = delete;
     DemoEnvironment& operator=(const DemoEnvironment&) = delete;
 
-    // The INI settings file holding the two demo profiles, in the store's usual format.
+    // The demo's folder (mode 0700): the server's data, log and socket, and the settings file.
+    QString Directory() const;
+    // The INI settings file (mode 0600) holding the two demo profiles and with them the role's
+    // password, in the store's usual format.
     QString SettingsFile() const;
 
 private:
     std::unique_ptr<TemporaryCluster> cluster_;
-    std::unique_ptr<QTemporaryDir> settings_directory_;
 };
 
 }  // namespace trp

@@ -1,67 +1,45 @@
 #include "app/temporary_cluster.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
+#include <libpq-fe.h>
 #include <pwd.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <QDir>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
-#include <vector>
 
+#include "app/loopback_socket.h"
 #include "connection/connection.h"
 #include "connection/connection_string.h"
+#include "connection/db_error.h"
 
 namespace trp {
 namespace {
 
 namespace fs = std::filesystem;
 
-bool RunningAsRoot() { return geteuid() == 0; }
+constexpr const char* kServerAccount = "postgres";
+// Only there to keep a hung tool from hanging the program for good; initdb and pg_ctl's own
+// wait (60 s) normally end far sooner.
+constexpr int kToolTimeoutMs = 5 * 60 * 1000;
 
-// Runs a program with its output appended to `log`; returns its exit status.
-int Run(std::vector<std::string> argv, const std::string& log) {
-    if (RunningAsRoot()) argv.insert(argv.begin(), {"runuser", "-u", "postgres", "--"});
-    std::vector<char*> args;
-    for (auto& arg : argv) args.push_back(arg.data());
-    args.push_back(nullptr);
-    const pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("could not start " + argv.front());
-    if (pid == 0) {
-        const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        if (fd >= 0) {
-            dup2(fd, STDOUT_FILENO);
-            dup2(fd, STDERR_FILENO);
-            close(fd);
-        }
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+bool RunningAsRoot() {
+    return geteuid() == 0;
 }
 
-int FreeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        if (fd >= 0) close(fd);
-        throw std::runtime_error("no free loopback port");
+// runuser by its absolute path: root's PATH need not hold /usr/sbin.
+std::string RunuserPath() {
+    for (const char* candidate : {"/usr/sbin/runuser", "/sbin/runuser"}) {
+        if (access(candidate, X_OK) == 0) return candidate;
     }
-    close(fd);
-    return ntohs(address.sin_port);
+    return "";
 }
 
 std::string ReadFile(const std::string& path) {
@@ -71,12 +49,83 @@ std::string ReadFile(const std::string& path) {
     return text.str();
 }
 
-void HandToPostgres(const std::string& path) {
-    if (!RunningAsRoot()) return;
-    const passwd* account = getpwnam("postgres");
-    if (!account) throw std::runtime_error("running as root needs the \"postgres\" user");
-    if (chown(path.c_str(), account->pw_uid, account->pw_gid) != 0)
-        throw std::runtime_error("could not hand " + path + " to the postgres user");
+// Replaces the file's text; an existing file keeps its owner and mode.
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) throw std::runtime_error("could not write " + path);
+}
+
+// Runs one of PostgreSQL's programs (as the server account when running as root) and returns
+// its output. Throws naming `step`, with the program's own output, when it fails.
+std::string RunTool(const std::string& step, const std::string& program,
+                    const QStringList& arguments, const std::string& working_directory) {
+    QString executable = QString::fromStdString(program);
+    QStringList all_arguments = arguments;
+    if (RunningAsRoot()) {
+        all_arguments = QStringList{"-u", kServerAccount, "--", executable} + arguments;
+        executable = QString::fromStdString(RunuserPath());
+    }
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setStandardInputFile(QProcess::nullDevice());
+    // The server account must be able to enter the working folder.
+    process.setWorkingDirectory(QString::fromStdString(working_directory));
+    process.start(executable, all_arguments);
+    if (!process.waitForStarted(-1)) {
+        throw std::runtime_error(step + " failed: " + executable.toStdString() +
+                                 " could not be started: " + process.errorString().toStdString());
+    }
+    const bool finished = process.waitForFinished(kToolTimeoutMs);
+    if (!finished) {
+        process.kill();
+        process.waitForFinished(-1);
+    }
+    const std::string output = QString::fromLocal8Bit(process.readAll()).toStdString();
+    if (!finished) throw std::runtime_error(step + " did not finish:\n" + output);
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        throw std::runtime_error(step + " failed:\n" + output);
+    return output;
+}
+
+// A string in postgresql.conf's quoting.
+std::string ConfString(const std::string& value) {
+    std::string quoted = "'";
+    for (char c : value) {
+        quoted += c;
+        if (c == '\'') quoted += '\'';
+    }
+    return quoted + '\'';
+}
+
+std::string ServerSettings(const std::string& host, int port, const std::string& socket_directory,
+                           TemporaryCluster::Durability durability) {
+    std::string settings =
+        "\n# The throwaway server's own settings.\n"
+        "listen_addresses = " +
+        ConfString(host) + "\n" + "port = " + std::to_string(port) + "\n" +
+        // Double quotes keep a folder name with commas or blanks one entry of the list.
+        "unix_socket_directories = " + ConfString('"' + socket_directory + '"') + "\n" +
+        "unix_socket_permissions = 0700\n";
+    if (durability == TemporaryCluster::Durability::Fast) {
+        settings +=
+            "fsync = off\nsynchronous_commit = off\nfull_page_writes = off\n"
+            "max_connections = 60\n";
+    }
+    return settings;
+}
+
+// Who may log in, replacing initdb's defaults. The first matching line decides; a login that
+// matches none is refused.
+std::string AccessRules() {
+    return std::string(
+               "# The superuser logs in only through the Unix socket in the server's own folder,\n"
+               "# which only the folder's owner and root can reach. Over TCP only the members of\n"
+               "# the login group get in, with their passwords; nobody else gets in at all.\n"
+               "local  all  ") +
+           TemporaryCluster::kSuperuser + "  trust\nhost   all  +" +
+           TemporaryCluster::kTcpLoginGroup + "  127.0.0.1/32  scram-sha-256\n";
 }
 
 }  // namespace
@@ -84,78 +133,126 @@ void HandToPostgres(const std::string& path) {
 std::string PostgresBinDirectory() {
     for (const char* candidate : {"/usr/lib/postgresql/15/bin", "/usr/lib/postgresql/16/bin",
                                   "/usr/lib/postgresql/17/bin", "/usr/local/pgsql/bin"}) {
-        if (fs::exists(fs::path(candidate) / "initdb")) return candidate;
+        if (access((std::string(candidate) + "/initdb").c_str(), X_OK) == 0 &&
+            access((std::string(candidate) + "/pg_ctl").c_str(), X_OK) == 0)
+            return candidate;
     }
     return "";
 }
 
-TemporaryCluster::TemporaryCluster() {
+std::string RandomPassword(int length) {
+    static constexpr char kAlphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::string password;
+    for (int i = 0; i < length; ++i)
+        password += kAlphabet[QRandomGenerator::system()->bounded(int(sizeof kAlphabet - 1))];
+    return password;
+}
+
+TemporaryCluster::TemporaryCluster(Durability durability, const std::string& folder_prefix) {
     bin_ = PostgresBinDirectory();
-    if (bin_.empty()) throw std::runtime_error("PostgreSQL's server programs are not installed");
-
-    std::string pattern = (fs::temp_directory_path() / "tessaline-pg-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("could not create a temporary directory");
-    directory_ = pattern;
-    fs::permissions(directory_, fs::perms::owner_all);
-    HandToPostgres(directory_);
-
-    const std::string data = directory_ + "/data";
-    const std::string log = directory_ + "/server.log";
-    const std::string password_file = directory_ + "/pw";
-    {
-        std::ofstream(password_file) << kSuperuserPassword << '\n';
+    if (bin_.empty()) {
+        throw std::runtime_error(
+            "PostgreSQL's server programs (initdb, pg_ctl) are not installed; install the "
+            "package \"postgresql-15\"");
     }
-    HandToPostgres(password_file);
-    {
-        std::ofstream(log).flush();
+    const passwd* account = nullptr;
+    if (RunningAsRoot()) {
+        account = getpwnam(kServerAccount);
+        if (!account) {
+            throw std::runtime_error(
+                "running as root, the server needs the \"postgres\" account, which the package "
+                "\"postgresql-15\" creates");
+        }
+        if (RunuserPath().empty()) {
+            throw std::runtime_error(
+                "running as root, the server is started through /usr/sbin/runuser, which is "
+                "missing; install the package \"util-linux\"");
+        }
     }
-    HandToPostgres(log);
 
-    if (Run({bin_ + "/initdb", "-D", data, "-U", kSuperuser, "--pwfile=" + password_file,
-             "--auth-host=scram-sha-256", "--auth-local=trust", "-E", "UTF8", "--locale=C.UTF-8",
-             "--no-sync"},
-            log) != 0) {
-        const std::string output = ReadFile(log);
-        fs::remove_all(directory_);
-        throw std::runtime_error("initdb failed:\n" + output);
+    folder_ = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/" +
+                                              QString::fromStdString(folder_prefix) + "-XXXXXX");
+    if (!folder_->isValid()) {
+        throw std::runtime_error("could not create a temporary folder for the server: " +
+                                 folder_->errorString().toStdString());
     }
-    fs::remove(password_file);
+    directory_ = folder_->path().toStdString();
+    try {
+        // QTemporaryDir made it 0700; as root it goes to the account the server runs as.
+        if (account && chown(directory_.c_str(), account->pw_uid, account->pw_gid) != 0)
+            throw std::runtime_error("could not hand " + directory_ + " to the postgres account");
 
-    for (int attempt = 0; attempt < 5 && !started_; ++attempt) {
-        port_ = FreeLoopbackPort();
-        const std::string settings = "-c listen_addresses=" + host_ + " -p " +
-                                     std::to_string(port_) + " -k " + directory_ +
-                                     " -c fsync=off -c synchronous_commit=off"
-                                     " -c full_page_writes=off -c max_connections=60";
-        started_ = Run({bin_ + "/pg_ctl", "-D", data, "-l", log, "-w", "-t", "60", "-o", settings,
-                        "start"},
-                       log) == 0;
-    }
-    if (!started_) {
-        const std::string output = ReadFile(log);
-        fs::remove_all(directory_);
-        throw std::runtime_error("the PostgreSQL server did not start:\n" + output);
+        RunTool(
+            "creating the server's data folder (initdb)", bin_ + "/initdb",
+            {"-D", QString::fromStdString(DataDirectory()), "-U", kSuperuser, "--auth-local=trust",
+             "--auth-host=reject", "-E", "UTF8", "--locale=C.UTF-8", "--no-sync"},
+            directory_);
+        WriteFile(DataDirectory() + "/pg_hba.conf", AccessRules());
+
+        // A port found free may be taken by someone else before the server binds it.
+        const std::string conf_file = DataDirectory() + "/postgresql.conf";
+        const std::string initdb_settings = ReadFile(conf_file);
+        for (int attempt = 1;; ++attempt) {
+            port_ = FreeLoopbackPort();
+            WriteFile(conf_file,
+                      initdb_settings + ServerSettings(host_, port_, directory_, durability));
+            try {
+                StartServer();
+                break;
+            } catch (const std::runtime_error& e) {
+                const bool port_taken =
+                    std::string(e.what()).find("Address already in use") != std::string::npos;
+                if (attempt == 5 || !port_taken) throw;
+            }
+        }
+        Execute("postgres", "CREATE ROLE " + QuoteIdentifier(kTcpLoginGroup) + " NOLOGIN");
+    } catch (...) {
+        Remove();
+        throw;
     }
 }
 
-TemporaryCluster::~TemporaryCluster() { Stop(); }
+TemporaryCluster::~TemporaryCluster() {
+    Remove();
+}
 
-void TemporaryCluster::Stop() noexcept {
+void TemporaryCluster::StartServer() {
+    // Earlier starts wrote to the same log; only this one's lines tell what went wrong.
+    const size_t log_before = ReadFile(LogFile()).size();
     try {
-        if (started_) {
-            Run({bin_ + "/pg_ctl", "-D", directory_ + "/data", "-m", "immediate", "-w", "stop"},
-                "/dev/null");
-            started_ = false;
-        }
+        RunTool("starting the PostgreSQL server (pg_ctl start)", bin_ + "/pg_ctl",
+                {"-D", QString::fromStdString(DataDirectory()), "-l",
+                 QString::fromStdString(LogFile()), "-w", "-t", "60", "start"},
+                directory_);
+    } catch (const std::runtime_error& e) {
+        std::string text = e.what();
+        if (!text.ends_with('\n')) text += '\n';
+        const std::string log = ReadFile(LogFile());
+        throw std::runtime_error(text + "server log:\n" +
+                                 log.substr(std::min(log_before, log.size())));
+    }
+}
+
+void TemporaryCluster::StopServer() {
+    RunTool("stopping the PostgreSQL server (pg_ctl stop)", bin_ + "/pg_ctl",
+            {"-D", QString::fromStdString(DataDirectory()), "-m", "immediate", "-w", "stop"},
+            directory_);
+}
+
+void TemporaryCluster::Remove() noexcept {
+    try {
         std::error_code ignored;
-        fs::remove_all(directory_, ignored);
+        // Also a server whose start was given up may be running.
+        if (fs::exists(DataDirectory() + "/postmaster.pid", ignored)) StopServer();
     } catch (...) {
         // Nothing more can be done for a server that will not stop.
     }
+    folder_.reset();
 }
 
 Profile TemporaryCluster::AdminProfile(const std::string& database) const {
-    return Profile{host_, std::to_string(port_), kSuperuser, kSuperuserPassword, database};
+    return Profile{directory_, std::to_string(port_), kSuperuser, "", database};
 }
 
 void TemporaryCluster::Execute(const std::string& database, const std::string& sql) const {
@@ -163,6 +260,21 @@ void TemporaryCluster::Execute(const std::string& database, const std::string& s
     connection.SetCommandTimeout(0);
     connection.Open(BuildConnectionString(AdminProfile(database)));
     connection.Execute(sql);
+}
+
+void TemporaryCluster::CreateLoginRole(const std::string& name, const std::string& password,
+                                       const std::string& options) const {
+    Connection connection;
+    connection.SetCommandTimeout(0);
+    connection.Open(BuildConnectionString(AdminProfile()));
+    // Only the SCRAM verifier reaches the server, so the password appears in no server log.
+    std::unique_ptr<char, void (*)(void*)> verifier(
+        PQencryptPasswordConn(connection.Handle(), password.c_str(), name.c_str(), "scram-sha-256"),
+        &PQfreemem);
+    if (!verifier) throw DbError(ErrorText(connection.Handle()));
+    connection.Execute("CREATE ROLE " + QuoteIdentifier(name) + " LOGIN " + options + " PASSWORD " +
+                       QuoteLiteral(verifier.get()) + " IN ROLE " +
+                       QuoteIdentifier(kTcpLoginGroup));
 }
 
 }  // namespace trp

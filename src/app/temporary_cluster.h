@@ -1,44 +1,79 @@
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "connection/profile.h"
 
+class QTemporaryDir;
+
 namespace trp {
 
-// A throwaway PostgreSQL server in a temporary directory, listening on a free loopback port,
-// stopped and removed again by the destructor. The demo mode and the tests run against one.
-// As root the server runs as the "postgres" user, since PostgreSQL refuses to run as root.
+// A throwaway PostgreSQL server in a temporary folder of its own, stopped and removed again by
+// the destructor. The demo mode, the tests and the benchmark run against one.
+//
+// Nobody but the person who started it gets in. The folder (data, log and the server's Unix
+// socket) has mode 0700; the superuser logs in only through that socket, which only the folder's
+// owner and root can reach. Over TCP, on 127.0.0.1 only, the server admits only the roles made
+// by CreateLoginRole, with their passwords. As root the server runs as the "postgres" account,
+// since PostgreSQL refuses to run as root, and the folder belongs to that account.
 class TemporaryCluster {
 public:
-    // Creates and starts the cluster; throws std::runtime_error with the tools' output on failure.
-    TemporaryCluster();
+    // Fast: fsync, synchronous_commit and full_page_writes off, as the tests want. Durable:
+    // PostgreSQL's own defaults, every commit waiting for the disk.
+    enum class Durability { Fast, Durable };
+
+    // Creates and starts the server in a new folder "<folder_prefix>-XXXXXX" in the temporary
+    // folder. Throws std::runtime_error naming the package to install, or the step that failed
+    // with the tool's own output; nothing is left behind then.
+    explicit TemporaryCluster(Durability durability = Durability::Fast,
+                              const std::string& folder_prefix = "tessaline-pg");
     ~TemporaryCluster();
     TemporaryCluster(const TemporaryCluster&) = delete;
     TemporaryCluster& operator=(const TemporaryCluster&) = delete;
 
+    // Where the login roles reach the server over TCP.
     const std::string& Host() const { return host_; }
     int Port() const { return port_; }
+    // The server's folder. Callers may keep private files of their own in it: they go with it.
     const std::string& Directory() const { return directory_; }
-    static constexpr const char* kSuperuser = "trp_admin";
-    static constexpr const char* kSuperuserPassword = "trp admin pw";
 
-    // The superuser's profile for one database of this cluster.
+    static constexpr const char* kSuperuser = "trp_admin";
+    // The group role whose members may log in over TCP.
+    static constexpr const char* kTcpLoginGroup = "trp_tcp_logins";
+
+    // The superuser's profile for one database: its server is the socket folder, with no
+    // password.
     Profile AdminProfile(const std::string& database = "postgres") const;
     // Runs SQL as the superuser on one database; throws DbError with the server's message.
     void Execute(const std::string& database, const std::string& sql) const;
+    // Creates a role that logs in over TCP with `password`. `options` are further options of
+    // CREATE ROLE, such as "CREATEDB".
+    void CreateLoginRole(const std::string& name, const std::string& password,
+                         const std::string& options = "") const;
+
+    // Stops the server at once, as a crash would, and keeps its data (for fault tests).
+    void StopServer();
+    // Starts the stopped server again, on the same port with the same settings.
+    void StartServer();
 
 private:
-    void Stop() noexcept;
+    std::string DataDirectory() const { return directory_ + "/data"; }
+    std::string LogFile() const { return directory_ + "/server.log"; }
+    // Stops the server if it runs and removes the folder; never throws.
+    void Remove() noexcept;
 
     std::string host_ = "127.0.0.1";
     int port_ = 0;
+    std::unique_ptr<QTemporaryDir> folder_;
     std::string directory_;
     std::string bin_;
-    bool started_ = false;
 };
 
 // The folder with PostgreSQL's server programs (initdb, pg_ctl), or "" when none is installed.
 std::string PostgresBinDirectory();
+
+// `length` letters and digits drawn from the system's random source.
+std::string RandomPassword(int length = 24);
 
 }  // namespace trp

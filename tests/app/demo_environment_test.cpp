@@ -8,7 +8,6 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +18,7 @@
 #include "connection/db_error.h"
 #include "connection/profile.h"
 #include "support/pg_fixture.h"
+#include "support/server_access.h"
 
 namespace trp {
 namespace {
@@ -50,20 +50,6 @@ std::string Shape(const Profile& profile, const std::string& table) {
             QuoteLiteral(table));
 }
 
-// The folder of the throwaway server listening on `port`: its postmaster.pid names the port on
-// its fourth line. Other test programs may run servers of their own meanwhile.
-std::string ServerDirectory(const std::string& port) {
-    for (const auto& entry : fs::directory_iterator(fs::temp_directory_path())) {
-        if (!entry.path().filename().string().starts_with("tessaline-pg-")) continue;
-        std::ifstream pid_file(entry.path() / "data" / "postmaster.pid");
-        std::string line;
-        for (int i = 0; i < 4 && std::getline(pid_file, line); ++i) {
-        }
-        if (line == port) return entry.path().string();
-    }
-    return {};
-}
-
 class DemoEnvironmentTest : public ::testing::Test {
 protected:
     // One environment for the suite: starting a server takes a few seconds.
@@ -81,9 +67,13 @@ TEST_F(DemoEnvironmentTest, SettingsFileHoldsTwoProfilesOfOneServerKeptApartFrom
     ASSERT_TRUE(QFileInfo::exists(file));
     EXPECT_FALSE(
         file.startsWith(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)));
-    // It holds a password: readable and writable by its owner only.
+    // It holds a password: readable and writable by its owner only, in the server's folder,
+    // which nobody else may enter.
     EXPECT_EQ(fs::status(file.toStdString()).permissions(),
               fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(QFileInfo(file).absolutePath(), demo_->Directory());
+    EXPECT_TRUE(QFileInfo(demo_->Directory()).fileName().startsWith("tessaline-demo-"));
+    EXPECT_TRUE(test::OwnersAloneFolder(demo_->Directory().toStdString()));
 
     const Profile sales = Sales();
     const Profile archive = Archive();
@@ -107,11 +97,20 @@ TEST_F(DemoEnvironmentTest, BothDatabasesAnswerTheRoleOnlyWithItsPassword) {
     for (const Profile& profile : {Sales(), Archive()}) {
         EXPECT_EQ(Scalar(profile, "SELECT current_user || '@' || current_database()"),
                   profile.user + "@" + profile.database);
-        Profile wrong = profile;
-        wrong.password += "x";
-        Connection connection;
-        EXPECT_THROW(connection.Open(BuildConnectionString(wrong)), DbError);
+        // A wrong password, and the one the role had when it was fixed.
+        for (const std::string& password :
+             {profile.password + "x", std::string("demo-porter-pw")}) {
+            Profile wrong = profile;
+            wrong.password = password;
+            EXPECT_NE(test::LoginError(wrong).find("password authentication failed"),
+                      std::string::npos)
+                << password;
+        }
     }
+}
+
+TEST_F(DemoEnvironmentTest, NoSuperuserLoginOverTcp) {
+    test::ExpectNoSuperuserOverTcp(Sales().port);
 }
 
 TEST_F(DemoEnvironmentTest, TablesHoldThePromisedRowsAndShapes) {
@@ -159,24 +158,29 @@ TEST_F(DemoEnvironmentTest, SampleValuesCoverQuotesNonAsciiNullsAndBothBooleans)
     EXPECT_EQ(Scalar(sales, "SELECT count(*) > 0 FROM customers WHERE name LIKE 'Müller%'"), "t");
 }
 
-TEST(DemoEnvironmentLifetime, StopsTheServerAndRemovesEveryFileWhenDestroyed) {
+TEST(DemoEnvironmentLifetime, EachRunHasItsOwnPasswordAndLeavesNothingBehind) {
     QString file;
-    Profile sales;
-    std::string server_directory;
+    QString directory;
+    Profile first;
     {
         DemoEnvironment demo;
         file = demo.SettingsFile();
-        sales = StoredProfile(file, "");
-        EXPECT_EQ(Scalar(sales, "SELECT 1"), "1");
-        server_directory = ServerDirectory(sales.port);
-        ASSERT_FALSE(server_directory.empty());
+        directory = demo.Directory();
+        first = StoredProfile(file, "");
+        EXPECT_EQ(Scalar(first, "SELECT 1"), "1");
     }
     EXPECT_FALSE(QFileInfo::exists(file));
-    EXPECT_FALSE(QFileInfo::exists(QFileInfo(file).absolutePath()));
-    EXPECT_FALSE(fs::exists(server_directory));
+    EXPECT_FALSE(QFileInfo::exists(directory));
     Connection connection;
     connection.SetConnectionTimeout(5);
-    EXPECT_THROW(connection.Open(BuildConnectionString(sales)), DbError);
+    EXPECT_THROW(connection.Open(BuildConnectionString(first)), DbError);
+
+    DemoEnvironment next;
+    const Profile second = StoredProfile(next.SettingsFile(), "");
+    EXPECT_EQ(Scalar(second, "SELECT 1"), "1");
+    EXPECT_EQ(second.password.size(), first.password.size());
+    EXPECT_NE(second.password, first.password);
+    EXPECT_NE(next.Directory(), directory);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "app/loopback_socket.h"
+
 namespace trp::test {
 
 // A TCP port on 127.0.0.1 that no PostgreSQL server answers on.
@@ -12,17 +14,13 @@ public:
     enum class Kind { Silent, Refusing };
 
     explicit LoopbackPort(Kind kind = Kind::Silent);
-    ~LoopbackPort();
-    LoopbackPort(const LoopbackPort&) = delete;
-    LoopbackPort& operator=(const LoopbackPort&) = delete;
 
-    std::string Port() const { return std::to_string(port_); }
+    std::string Port() const { return std::to_string(socket_.Port()); }
     // Whether anyone has tried to connect since the last call (silent ports only).
     bool Contacted() const;
 
 private:
-    int fd_ = -1;
-    int port_ = 0;
+    LoopbackSocket socket_;
 };
 
 }  // namespace trp::test

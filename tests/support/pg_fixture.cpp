@@ -7,25 +7,30 @@
 
 namespace trp::test {
 
+const std::string& TestPassword() {
+    static const std::string password = RandomPassword(16) + " pa;ss}";
+    return password;
+}
+
 TemporaryCluster& Cluster() {
     static std::unique_ptr<TemporaryCluster> cluster = [] {
         auto started = std::make_unique<TemporaryCluster>();
-        started->Execute("postgres", "CREATE ROLE " + QuoteIdentifier(kTestUser) +
-                                         " LOGIN CREATEDB PASSWORD " + QuoteLiteral(kTestPassword));
+        started->CreateLoginRole(kTestUser, TestPassword(), "CREATEDB");
         return started;
     }();
     return *cluster;
 }
 
 std::string PgTest::CreateDatabase(const std::string& name) {
-    Cluster().Execute("postgres", "DROP DATABASE IF EXISTS " + QuoteIdentifier(name) + " WITH (FORCE)");
+    Cluster().Execute("postgres",
+                      "DROP DATABASE IF EXISTS " + QuoteIdentifier(name) + " WITH (FORCE)");
     Cluster().Execute("postgres", "CREATE DATABASE " + QuoteIdentifier(name) + " OWNER " +
                                       QuoteIdentifier(kTestUser));
     return name;
 }
 
 Profile PgTest::UserProfile(const std::string& database) const {
-    return Profile{Cluster().Host(), std::to_string(Cluster().Port()), kTestUser, kTestPassword,
+    return Profile{Cluster().Host(), std::to_string(Cluster().Port()), kTestUser, TestPassword(),
                    database};
 }
 

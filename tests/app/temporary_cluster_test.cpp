@@ -1,0 +1,157 @@
+#include "app/temporary_cluster.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QProcess>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "support/pg_fixture.h"
+#include "support/server_access.h"
+
+namespace trp {
+namespace {
+
+namespace fs = std::filesystem;
+
+using test::Cluster;
+using test::LoginError;
+using test::QueryRows;
+
+std::string Scalar(const Profile& profile, const std::string& sql) {
+    const auto rows = QueryRows(profile, sql);
+    return rows.empty() || !rows[0][0] ? std::string("<null>") : *rows[0][0];
+}
+
+// Names in the temporary folder that start with `prefix`.
+int FoldersNamed(const std::string& prefix) {
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(QDir::tempPath().toStdString()))
+        count += entry.path().filename().string().starts_with(prefix);
+    return count;
+}
+
+TEST(TemporaryClusterAccess, TheSuperuserGetsInOnlyThroughTheSocketInTheOwnersFolder) {
+    TemporaryCluster& cluster = Cluster();
+    EXPECT_TRUE(test::OwnersAloneFolder(cluster.Directory()));
+
+    const Profile admin = cluster.AdminProfile();
+    EXPECT_EQ(admin.server, cluster.Directory());
+    EXPECT_EQ(admin.password, "");
+    // No client address: the login came through the Unix socket.
+    EXPECT_EQ(Scalar(admin, "SELECT current_user || ' ' || (inet_client_addr() IS NULL)"),
+              "trp_admin true");
+    test::ExpectNoSuperuserOverTcp(std::to_string(cluster.Port()));
+}
+
+TEST(TemporaryClusterAccess, TheTestRoleGetsInOverTcpWithItsRandomPasswordOnly) {
+    const std::string& password = test::TestPassword();
+    // The connection string has to carry these.
+    EXPECT_NE(password.find(';'), std::string::npos);
+    EXPECT_NE(password.find(' '), std::string::npos);
+    EXPECT_NE(password.find('}'), std::string::npos);
+
+    Profile role{Cluster().Host(), std::to_string(Cluster().Port()), test::kTestUser, password,
+                 "postgres"};
+    EXPECT_EQ(LoginError(role), "");
+    EXPECT_EQ(Scalar(role, "SELECT inet_client_addr()::text"), "127.0.0.1/32");
+    // The password the test role had when it was fixed.
+    role.password = "s3cret pa;ss}";
+    EXPECT_NE(LoginError(role).find("password authentication failed"), std::string::npos);
+}
+
+TEST(TemporaryClusterAccess, AnotherAccountCannotReachTheSuperusersSocket) {
+    if (geteuid() != 0 || access("/usr/bin/psql", X_OK) != 0)
+        GTEST_SKIP() << "needs root, to act as another account, and psql";
+    QProcess psql;
+    psql.setProcessChannelMode(QProcess::MergedChannels);
+    psql.setWorkingDirectory("/");
+    psql.start(
+        "/usr/sbin/runuser",
+        {"-u", "nobody", "--", "/usr/bin/psql", "-X", "-h",
+         QString::fromStdString(Cluster().Directory()), "-p", QString::number(Cluster().Port()),
+         "-U", TemporaryCluster::kSuperuser, "-d", "postgres", "-c", "SELECT 1"});
+    ASSERT_TRUE(psql.waitForFinished(60000));
+    const QString output = QString::fromLocal8Bit(psql.readAll());
+    EXPECT_NE(psql.exitCode(), 0);
+    EXPECT_TRUE(output.contains("Permission denied")) << output.toStdString();
+}
+
+// Restores an environment variable when it goes.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        setenv(name, value, 1);
+    }
+    ~ScopedEnvironment() {
+        if (old_)
+            setenv(name_, old_->c_str(), 1);
+        else
+            unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST(TemporaryClusterLifetime, StopsAndStartsAgainOnTheSamePortWithItsData) {
+    std::unique_ptr<TemporaryCluster> cluster;
+    {
+        // Root runs the server programs through runuser, which need not be on root's PATH.
+        ScopedEnvironment no_path("PATH", "/nonexistent");
+        ASSERT_NO_THROW(cluster = std::make_unique<TemporaryCluster>(
+                            TemporaryCluster::Durability::Durable, "tessaline-lifetime"));
+    }
+    const std::string directory = cluster->Directory();
+    EXPECT_TRUE(test::OwnersAloneFolder(directory));
+    EXPECT_EQ(Scalar(cluster->AdminProfile(), "SHOW fsync"), "on");
+
+    const std::string password = RandomPassword();
+    cluster->CreateLoginRole("restarted", password);
+    cluster->Execute("postgres", "CREATE TABLE kept (n integer); INSERT INTO kept VALUES (7)");
+    const Profile role{cluster->Host(), std::to_string(cluster->Port()), "restarted", password,
+                       "postgres"};
+    ASSERT_EQ(LoginError(role), "");
+
+    const int port = cluster->Port();
+    cluster->StopServer();
+    EXPECT_NE(LoginError(role), "");
+    EXPECT_NE(LoginError(cluster->AdminProfile()), "");
+    EXPECT_TRUE(fs::exists(directory + "/data"));
+
+    cluster->StartServer();
+    EXPECT_EQ(cluster->Port(), port);
+    EXPECT_EQ(LoginError(role), "");
+    EXPECT_EQ(Scalar(cluster->AdminProfile(), "SELECT n FROM kept"), "7");
+
+    cluster.reset();
+    EXPECT_FALSE(fs::exists(directory));
+    EXPECT_NE(LoginError(role), "");
+}
+
+TEST(TemporaryClusterLifetime, AFailedStartNamesTheStepWithTheServersWordsAndLeavesNothing) {
+    // A socket path beyond the system's limit of 107 bytes: the server cannot start.
+    const std::string prefix = "tessaline-" + std::string(100, 'x');
+    try {
+        TemporaryCluster cluster(TemporaryCluster::Durability::Fast, prefix);
+        FAIL() << "the server started in " << cluster.Directory();
+    } catch (const std::runtime_error& e) {
+        const std::string text = e.what();
+        EXPECT_NE(text.find("starting the PostgreSQL server (pg_ctl start) failed"),
+                  std::string::npos)
+            << text;
+        EXPECT_NE(text.find("is too long"), std::string::npos) << text;
+    }
+    EXPECT_EQ(FoldersNamed(prefix), 0);
+}
+
+}  // namespace
+}  // namespace trp
