@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -37,23 +38,29 @@ private:
     std::vector<std::size_t> ends_;
 };
 
-// Collects rows into batches, each committed on its own. A batch that fails is rolled back and
-// sent again in smaller pieces, down to single rows sent as their own INSERT statements, so that
-// each refused row is reported with the very message a lone INSERT gets while every other row
-// is committed, in source order.
+// Collects rows into batches, each committed in a transaction of its own whose id is read before
+// its COMMIT is sent. A batch that fails is rolled back and sent again in smaller pieces, down to
+// single rows sent as their own INSERT statements, so that each refused row is reported with the
+// very message a lone INSERT gets while every other row is committed, in source order. When the
+// connection goes down while a COMMIT is under way, a new session asks the server what became of
+// that transaction, so its rows are counted by the answer and never sent twice.
 class BatchWriter : public DestinationWriter {
 public:
     void Add(std::string_view line) override;
     void Finish() override;
+    void FinishInFlight() override;
 
 protected:
     struct Outcome {
         bool committed = false;
         std::optional<std::size_t> failed_row;  // the row that failed, when known
+        std::exception_ptr failure;             // the server's (or libpq's) first failure
+        bool lone_insert = false;               // a single row sent as its own INSERT
+        long long added = 0;                    // rows the committed transaction took
     };
 
-    BatchWriter(Connection& destination, std::string table, std::size_t max_rows,
-                std::size_t max_bytes, EventPacer& pacer, RowFailureHandler on_failure);
+    BatchWriter(Connection& destination, DestinationTable table, std::size_t max_rows,
+                const AppendOptions& options, EventPacer& pacer, WriterListener& listener);
 
     // Called after a row joined the batch; may start sending the batch early.
     virtual void RowAdded() {}
@@ -63,20 +70,36 @@ protected:
     // rolled back otherwise.
     virtual Outcome Send(std::size_t first, std::size_t last) = 0;
 
+    // Rows [first, last) as their own INSERT statements, pipelined in one transaction.
+    Outcome SendInserts(std::size_t first, std::size_t last);
+    // The connection went down after the COMMIT of the transaction `xid` holding `rows` rows was
+    // sent: counts them by what the server says became of it.
+    void CommitLost(const std::string& xid, std::size_t rows);
+    // Ends an explicit transaction a failure left open (a no-op on a lost connection).
+    void RollBackIfOpen();
+    // Throws the failure when it ends the run.
+    void ThrowIfRunEnds(const Outcome& outcome) const;
+
     Connection& destination_;
-    std::string table_;
+    DestinationTable table_;
     EventPacer& pacer_;
     RowBatch batch_;
 
 private:
     void Flush();
+    void Resolve(std::size_t first, std::size_t last, const Outcome& outcome);
     void Settle(std::size_t first, std::size_t last);
     void SettleHalves(std::size_t first, std::size_t last);
     void SendSingle(std::size_t row);
+    void Committed(std::size_t rows, long long added);
+    void Refused(const std::exception_ptr& failure);
+    void StopPoint() const;
 
     std::size_t max_rows_;
     std::size_t max_bytes_;
-    RowFailureHandler on_failure_;
+    CommitCheckLimits commit_check_;
+    WriterListener& listener_;
+    std::chrono::steady_clock::time_point batch_started_;
 };
 
 }  // namespace trp

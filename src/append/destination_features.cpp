@@ -59,16 +59,19 @@ std::string FeatureQuery(const std::string& table) {
            " AND d.objid = k.oid AND d.refclassid = 'pg_proc'::regclass "
            " JOIN pg_proc p ON p.oid = d.refobjid "
            " WHERE p.provolatile <> 'i' AND (k.conrelid IN (SELECT oid FROM tree) "
-           " OR k.contypid IN (SELECT oid FROM domains)) "
-           "LIMIT 1";
+           " OR k.contypid IN (SELECT oid FROM domains))";
 }
 
 }  // namespace
 
 DestinationFeatures DetectDestinationFeatures(Connection& destination, const std::string& table) {
     RecordSet found = destination.Execute(FeatureQuery(table));
-    if (found.Eof()) return {true, {}};
-    return {false, found.Value(0).value_or("")};
+    DestinationFeatures features;
+    features.copy_equivalent = found.Eof();
+    if (!found.Eof()) features.reason = found.Value(0).value_or("");
+    for (; !found.Eof(); found.MoveNext())
+        if (found.Value(0) == "row-level security") features.row_security = true;
+    return features;
 }
 
 }  // namespace trp

@@ -12,6 +12,8 @@ class Connection;
 struct DestinationFeatures {
     bool copy_equivalent = false;
     std::string reason;
+    // Policies apply to the table or a partition: they may refuse single rows.
+    bool row_security = false;
 };
 
 // Reads the destination's catalogue. Throws DbError when the catalogue cannot be read.

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <exception>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,11 +12,36 @@ namespace trp {
 class Connection;
 class EventPacer;
 
-// Told about each row that cannot be appended, in source order, with the server's failure.
-using RowFailureHandler = std::function<void(std::exception_ptr failure)>;
+// Where a run stands on the destination.
+struct AppendTally {
+    long long settled = 0;    // source rows whose outcome is final: committed or reported
+    long long added = 0;      // rows the destination took in committed transactions
+    long long unchecked = 0;  // rows of a commit whose outcome could not be checked
+};
 
-// Appends rows, given in COPY's text format, to the destination table in the order given.
-// Every row ends either committed or reported to the failure handler; no row is lost silently.
+// What a writer tells the run as rows reach their outcome, in source order.
+class WriterListener {
+public:
+    virtual ~WriterListener() = default;
+    // A row the destination refused, with the failure its own INSERT statement got. Returns
+    // false when the user chose to stop appending.
+    virtual bool RowRefused(const std::exception_ptr& failure) = 0;
+    // The tally moved on: rows were committed or reported.
+    virtual void Progressed(const AppendTally& tally) = 0;
+};
+
+// The destination table as the writers address it.
+struct DestinationTable {
+    std::string quoted_name;  // the identifier in double quotes, as the session reads it
+    int columns = 0;
+    bool row_security = false;  // policies may refuse single rows with insufficient privilege
+};
+
+// Appends rows, given in COPY's text format, to the destination table in the order given, each
+// batch in a transaction of its own. Every row ends committed or reported to the listener. A
+// failure that concerns the whole run (see EndsTheRun) leaves as the DbError itself, after the
+// outcome of a commit that was under way has been settled; AppendStopped leaves when the user
+// stops or the program ends.
 class DestinationWriter {
 public:
     virtual ~DestinationWriter() = default;
@@ -25,19 +49,21 @@ public:
     virtual void Add(std::string_view line) = 0;
     // Sends and commits every row still held.
     virtual void Finish() = 0;
+    // The program is ending: commits the rows taken so far as they stand, if the destination
+    // takes them all, and reports nothing.
+    virtual void FinishInFlight() = 0;
+
+    const AppendTally& Tally() const { return tally_; }
+
+protected:
+    AppendTally tally_;
 };
 
-// The writer for the strategy; for the fast strategy it looks at the destination's catalogue
-// to choose COPY or pipelined INSERT statements.
-std::unique_ptr<DestinationWriter> MakeDestinationWriter(Connection& destination,
-                                                         const std::string& table,
-                                                         const AppendOptions& options,
-                                                         EventPacer& pacer,
-                                                         RowFailureHandler on_failure);
-
-// Sends the row's INSERT statement on its own, committed on its own. Throws DbError with the
-// server's message when the row is refused.
-void InsertOneRow(Connection& destination, const std::string& table, std::string_view line,
-                  EventPacer& pacer);
+// The writer for the strategy. Pins the destination session's parsing settings; for the fast
+// strategy it looks at the destination's catalogue to choose COPY or pipelined INSERT statements.
+// `raw_bytes`: the rows are bytes of a database without an encoding, passed on unconverted.
+std::unique_ptr<DestinationWriter> MakeDestinationWriter(
+    Connection& destination, const std::string& table, int columns, bool raw_bytes,
+    const AppendOptions& options, EventPacer& pacer, WriterListener& listener);
 
 }  // namespace trp

@@ -6,14 +6,15 @@
 #include <stdexcept>
 #include <string>
 
+#include "connection/connection.h"
 #include "connection/pg_handles.h"
 
 namespace trp {
 
 class OperationHost;
 
-// Thrown when the host asks the work to stop (the program is ending). Whatever was committed
-// stays; the batch in flight is dropped with its connection.
+// Thrown when the program is ending and a server has not finished what was in flight within the
+// grace period: the work is abandoned where it stands.
 class StopRequested : public std::runtime_error {
 public:
     StopRequested() : std::runtime_error("the append was stopped") {}
@@ -21,10 +22,13 @@ public:
 
 // Keeps the screen responsive during a run on the one user-interface thread: pending events are
 // processed every few milliseconds, also while waiting for a server, which is never waited for
-// in a blocking call.
-class EventPacer {
+// in a blocking call. It also notices when the program is ending (a screen closed, a termination
+// signal): the work then finishes what is in flight and ends, showing nothing more.
+class EventPacer : public SocketWaiter {
 public:
     static constexpr std::chrono::milliseconds kInterval{20};
+    // How long a server may take, once the program is ending, to finish what is in flight.
+    static constexpr std::chrono::milliseconds kEndingGrace{3000};
 
     explicit EventPacer(OperationHost& host);
 
@@ -40,17 +44,26 @@ public:
     // Processes pending events now.
     void ProcessNow();
 
+    // True once the program is ending.
+    bool Ending() const { return ending_; }
+
     // Waits until the connection's socket is ready for `events` (POLLIN/POLLOUT) or the interval
-    // has passed, processing pending events meanwhile.
+    // has passed, processing pending events meanwhile. Throws StopRequested once the program has
+    // been ending for longer than the grace period.
     void WaitSocket(PGconn* conn, short events);
+    bool Wait(int socket, short events, std::chrono::milliseconds limit) override;
+    // Lets `duration` pass while processing pending events.
+    void Pause(std::chrono::milliseconds duration);
 
 private:
     void Check();
 
     OperationHost& host_;
     std::chrono::steady_clock::time_point last_;
+    std::chrono::steady_clock::time_point grace_end_;
     unsigned calls_ = 0;
     bool force_check_ = false;
+    bool ending_ = false;
 };
 
 // Sends what libpq holds for the server without blocking on a full socket.

@@ -1,12 +1,27 @@
 #pragma once
 
+#include <string>
+
 namespace trp {
 
 class Connection;
 
-// Fixes the settings that decide how values are written as text and read back from it, so that
-// a value read on one connection means exactly the same on the other, whatever the servers',
-// databases' or roles' own settings are.
-void PinSessionSettings(Connection& connection);
+// Whether the database has no encoding of its own (SQL_ASCII): its text is bytes that no
+// conversion may touch.
+bool HoldsRawBytes(const Connection& connection);
+
+// Fixes the settings that decide how the source writes values as text, so that its rows mean
+// exactly the same to any destination whatever the server's, database's or role's own settings
+// are, and turns synchronized scans off so that rows come in the table's stored order.
+// `raw_bytes`: the rows are read unconverted (client encoding SQL_ASCII).
+void PinSourceSettings(Connection& source, bool raw_bytes);
+
+// Fixes only what changes how the destination parses incoming values; everything else (time
+// zone, date style, …) stays as the destination database is configured, for its triggers,
+// checks and defaults to see. `raw_bytes`: rows from a source without an encoding are sent
+// unconverted (client encoding SQL_ASCII), so the destination checks each against its own
+// encoding. Returns the table's name quoted as this session reads it.
+std::string PinDestinationSettings(Connection& destination, const std::string& table,
+                                   bool raw_bytes);
 
 }  // namespace trp

@@ -3,28 +3,44 @@
 #include <poll.h>
 
 #include "append/event_pacer.h"
+#include "append/session_settings.h"
 #include "connection/connection.h"
 #include "connection/db_error.h"
 
 namespace trp {
 
 SourceReader::SourceReader(Connection& source, const std::string& table, EventPacer& pacer)
-    : conn_(source.Handle()), pacer_(pacer) {
-    ExecuteAwaited(conn_, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", pacer_);
+    : conn_(source.Handle()), pacer_(pacer), raw_bytes_(HoldsRawBytes(source)) {
+    PinSourceSettings(source, raw_bytes_);
     const std::string name = QuoteIdentifier(table);
-    const PgResultPtr count = ExecuteAwaited(conn_, "SELECT count(*) FROM " + name, pacer_);
-    row_count_ = std::stoll(PQgetvalue(count.get(), 0, 0));
-    // A query rather than the table itself: it also reads generated columns and partitioned
-    // tables, exactly the columns `SELECT *` shows.
-    ExecuteAwaited(conn_, "COPY (SELECT * FROM " + name + ") TO STDOUT", pacer_);
+    // One round trip. The reading is one statement that lasts as long as the run: it is exempt
+    // from the command time-out, which would otherwise cut off the rest of the rows. A query
+    // rather than the table itself: it also reads generated columns and partitioned tables,
+    // exactly the columns `SELECT *` shows.
+    const std::string sql =
+        "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY; SELECT count(*) FROM " + name +
+        "; SET LOCAL statement_timeout = 0; COPY (SELECT * FROM " + name + ") TO STDOUT";
+    if (!PQsendQuery(conn_, sql.c_str())) ThrowConnectionFailure(conn_);
+    std::exception_ptr failure;
+    while (PgResultPtr result = AwaitResult(conn_, pacer_)) {
+        const auto status = PQresultStatus(result.get());
+        if (status == PGRES_COPY_OUT) return;
+        if (status == PGRES_TUPLES_OK) row_count_ = std::stoll(PQgetvalue(result.get(), 0, 0));
+        if (!failure) {
+            try {
+                CheckResult(result.get(), conn_);
+            } catch (const DbError&) {
+                failure = std::current_exception();
+            }
+        }
+    }
+    if (failure) std::rethrow_exception(failure);
+    ThrowConnectionFailure(conn_);
 }
 
+// The snapshot ends with the connection, which the run closes once the rows are read.
 SourceReader::~SourceReader() {
     ReleaseRow();
-    // An unfinished stream is left to the connection's end; a finished one ends its snapshot.
-    if (done_ && PQtransactionStatus(conn_) != PQTRANS_UNKNOWN) {
-        PgResultPtr ignored(PQexec(conn_, "COMMIT"));
-    }
 }
 
 void SourceReader::ReleaseRow() {
@@ -35,6 +51,7 @@ void SourceReader::ReleaseRow() {
 bool SourceReader::Next(std::string_view& line) {
     ReleaseRow();
     if (done_) return false;
+    bool lost = false;
     while (true) {
         const int length = PQgetCopyData(conn_, &row_, 1);
         if (length > 0) {
@@ -42,11 +59,14 @@ bool SourceReader::Next(std::string_view& line) {
             return true;
         }
         if (length == 0) {
+            if (lost) ThrowConnectionFailure(conn_);
+            if (pacer_.Ending()) return false;
             pacer_.WaitSocket(conn_, POLLIN);
-            if (!PQconsumeInput(conn_)) throw DbError(ErrorText(conn_));
+            // What arrived before the connection ended may still say why it ended.
+            if (!PQconsumeInput(conn_)) lost = true;
             continue;
         }
-        if (length == -2) throw DbError(ErrorText(conn_));
+        if (length == -2) ThrowConnectionFailure(conn_);
         // The stream ended: the COPY's own result says whether it ended well.
         done_ = true;
         while (PgResultPtr result = AwaitResult(conn_, pacer_)) CheckResult(result.get(), conn_);

@@ -16,15 +16,19 @@ class EventPacer;
 // table is appended to itself) are not read. Only one row is held at a time.
 class SourceReader {
 public:
-    // Starts the snapshot, counts the rows and starts the stream. Throws DbError.
+    // Pins the session's output settings, starts the snapshot, counts the rows and starts the
+    // stream. Throws DbError.
     SourceReader(Connection& source, const std::string& table, EventPacer& pacer);
     ~SourceReader();
     SourceReader(const SourceReader&) = delete;
     SourceReader& operator=(const SourceReader&) = delete;
 
     long long RowCount() const { return row_count_; }
+    // The source database has no encoding: its rows are passed on as unconverted bytes.
+    bool RawBytes() const { return raw_bytes_; }
 
-    // The next row with its line end, valid until the next call; false at the end of the rows.
+    // The next row with its line end, valid until the next call; false at the end of the rows,
+    // and also when the program is ending while the server is still to send the next row.
     // Throws DbError when reading fails.
     bool Next(std::string_view& line);
 
@@ -34,6 +38,7 @@ private:
     PGconn* conn_;
     EventPacer& pacer_;
     long long row_count_ = 0;
+    bool raw_bytes_ = false;
     char* row_ = nullptr;
     bool done_ = false;
 };

@@ -30,22 +30,21 @@ TEST_F(AppendTest, WithoutBothSelectionsOnlyAsksForThem) {
     EXPECT_EQ(host.events[0].text, "Please select a table and field from each database.");
 }
 
-TEST_F(AppendTest, AppendsInBothDirectionsWithProgressBeforeEachRow) {
+TEST_F(AppendTest, AppendsInBothDirectionsWithTheBarFollowingCommittedRows) {
     Exec(db1_, "CREATE TABLE one (id int, name text)");
     Exec(db2_, "CREATE TABLE two (id int, name text)");
     Exec(db2_, "INSERT INTO two VALUES (1, 'a'), (2, 'b'), (3, 'c'), (4, 'd')");
 
     RecordingHost into1;
-    RunAppend(Request("one", "two", true), into1);
+    AppendOptions one_row_batches;
+    one_row_batches.batch_rows = 1;
+    RunAppend(Request("one", "two", true), into1, one_row_batches);
     EXPECT_EQ(Query(db1_, "SELECT id::text, name FROM one ORDER BY id").size(), 4u);
     EXPECT_EQ(Kinds(into1),
               (std::vector<Event::Kind>{Event::Busy, Event::Progress, Event::Progress,
                                         Event::Progress, Event::Progress, Event::Message,
                                         Event::NotBusy, Event::ProgressReset}));
-    std::vector<double> progress;
-    for (const auto& e : into1.events)
-        if (e.kind == Event::Progress) progress.push_back(e.value);
-    EXPECT_EQ(progress, (std::vector<double>{25, 50, 75, 100}));
+    EXPECT_EQ(into1.Progress(), (std::vector<double>{25, 50, 75, 100}));
     EXPECT_EQ(into1.Messages(), std::vector<std::string>{"Done."});
     EXPECT_GT(into1.pending_event_calls, 0);
 
@@ -224,7 +223,7 @@ public:
             test::Cluster().Execute("postgres",
                                     "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
                                     "datname = " +
-                                        QuoteLiteral(database_) + " AND query LIKE 'COPY%'");
+                                        QuoteLiteral(database_) + " AND query LIKE '%TO STDOUT'");
         }
     }
 
@@ -245,10 +244,10 @@ TEST_F(AppendTest, SourceLostPartWayIsReportedOnceAndTheRowsReadSoFarStay) {
     RunAppend(Request("one", "two"), host, options);
     ASSERT_EQ(host.ErrorReports().size(), 1u);
     EXPECT_NE(host.ErrorReports()[0].find("at line 166"), std::string::npos);
-    EXPECT_EQ(host.Messages(), std::vector<std::string>{"Done."});
     const int appended = std::stoi(Scalar(db1_, "SELECT count(*) FROM one"));
     EXPECT_GT(appended, 0);
     EXPECT_LT(appended, 30000);
+    EXPECT_EQ(host.Messages(), std::vector<std::string>{test::StoppedMessage(appended, 30000)});
     // The rows that arrived are the first ones, without gaps.
     EXPECT_EQ(Scalar(db1_, "SELECT max(id) FROM one"), std::to_string(appended));
 }
