@@ -25,10 +25,10 @@ void SendStatement(PGconn* conn, const std::string& sql) {
 }
 
 // The result of the next statement in a pipeline, and the end of its results.
-PgResultPtr NextResult(PGconn* conn, EventPacer& pacer) {
-    PgResultPtr result = AwaitResult(conn, pacer);
+PgResultPtr NextResult(PGconn* conn, ResultStream& results) {
+    PgResultPtr result = results.Next();
     if (!result) ThrowConnectionFailure(conn);
-    while (PgResultPtr rest = AwaitResult(conn, pacer)) {
+    while (results.Next()) {
     }
     return result;
 }
@@ -185,6 +185,7 @@ BatchWriter::Outcome BatchWriter::SendInserts(std::size_t first, std::size_t las
     if (!PQenterPipelineMode(conn)) ThrowConnectionFailure(conn);
     std::string xid;
     bool committing = false;
+    ResultStream results(conn, pacer_);
     const auto note = [&](const PGresult* result, std::optional<std::size_t> row) {
         try {
             CheckResult(result, conn);
@@ -210,15 +211,15 @@ BatchWriter::Outcome BatchWriter::SendInserts(std::size_t first, std::size_t las
             if ((row - first) % 64 == 63) FlushOutput(conn, pacer_);
             pacer_.Tick();
         }
-        bool begun = note(NextResult(conn, pacer_).get(), std::nullopt);
-        PgResultPtr id = NextResult(conn, pacer_);
+        bool begun = note(NextResult(conn, results).get(), std::nullopt);
+        PgResultPtr id = NextResult(conn, results);
         if (begun && note(id.get(), std::nullopt)) xid = PQgetvalue(id.get(), 0, 0);
         // The COMMIT goes out only once its transaction's id is known.
         if (!xid.empty()) SendStatement(conn, "COMMIT");
         if (!PQpipelineSync(conn)) ThrowConnectionFailure(conn);
         committing = !xid.empty();
         for (std::size_t row = first; row < last; ++row) {
-            const PgResultPtr result = NextResult(conn, pacer_);
+            const PgResultPtr result = NextResult(conn, results);
             if (note(result.get(), row))
                 outcome.added += std::atoll(PQcmdTuples(result.get()));
             else
@@ -226,13 +227,13 @@ BatchWriter::Outcome BatchWriter::SendInserts(std::size_t first, std::size_t las
         }
         if (!xid.empty()) {
             // A deferred check fails here; it is the row's own when the row went alone.
-            note(NextResult(conn, pacer_).get(),
+            note(NextResult(conn, results).get(),
                  outcome.lone_insert ? std::optional(first) : std::nullopt);
         }
         // From here on the outcome is known, whatever becomes of the connection.
         committing = false;
         outcome.committed = !outcome.failure;
-        PgResultPtr sync = AwaitResult(conn, pacer_);
+        PgResultPtr sync = results.Next();
         if (!sync || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC)
             ThrowConnectionFailure(conn);
     } catch (const BrokenConnection&) {

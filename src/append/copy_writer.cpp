@@ -28,18 +28,13 @@ bool CopyWriter::StartCopy() {
     const std::string sql =
         "BEGIN; SELECT pg_current_xact_id(); COPY " + table_.quoted_name + " FROM STDIN; COMMIT";
     if (!PQsendQuery(conn, sql.c_str())) ThrowConnectionFailure(conn);
-    while (PgResultPtr result = AwaitResult(conn, pacer_)) {
+    ResultStream results(conn, pacer_);
+    while (PgResultPtr result = results.Next()) {
         const auto status = PQresultStatus(result.get());
         if (status == PGRES_COPY_IN) return true;
         if (status == PGRES_TUPLES_OK) xid_ = PQgetvalue(result.get(), 0, 0);
-        if (!failure_) {
-            try {
-                CheckResult(result.get(), conn);
-            } catch (const DbError&) {
-                failure_ = std::current_exception();
-            }
-        }
     }
+    failure_ = results.Failure();
     // The server refused before the data: the rest of the query was skipped.
     RollBackIfOpen();
     if (!failure_) ThrowConnectionFailure(conn);
@@ -81,18 +76,14 @@ CopyWriter::Outcome CopyWriter::EndCopy(std::size_t rows) {
         }
         // The end of the data runs the COMMIT that follows the COPY in the same query.
         committing = true;
+        ResultStream results(conn, pacer_);
         std::size_t statements = 0;
-        while (PgResultPtr result = AwaitResult(conn, pacer_)) {
-            ++statements;
-            try {
-                CheckResult(result.get(), conn);
-                if (statements == 1) outcome.added = std::atoll(PQcmdTuples(result.get()));
-            } catch (const DbError&) {
-                // A refused COPY skips its COMMIT: nothing of this batch can be committed.
-                if (!outcome.failure) outcome.failure = std::current_exception();
-                committing = false;
-            }
+        while (PgResultPtr result = results.Next()) {
+            if (++statements == 1) outcome.added = std::atoll(PQcmdTuples(result.get()));
+            // A refused COPY skips its COMMIT: nothing of this batch can be committed.
+            if (results.Failure()) committing = false;
         }
+        outcome.failure = results.Failure();
         committing = false;
         outcome.committed = !outcome.failure && statements == 2;
     } catch (const BrokenConnection&) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string_view>
 
 #include "app/operation_host.h"
 #include "connection/connection.h"
@@ -78,30 +79,37 @@ PgResultPtr AwaitResult(PGconn* conn, EventPacer& pacer) {
     return PgResultPtr(PQgetResult(conn));
 }
 
-PgResultPtr ExecuteAwaited(PGconn* conn, const std::string& sql, EventPacer& pacer) {
-    if (!PQsendQuery(conn, sql.c_str())) ThrowConnectionFailure(conn);
-    PgResultPtr last;
-    std::exception_ptr failure;
+PgResultPtr ResultStream::Next() {
+    PgResultPtr result;
     try {
-        while (PgResultPtr result = AwaitResult(conn, pacer)) {
-            if (!failure) {
-                try {
-                    CheckResult(result.get(), conn);
-                } catch (...) {
-                    failure = std::current_exception();
-                }
-            }
-            const auto status = PQresultStatus(result.get());
-            if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT) return result;
-            last = std::move(result);
-        }
+        result = AwaitResult(conn_, pacer_);
     } catch (const BrokenConnection&) {
-        // The server's own word on why it ended the session says more than libpq's "server
-        // closed the connection" that follows it.
-        if (failure) RethrowAsBroken(failure);
+        if (farewell_) RethrowAsBroken(farewell_);
         throw;
     }
-    if (failure) std::rethrow_exception(failure);
+    if (!result) return result;
+    try {
+        CheckResult(result.get(), conn_);
+    } catch (const DbError&) {
+        if (!failure_) failure_ = std::current_exception();
+        const char* severity = PQresultErrorField(result.get(), PG_DIAG_SEVERITY_NONLOCALIZED);
+        const std::string_view level = severity ? severity : "";
+        if (!farewell_ && (level == "FATAL" || level == "PANIC"))
+            farewell_ = std::current_exception();
+    }
+    return result;
+}
+
+PgResultPtr ExecuteAwaited(PGconn* conn, const std::string& sql, EventPacer& pacer) {
+    if (!PQsendQuery(conn, sql.c_str())) ThrowConnectionFailure(conn);
+    ResultStream results(conn, pacer);
+    PgResultPtr last;
+    while (PgResultPtr result = results.Next()) {
+        const auto status = PQresultStatus(result.get());
+        if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT) return result;
+        last = std::move(result);
+    }
+    if (results.Failure()) std::rethrow_exception(results.Failure());
     return last;
 }
 

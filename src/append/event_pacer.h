@@ -3,6 +3,7 @@
 #include <libpq-fe.h>
 
 #include <chrono>
+#include <exception>
 #include <stdexcept>
 #include <string>
 
@@ -71,6 +72,25 @@ void FlushOutput(PGconn* conn, EventPacer& pacer);
 // The next result of the command in progress (nullptr when it has no more), waiting without
 // blocking the screen.
 PgResultPtr AwaitResult(PGconn* conn, EventPacer& pacer);
+// The results of the command in progress, one at a time, waited for without blocking the
+// screen. It keeps the first failed result. A connection lost after the server said why (a FATAL
+// error, sent before it closes the session) is thrown as BrokenConnection with the server's
+// words rather than libpq's "server closed the connection unexpectedly".
+class ResultStream {
+public:
+    ResultStream(PGconn* conn, EventPacer& pacer) : conn_(conn), pacer_(pacer) {}
+    // The next result, or nullptr at the end of the command's results.
+    PgResultPtr Next();
+    // The first failure among the results so far (a DbError), if any.
+    const std::exception_ptr& Failure() const { return failure_; }
+
+private:
+    PGconn* conn_;
+    EventPacer& pacer_;
+    std::exception_ptr failure_;
+    std::exception_ptr farewell_;  // the server's FATAL error, if it sent one
+};
+
 // Runs one SQL text with the simple query protocol and waits for all its results. Throws DbError
 // with the server's message when it fails; returns the last result.
 PgResultPtr ExecuteAwaited(PGconn* conn, const std::string& sql, EventPacer& pacer);

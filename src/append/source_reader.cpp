@@ -21,20 +21,13 @@ SourceReader::SourceReader(Connection& source, const std::string& table, EventPa
         "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY; SELECT count(*) FROM " + name +
         "; SET LOCAL statement_timeout = 0; COPY (SELECT * FROM " + name + ") TO STDOUT";
     if (!PQsendQuery(conn_, sql.c_str())) ThrowConnectionFailure(conn_);
-    std::exception_ptr failure;
-    while (PgResultPtr result = AwaitResult(conn_, pacer_)) {
+    ResultStream results(conn_, pacer_);
+    while (PgResultPtr result = results.Next()) {
         const auto status = PQresultStatus(result.get());
-        if (status == PGRES_COPY_OUT) return;
+        if (status == PGRES_COPY_OUT && !results.Failure()) return;
         if (status == PGRES_TUPLES_OK) row_count_ = std::stoll(PQgetvalue(result.get(), 0, 0));
-        if (!failure) {
-            try {
-                CheckResult(result.get(), conn_);
-            } catch (const DbError&) {
-                failure = std::current_exception();
-            }
-        }
     }
-    if (failure) std::rethrow_exception(failure);
+    if (results.Failure()) std::rethrow_exception(results.Failure());
     ThrowConnectionFailure(conn_);
 }
 
@@ -69,7 +62,10 @@ bool SourceReader::Next(std::string_view& line) {
         if (length == -2) ThrowConnectionFailure(conn_);
         // The stream ended: the COPY's own result says whether it ended well.
         done_ = true;
-        while (PgResultPtr result = AwaitResult(conn_, pacer_)) CheckResult(result.get(), conn_);
+        ResultStream results(conn_, pacer_);
+        while (results.Next()) {
+        }
+        if (results.Failure()) std::rethrow_exception(results.Failure());
         return false;
     }
 }
