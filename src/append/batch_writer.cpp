@@ -141,7 +141,7 @@ void BatchWriter::Committed(std::size_t rows, long long added) {
 void BatchWriter::Refused(const std::exception_ptr& failure) {
     ++tally_.settled;
     // The report comes before the bar passes the row.
-    if (!listener_.RowRefused(failure)) throw AppendStopped();
+    if (!listener_.RowRefused(Readable(failure))) throw AppendStopped();
     listener_.Progressed(tally_);
 }
 
@@ -149,9 +149,36 @@ void BatchWriter::StopPoint() const {
     if (pacer_.Ending()) throw AppendStopped();
 }
 
-void BatchWriter::ThrowIfRunEnds(const Outcome& outcome) const {
+void BatchWriter::ThrowIfRunEnds(const Outcome& outcome) {
     if (outcome.failure && EndsTheRun(outcome.failure, table_.row_security))
-        std::rethrow_exception(outcome.failure);
+        std::rethrow_exception(Readable(outcome.failure));
+}
+
+std::exception_ptr BatchWriter::Readable(const std::exception_ptr& failure) {
+    if (!table_.messages_in_server_encoding) return failure;
+    PGconn* conn = destination_.Handle();
+    if (PQstatus(conn) != CONNECTION_OK || PQtransactionStatus(conn) != PQTRANS_IDLE)
+        return failure;
+    try {
+        std::rethrow_exception(failure);
+    } catch (const BrokenConnection&) {
+        return failure;
+    } catch (const DbError& error) {
+        // The server converts with its own tables, whatever the database's encoding.
+        try {
+            const PgResultPtr converted =
+                ExecuteAwaited(conn,
+                               "SELECT convert(" + ByteaLiteral(conn, error.what()) +
+                                   ", current_setting('server_encoding'), 'UTF8')",
+                               pacer_);
+            return std::make_exception_ptr(
+                DbError(UnescapeBytea(PQgetvalue(converted.get(), 0, 0)), error.sqlstate()));
+        } catch (const DbError&) {
+            return failure;
+        }
+    } catch (...) {
+        return failure;
+    }
 }
 
 void BatchWriter::RollBackIfOpen() {

@@ -78,7 +78,7 @@ protected:
     // Ends an explicit transaction a failure left open (a no-op on a lost connection).
     void RollBackIfOpen();
     // Throws the failure when it ends the run.
-    void ThrowIfRunEnds(const Outcome& outcome) const;
+    void ThrowIfRunEnds(const Outcome& outcome);
 
     Connection& destination_;
     DestinationTable table_;
@@ -94,6 +94,8 @@ private:
     void Committed(std::size_t rows, long long added);
     void Refused(const std::exception_ptr& failure);
     void StopPoint() const;
+    // The failure with the server's message in UTF-8, for showing.
+    std::exception_ptr Readable(const std::exception_ptr& failure);
 
     std::size_t max_rows_;
     std::size_t max_bytes_;

@@ -25,8 +25,8 @@ bool CopyWriter::StartCopy() {
     sent_ = 0;
     xid_.clear();
     failure_ = nullptr;
-    const std::string sql =
-        "BEGIN; SELECT pg_current_xact_id(); COPY " + table_.quoted_name + " FROM STDIN; COMMIT";
+    const std::string sql = "BEGIN; SELECT pg_current_xact_id(); COPY " + table_.quoted_name +
+                            " FROM STDIN" + table_.copy_options + "; COMMIT";
     if (!PQsendQuery(conn, sql.c_str())) ThrowConnectionFailure(conn);
     ResultStream results(conn, pacer_);
     while (PgResultPtr result = results.Next()) {

@@ -21,8 +21,9 @@ std::unique_ptr<DestinationWriter> MakeDestinationWriter(
         throw;
     } catch (const DbError&) {
     }
-    DestinationTable target{PinDestinationSettings(destination, table, raw_bytes), columns,
-                            features.row_security};
+    const DestinationSession session = PinDestinationSettings(destination, table, raw_bytes);
+    DestinationTable target{session.quoted_name, columns, features.row_security,
+                            session.messages_in_server_encoding, session.copy_options};
     // Results are awaited with the screen kept alive, never by blocking on the socket.
     if (PQsetnonblocking(destination.Handle(), 1) != 0)
         ThrowConnectionFailure(destination.Handle());

@@ -35,6 +35,8 @@ struct DestinationTable {
     std::string quoted_name;  // the identifier in double quotes, as the session reads it
     int columns = 0;
     bool row_security = false;  // policies may refuse single rows with insufficient privilege
+    bool messages_in_server_encoding = false;  // see DestinationSession
+    std::string copy_options;                  // see DestinationSession
 };
 
 // Appends rows, given in COPY's text format, to the destination table in the order given, each

@@ -1,7 +1,5 @@
 #include "append/session_settings.h"
 
-#include <new>
-
 #include "connection/connection.h"
 
 namespace trp {
@@ -14,17 +12,6 @@ std::string ServerEncoding(const Connection& connection) {
 
 std::string ClientEncoding(bool raw_bytes) {
     return raw_bytes ? "SET client_encoding = 'SQL_ASCII'; " : "SET client_encoding = 'UTF8'; ";
-}
-
-// The bytes of a bytea value in its text form, unescaped by libpq.
-std::string ByteaBytes(const std::string& text) {
-    std::size_t length = 0;
-    unsigned char* bytes =
-        PQunescapeBytea(reinterpret_cast<const unsigned char*>(text.c_str()), &length);
-    if (!bytes) throw std::bad_alloc();
-    std::string out(reinterpret_cast<const char*>(bytes), length);
-    PQfreemem(bytes);
-    return out;
 }
 
 // money's text form follows lc_monetary; the C locale's is the same everywhere.
@@ -54,16 +41,20 @@ void PinSourceSettings(Connection& source, bool raw_bytes) {
     PinMonetary(source);
 }
 
-std::string PinDestinationSettings(Connection& destination, const std::string& table,
-                                   bool raw_bytes) {
-    std::string quoted_name = QuoteIdentifier(table);
+DestinationSession PinDestinationSettings(Connection& destination, const std::string& table,
+                                          bool raw_bytes) {
+    DestinationSession session{QuoteIdentifier(table), false, {}};
+    std::string& quoted_name = session.quoted_name;
     const std::string encoding = ServerEncoding(destination);
+    if (raw_bytes) session.copy_options = " (ENCODING " + QuoteLiteral(encoding) + ")";
     if (raw_bytes && encoding != "UTF8" && encoding != "SQL_ASCII") {
+        // The server's messages then come in that encoding too.
+        session.messages_in_server_encoding = true;
         // Unconverted, the session reads the name in the database's own encoding: the server
         // converts it once, while the session still speaks UTF-8.
         RecordSet name = destination.Execute("SELECT convert_to(" + QuoteLiteral(quoted_name) +
                                              ", current_setting('server_encoding'))");
-        quoted_name = ByteaBytes(name.Value(0).value_or(""));
+        quoted_name = UnescapeBytea(name.Value(0).value_or(""));
     }
     // Literals are quoted by doubling apostrophes alone; arrays read "NULL" as a null element;
     // XML values may be fragments, as the source's output may hold them.
@@ -71,7 +62,7 @@ std::string PinDestinationSettings(Connection& destination, const std::string& t
         "SET standard_conforming_strings = on; SET array_nulls = on; SET xmloption = content; " +
         ClientEncoding(raw_bytes));
     PinMonetary(destination);
-    return quoted_name;
+    return session;
 }
 
 }  // namespace trp

@@ -16,12 +16,23 @@ bool HoldsRawBytes(const Connection& connection);
 // `raw_bytes`: the rows are read unconverted (client encoding SQL_ASCII).
 void PinSourceSettings(Connection& source, bool raw_bytes);
 
+// How the destination session reads and writes text once pinned.
+struct DestinationSession {
+    std::string quoted_name;  // the table's name quoted as this session reads it
+    // Unconverted text on a database with an encoding other than UTF-8: the server's messages
+    // arrive in the database's encoding and have to be turned into UTF-8 before they are shown.
+    bool messages_in_server_encoding = false;
+    // What COPY … FROM STDIN adds for unconverted rows: their encoding named as the database's
+    // own, which has the server check every row against it (a COPY in SQL_ASCII would not).
+    std::string copy_options;
+};
+
 // Fixes only what changes how the destination parses incoming values; everything else (time
 // zone, date style, …) stays as the destination database is configured, for its triggers,
 // checks and defaults to see. `raw_bytes`: rows from a source without an encoding are sent
 // unconverted (client encoding SQL_ASCII), so the destination checks each against its own
-// encoding. Returns the table's name quoted as this session reads it.
-std::string PinDestinationSettings(Connection& destination, const std::string& table,
-                                   bool raw_bytes);
+// encoding.
+DestinationSession PinDestinationSettings(Connection& destination, const std::string& table,
+                                          bool raw_bytes);
 
 }  // namespace trp

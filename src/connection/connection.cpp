@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <map>
+#include <new>
 #include <vector>
 
 #include "connection/connection_string.h"
@@ -140,6 +141,26 @@ std::string QuoteLiteral(std::string_view value) {
         if (c == '\'') quoted += '\'';
     }
     return quoted + '\'';
+}
+
+std::string UnescapeBytea(const std::string& text) {
+    std::size_t length = 0;
+    unsigned char* bytes =
+        PQunescapeBytea(reinterpret_cast<const unsigned char*>(text.c_str()), &length);
+    if (!bytes) throw std::bad_alloc();
+    std::string out(reinterpret_cast<const char*>(bytes), length);
+    PQfreemem(bytes);
+    return out;
+}
+
+std::string ByteaLiteral(PGconn* conn, std::string_view bytes) {
+    std::size_t length = 0;
+    unsigned char* escaped = PQescapeByteaConn(
+        conn, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &length);
+    if (!escaped) ThrowConnectionFailure(conn);
+    std::string literal = "'" + std::string(reinterpret_cast<const char*>(escaped)) + "'::bytea";
+    PQfreemem(escaped);
+    return literal;
 }
 
 std::string ErrorText(const PGresult* result) {

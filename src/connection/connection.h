@@ -75,6 +75,11 @@ std::string QuoteIdentifier(std::string_view name);
 // standard_conforming_strings is on, which every connection of this program ensures.
 std::string QuoteLiteral(std::string_view value);
 
+// The bytes of a bytea value in the server's text form ("\x…"), unescaped by libpq.
+std::string UnescapeBytea(const std::string& text);
+// A bytea literal ('\x…'::bytea) holding the bytes, escaped by libpq for the connection.
+std::string ByteaLiteral(PGconn* conn, std::string_view bytes);
+
 // The message of a failed result or connection, without libpq's trailing newline.
 std::string ErrorText(const PGresult* result);
 std::string ErrorText(const PGconn* conn);

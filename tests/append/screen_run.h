@@ -9,13 +9,10 @@
 #include <vector>
 
 #include "app/message_box.h"
+#include "append/form2.h"
 #include "append_test_support.h"
 #include "connection/form1.h"
 #include "connection/profile_store.h"
-
-namespace trp {
-class Form2;
-}
 
 // Texts as themselves in test failures.
 inline void PrintTo(const QString& text, std::ostream* out) {
