@@ -43,8 +43,8 @@ BUILD_AND_RUN_PACKAGES=(
     fonts-liberation fontconfig
 )
 # What building the Debian package needs on top of building the program: dpkg-shlibdeps and
-# dpkg-buildflags.
-PACKAGING_PACKAGES=(dpkg-dev)
+# dpkg-buildflags, and `file`, with which CPack finds the programs to ask dpkg-shlibdeps about.
+PACKAGING_PACKAGES=(dpkg-dev file)
 # What the test suite needs on top: GoogleTest, and the checks of the package (lintian,
 # desktop-file-validate, appstreamcli).
 TEST_PACKAGES=(libgtest-dev lintian desktop-file-utils appstream)
