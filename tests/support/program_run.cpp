@@ -22,8 +22,9 @@ ProgramResult Ended(QProcess& process, QString errors) {
 
 QProcessEnvironment HeadlessEnvironment(const QString& home) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_CONFIG_HOME",
-                             "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"})
+    for (const char* name :
+         {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "DBUS_SESSION_BUS_ADDRESS",
+          "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"})
         environment.remove(QString::fromLatin1(name));
     environment.insert(QStringLiteral("HOME"), home);
     return environment;

@@ -17,9 +17,9 @@ struct ProgramResult {
     QString errors;
 };
 
-// This process's environment without a display: DISPLAY, WAYLAND_DISPLAY and QT_QPA_PLATFORM
-// removed, and HOME (with the XDG folders under it) set to `home`, so that nothing of the
-// user's is read or written.
+// This process's environment without a display: DISPLAY, WAYLAND_DISPLAY, QT_QPA_PLATFORM and
+// the session bus removed, and HOME (with the XDG folders under it) set to `home`, so that
+// nothing of the user's is read or written.
 QProcessEnvironment HeadlessEnvironment(const QString& home);
 
 // Makes a Qt program log every window it shows, through Qt's accessibility cache, which
