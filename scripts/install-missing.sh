@@ -45,6 +45,8 @@ BUILD_AND_RUN_PACKAGES=(
 # What building the Debian package needs on top of building the program: dpkg-shlibdeps and
 # dpkg-buildflags, and `file`, with which CPack finds the programs to ask dpkg-shlibdeps about.
 PACKAGING_PACKAGES=(dpkg-dev file)
-# What the test suite needs on top: GoogleTest, and the checks of the package (lintian,
-# desktop-file-validate, appstreamcli).
-TEST_PACKAGES=(libgtest-dev lintian desktop-file-utils appstream)
+# What the test suite needs on top: GoogleTest, the checks of the package (lintian,
+# desktop-file-validate, appstreamcli), locales whose money format differs from C's (the
+# round trip between differently configured databases), and ip, whose network namespaces let a
+# test take a server's link down.
+TEST_PACKAGES=(libgtest-dev lintian desktop-file-utils appstream locales-all iproute2)
