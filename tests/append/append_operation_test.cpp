@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "append/row_transfer.h"
 #include "append_test_support.h"
 #include "connection/connection.h"
 #include "connection/connection_string.h"
@@ -17,6 +18,15 @@ std::vector<Event::Kind> Kinds(const RecordingHost& host) {
     std::vector<Event::Kind> kinds;
     for (const auto& e : host.events) kinds.push_back(e.kind);
     return kinds;
+}
+
+TEST(StoppedMessage, CountsWithThousandsSeparatorsAndRowsThatCouldNotBeChecked) {
+    EXPECT_EQ(StoppedMessage({1600000, 1600000, 0}, 5000000),
+              "Appending stopped. 1,600,000 of 5,000,000 rows were appended.");
+    EXPECT_EQ(StoppedMessage({0, 0, 0}, 999), "Appending stopped. 0 of 999 rows were appended.");
+    EXPECT_EQ(StoppedMessage({1000, 1000, 20000}, 1000000),
+              "Appending stopped. 1,000 of 1,000,000 rows were appended. Whether the last 20,000 "
+              "rows were appended could not be checked.");
 }
 
 TEST_F(AppendTest, WithoutBothSelectionsOnlyAsksForThem) {
