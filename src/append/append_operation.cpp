@@ -17,8 +17,6 @@
 namespace trp {
 namespace {
 
-constexpr int kTimeoutSeconds = 5000;
-
 void OpenOn(Connection& connection, const Profile& profile) {
     connection.Open(BuildConnectionString(profile));
 }
@@ -39,11 +37,11 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
 
     trap.Step(114, [&] { host.SetBusyPointer(true); });
     trap.Step(116, [&] { destination.SetMode(ConnectMode::ReadWrite); });
-    trap.Step(118, [&] { destination.SetCommandTimeout(kTimeoutSeconds); });
-    trap.Step(120, [&] { destination.SetConnectionTimeout(kTimeoutSeconds); });
+    trap.Step(118, [&] { destination.SetCommandTimeout(options.command_timeout); });
+    trap.Step(120, [&] { destination.SetConnectionTimeout(options.connection_timeout); });
     trap.Step(122, [&] { source.SetMode(ConnectMode::ReadWrite); });
-    trap.Step(124, [&] { source.SetCommandTimeout(kTimeoutSeconds); });
-    trap.Step(126, [&] { source.SetConnectionTimeout(kTimeoutSeconds); });
+    trap.Step(124, [&] { source.SetCommandTimeout(options.command_timeout); });
+    trap.Step(126, [&] { source.SetConnectionTimeout(options.connection_timeout); });
 
     // Option1: rows of the List2 table go into the List1 table; otherwise the other way round.
     const bool into1 = trap.Test(128, [&] { return request.option1; });

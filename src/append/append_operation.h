@@ -38,6 +38,8 @@ struct AppendOptions {
     std::size_t batch_bytes = 8u << 20;    // bytes of row data per batch at most
     std::size_t insert_batch_rows = 1000;  // rows per pipelined INSERT batch at most
     CommitCheckLimits commit_check;        // asking after a commit whose connection was lost
+    int command_timeout = 5000;            // seconds per statement, on both connections
+    int connection_timeout = 5000;         // seconds to open each connection
 };
 
 // The append operation behind "Start Appending", under its own error trap. It reports through

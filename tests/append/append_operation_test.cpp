@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "append/row_transfer.h"
 #include "append_test_support.h"
 #include "connection/connection.h"
@@ -121,6 +124,59 @@ TEST_F(AppendTest, FailingRowsAreReportedAtTheirLineWhileTheOthersArrive) {
     EXPECT_EQ(Query(db1_, "SELECT id::text FROM one ORDER BY id").size(), 3u);
     EXPECT_EQ(Scalar(db1_, "SELECT string_agg(id::text, ',' ORDER BY id) FROM one"), "1,2,4");
     EXPECT_EQ(host.Messages(), std::vector<std::string>{"Done."});
+}
+
+TEST_F(AppendTest, ARefusedRowIsReportedBeforeTheBarPassesIt) {
+    Exec(db1_, "CREATE TABLE one (id int, n int)");
+    Exec(db2_, "CREATE TABLE two (id int, n text)");
+    Exec(db2_,
+         "INSERT INTO two SELECT g, CASE WHEN g = 5 THEN 'x' ELSE g::text END "
+         "FROM generate_series(1, 10) g");
+    RecordingHost host;
+    RunAppend(Request("one", "two"), host);
+    double before = 0;
+    double after = -1;
+    bool reported = false;
+    for (const auto& e : host.events) {
+        if (e.kind == Event::ErrorBox) reported = true;
+        if (e.kind != Event::Progress) continue;
+        if (!reported) before = e.value;
+        if (reported && after < 0) after = e.value;
+    }
+    ASSERT_TRUE(reported);
+    EXPECT_LE(before, 40);  // at most the four rows before it
+    EXPECT_GE(after, 50);
+    EXPECT_EQ(host.Progress().back(), 100);
+}
+
+// A host that, after the first batch, is busy for longer than the command time-out, while the
+// source's reading statement is still under way (no batch is open on the destination then).
+class BusyHost : public RecordingHost {
+public:
+    void SetProgress(double percent) override {
+        RecordingHost::SetProgress(percent);
+        if (busy_once_) return;
+        busy_once_ = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    }
+
+private:
+    bool busy_once_ = false;
+};
+
+TEST_F(AppendTest, ARunLongerThanTheCommandTimeOutStillReadsItsWholeSource) {
+    Exec(db1_, "CREATE TABLE one (id int, pad text)");
+    // Far more than the sockets hold, so that the server is still sending when the time runs out.
+    Exec(db2_,
+         "CREATE TABLE two (id int, pad text); INSERT INTO two SELECT g, repeat('x', 100) "
+         "FROM generate_series(1, 200000) g");
+    BusyHost host;
+    AppendOptions options;
+    options.command_timeout = 1;
+    RunAppend(Request("one", "two"), host, options);
+    EXPECT_TRUE(host.ErrorReports().empty()) << host.ErrorReports().front();
+    EXPECT_EQ(host.Messages(), std::vector<std::string>{"Done."});
+    EXPECT_EQ(Scalar(db1_, "SELECT count(*) FROM one"), "200000");
 }
 
 TEST_F(AppendTest, SelfAppendDoublesTheTableExactly) {
