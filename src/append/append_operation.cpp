@@ -96,7 +96,8 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
         RowTransfer transfer(trap, host, pacer, rows);
         const RowTransfer::Ending ending = transfer.Run(*reader, [&] {
             return MakeDestinationWriter(destination, destination_table, destination_columns,
-                                         reader->RawBytes(), options, pacer, transfer);
+                                         reader->RawBytes(), reader->Columns(), options, pacer,
+                                         transfer);
         });
         if (ending == RowTransfer::Ending::ProgramEnding) return;
         if (ending == RowTransfer::Ending::Stopped) end = End::Stopped;

@@ -38,6 +38,7 @@ struct AppendOptions {
     std::size_t batch_bytes = 8u << 20;    // bytes of row data per batch at most
     std::size_t insert_batch_rows = 1000;  // rows per pipelined INSERT batch at most
     CommitCheckLimits commit_check;        // asking after a commit whose connection was lost
+    bool binary = true;                    // COPY's binary format where the columns allow it
     int command_timeout = 5000;            // seconds per statement, on both connections
     int connection_timeout = 5000;         // seconds to open each connection
 };

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "append/binary_row.h"
 #include "append/commit_check.h"
 #include "append/copy_text_codec.h"
 #include "append/event_pacer.h"
@@ -53,7 +54,7 @@ BatchWriter::BatchWriter(Connection& destination, DestinationTable table, std::s
 
 void BatchWriter::Add(std::string_view line) {
     if (batch_.Rows() == 0) batch_started_ = Clock::now();
-    batch_.Append(line);
+    batch_.Append(line, table_.binary);
     RowAdded();
     const std::size_t rows = batch_.Rows();
     if (rows >= max_rows_ || batch_.Bytes() >= max_bytes_ ||
@@ -205,10 +206,28 @@ void BatchWriter::CommitLost(const std::string& xid, std::size_t rows) {
     }
 }
 
+RowValues BatchWriter::TextValues(std::size_t row) {
+    if (table_.binary)
+        return TextForms(destination_.Handle(), pacer_, batch_.Row(row), table_.binary_types);
+    return table_.columns == 0 ? RowValues{} : DecodeCopyLine(batch_.Row(row));
+}
+
 BatchWriter::Outcome BatchWriter::SendInserts(std::size_t first, std::size_t last) {
     PGconn* conn = destination_.Handle();
     Outcome outcome;
     outcome.lone_insert = last - first == 1;
+    std::vector<RowValues> rows;
+    if (table_.binary) {
+        // Binary rows are turned into text before the statements go out.
+        try {
+            for (std::size_t row = first; row < last; ++row) rows.push_back(TextValues(row));
+        } catch (const BrokenConnection&) {
+            throw;
+        } catch (const DbError&) {
+            outcome.failure = std::current_exception();
+            return outcome;
+        }
+    }
     if (!PQenterPipelineMode(conn)) ThrowConnectionFailure(conn);
     std::string xid;
     bool committing = false;
@@ -232,9 +251,9 @@ BatchWriter::Outcome BatchWriter::SendInserts(std::size_t first, std::size_t las
         // The server sends the id at once, while the rows are still going out.
         if (!PQsendFlushRequest(conn)) ThrowConnectionFailure(conn);
         for (std::size_t row = first; row < last; ++row) {
-            const RowValues values =
-                table_.columns == 0 ? RowValues{} : DecodeCopyLine(batch_.Row(row));
-            SendStatement(conn, BuildInsertStatement(table_.quoted_name, values));
+            SendStatement(
+                conn, BuildInsertStatement(table_.quoted_name,
+                                           table_.binary ? rows[row - first] : TextValues(row)));
             if ((row - first) % 64 == 63) FlushOutput(conn, pacer_);
             pacer_.Tick();
         }

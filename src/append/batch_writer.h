@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "append/copy_text_codec.h"
 #include "append/destination_writer.h"
 
 namespace trp {
@@ -15,9 +16,10 @@ namespace trp {
 // committed so that a failed batch can be sent again in pieces.
 class RowBatch {
 public:
-    void Append(std::string_view line) {
-        data_.append(line);
-        if (line.empty() || line.back() != '\n') data_ += '\n';
+    // A row in COPY's text format (its line end is added when missing), or a binary tuple.
+    void Append(std::string_view row, bool binary) {
+        data_.append(row);
+        if (!binary && (row.empty() || row.back() != '\n')) data_ += '\n';
         ends_.push_back(data_.size());
     }
     void Clear() {
@@ -49,6 +51,7 @@ public:
     void Add(std::string_view line) override;
     void Finish() override;
     void FinishInFlight() override;
+    bool TakesBinaryRows() const override { return table_.binary; }
 
 protected:
     struct Outcome {
@@ -72,6 +75,9 @@ protected:
 
     // Rows [first, last) as their own INSERT statements, pipelined in one transaction.
     Outcome SendInserts(std::size_t first, std::size_t last);
+    // A row's values in their text forms, as the INSERT statement quotes them. A binary tuple is
+    // turned into text by the destination server, with the output settings of the source.
+    RowValues TextValues(std::size_t row);
     // The connection went down after the COMMIT of the transaction `xid` holding `rows` rows was
     // sent: counts them by what the server says became of it.
     void CommitLost(const std::string& xid, std::size_t rows);

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "append/column_types.h"
 #include "append/event_pacer.h"
 #include "append/run_failure.h"
 #include "connection/connection.h"
@@ -25,13 +26,19 @@ bool CopyWriter::StartCopy() {
     sent_ = 0;
     xid_.clear();
     failure_ = nullptr;
+    const std::string format =
+        table_.binary ? std::string(" (FORMAT binary)") : table_.copy_options;
     const std::string sql = "BEGIN; SELECT pg_current_xact_id(); COPY " + table_.quoted_name +
-                            " FROM STDIN" + table_.copy_options + "; COMMIT";
+                            " FROM STDIN" + format + "; COMMIT";
     if (!PQsendQuery(conn, sql.c_str())) ThrowConnectionFailure(conn);
     ResultStream results(conn, pacer_);
     while (PgResultPtr result = results.Next()) {
         const auto status = PQresultStatus(result.get());
-        if (status == PGRES_COPY_IN) return true;
+        if (status == PGRES_COPY_IN) {
+            // Each batch is a COPY of its own, so each opens with the binary format's header.
+            if (table_.binary) Put(std::string_view(kBinaryCopyHeader, kBinaryCopyHeaderSize));
+            return true;
+        }
         if (status == PGRES_TUPLES_OK) xid_ = PQgetvalue(result.get(), 0, 0);
     }
     failure_ = results.Failure();

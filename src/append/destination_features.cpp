@@ -1,5 +1,8 @@
 #include "append/destination_features.h"
 
+#include <string_view>
+#include <vector>
+
 #include "connection/connection.h"
 
 namespace trp {
@@ -65,12 +68,23 @@ std::string FeatureQuery(const std::string& table) {
 }  // namespace
 
 DestinationFeatures DetectDestinationFeatures(Connection& destination, const std::string& table) {
-    RecordSet found = destination.Execute(FeatureQuery(table));
+    PGconn* conn = destination.Handle();
+    const std::string sql = FeatureQuery(table) + "; " + ColumnTypesQuery(QuoteIdentifier(table));
+    if (!PQsendQuery(conn, sql.c_str())) ThrowConnectionFailure(conn);
+    std::vector<PgResultPtr> results;
+    while (PgResultPtr result = PgResultPtr(PQgetResult(conn)))
+        results.push_back(std::move(result));
+    for (const PgResultPtr& result : results) CheckResult(result.get(), conn);
+    if (results.size() != 2) ThrowConnectionFailure(conn);
+
     DestinationFeatures features;
-    features.copy_equivalent = found.Eof();
-    if (!found.Eof()) features.reason = found.Value(0).value_or("");
-    for (; !found.Eof(); found.MoveNext())
-        if (found.Value(0) == "row-level security") features.row_security = true;
+    const PGresult* found = results[0].get();
+    features.copy_equivalent = PQntuples(found) == 0;
+    if (!features.copy_equivalent) features.reason = PQgetvalue(found, 0, 0);
+    for (int row = 0; row < PQntuples(found); ++row)
+        if (std::string_view(PQgetvalue(found, row, 0)) == "row-level security")
+            features.row_security = true;
+    features.columns = ReadColumnTypes(results[1].get());
     return features;
 }
 

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "append/column_types.h"
+
 namespace trp {
 
 class Connection;
@@ -14,9 +16,12 @@ struct DestinationFeatures {
     std::string reason;
     // Policies apply to the table or a partition: they may refuse single rows.
     bool row_security = false;
+    // The table's columns, for the choice of COPY's format.
+    ColumnTypes columns;
 };
 
-// Reads the destination's catalogue. Throws DbError when the catalogue cannot be read.
+// Reads the destination's catalogue, in one round trip. Throws DbError when the catalogue cannot
+// be read.
 DestinationFeatures DetectDestinationFeatures(Connection& destination, const std::string& table);
 
 }  // namespace trp

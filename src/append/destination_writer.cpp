@@ -11,7 +11,8 @@ namespace trp {
 
 std::unique_ptr<DestinationWriter> MakeDestinationWriter(
     Connection& destination, const std::string& table, int columns, bool raw_bytes,
-    const AppendOptions& options, EventPacer& pacer, WriterListener& listener) {
+    const ColumnTypes& source_columns, const AppendOptions& options, EventPacer& pacer,
+    WriterListener& listener) {
     // Where the catalogue cannot be read, the INSERT statements are always right, and a refusal
     // for want of privilege is taken to concern the whole table.
     DestinationFeatures features;
@@ -22,8 +23,13 @@ std::unique_ptr<DestinationWriter> MakeDestinationWriter(
     } catch (const DbError&) {
     }
     const DestinationSession session = PinDestinationSettings(destination, table, raw_bytes);
-    DestinationTable target{session.quoted_name, columns, features.row_security,
-                            session.messages_in_server_encoding, session.copy_options};
+    DestinationTable target{session.quoted_name,
+                            columns,
+                            features.row_security,
+                            session.messages_in_server_encoding,
+                            session.copy_options,
+                            false,
+                            {}};
     // Results are awaited with the screen kept alive, never by blocking on the socket.
     if (PQsetnonblocking(destination.Handle(), 1) != 0)
         ThrowConnectionFailure(destination.Handle());
@@ -34,10 +40,16 @@ std::unique_ptr<DestinationWriter> MakeDestinationWriter(
         case AppendStrategy::PipelinedInserts:
             break;
         case AppendStrategy::Fast:
-            if (features.copy_equivalent)
-                return std::make_unique<CopyWriter>(destination, std::move(target), options, pacer,
-                                                    listener);
-            break;
+            if (!features.copy_equivalent) break;
+            // Unconverted bytes are checked against the destination's encoding only in the text
+            // format.
+            target.binary =
+                options.binary && !raw_bytes && BinaryCompatible(source_columns, features.columns);
+            if (target.binary)
+                for (const ColumnType& column : features.columns)
+                    target.binary_types.push_back(column.type);
+            return std::make_unique<CopyWriter>(destination, std::move(target), options, pacer,
+                                                listener);
     }
     return std::make_unique<PipelinedInsertWriter>(
         destination, std::move(target), options.insert_batch_rows, options, pacer, listener);

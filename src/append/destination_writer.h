@@ -4,8 +4,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "append/append_operation.h"
+#include "append/column_types.h"
 
 namespace trp {
 
@@ -37,6 +39,9 @@ struct DestinationTable {
     bool row_security = false;  // policies may refuse single rows with insufficient privilege
     bool messages_in_server_encoding = false;  // see DestinationSession
     std::string copy_options;                  // see DestinationSession
+    // Rows come as binary tuples (COPY's binary format) of columns of these types.
+    bool binary = false;
+    std::vector<Oid> binary_types;
 };
 
 // Appends rows, given in COPY's text format, to the destination table in the order given, each
@@ -56,6 +61,8 @@ public:
     virtual void FinishInFlight() = 0;
 
     const AppendTally& Tally() const { return tally_; }
+    // The rows are to come as binary tuples rather than in COPY's text format.
+    virtual bool TakesBinaryRows() const { return false; }
 
 protected:
     AppendTally tally_;
@@ -64,8 +71,11 @@ protected:
 // The writer for the strategy. Pins the destination session's parsing settings; for the fast
 // strategy it looks at the destination's catalogue to choose COPY or pipelined INSERT statements.
 // `raw_bytes`: the rows are bytes of a database without an encoding, passed on unconverted.
+// Whether they travel in COPY's binary format is decided from the source's column types and the
+// destination's (TakesBinaryRows says so; the source is then read that way).
 std::unique_ptr<DestinationWriter> MakeDestinationWriter(
     Connection& destination, const std::string& table, int columns, bool raw_bytes,
-    const AppendOptions& options, EventPacer& pacer, WriterListener& listener);
+    const ColumnTypes& source_columns, const AppendOptions& options, EventPacer& pacer,
+    WriterListener& listener);
 
 }  // namespace trp

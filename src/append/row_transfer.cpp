@@ -41,7 +41,11 @@ RowTransfer::Ending RowTransfer::Run(
     SourceReader& reader, const std::function<std::unique_ptr<DestinationWriter>()>& make_writer) {
     Ending ending = Ending::Stopped;
     try {
-        if (RunStep(trap_, 212, [&] { writer_ = make_writer(); })) ending = Transfer(reader);
+        // The writer decides the rows' format (binary where the columns allow it), and the
+        // source is read that way.
+        if (RunStep(trap_, 212, [&] { writer_ = make_writer(); }) &&
+            RunStep(trap_, 166, [&] { reader.Start(writer_->TakesBinaryRows()); }))
+            ending = Transfer(reader);
     } catch (const AppendStopped&) {
         ending = pacer_.Ending() ? EndInFlight() : Ending::Stopped;
     } catch (const StopRequested&) {

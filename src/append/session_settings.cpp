@@ -1,6 +1,7 @@
 #include "append/session_settings.h"
 
 #include "connection/connection.h"
+#include "connection/db_error.h"
 
 namespace trp {
 namespace {
@@ -14,31 +15,39 @@ std::string ClientEncoding(bool raw_bytes) {
     return raw_bytes ? "SET client_encoding = 'SQL_ASCII'; " : "SET client_encoding = 'UTF8'; ";
 }
 
-// money's text form follows lc_monetary; the C locale's is the same everywhere.
-void PinMonetary(Connection& connection) {
+// Runs the SET statements together with lc_monetary = 'C', which money's text form follows and
+// whose form is the same everywhere; a server that does not know the C locale by that name keeps
+// its own, and both sides then have to agree by themselves.
+void Pin(Connection& connection, const std::string& settings) {
     try {
-        connection.Execute("SET lc_monetary = 'C'");
-    } catch (...) {
-        // A server without it keeps its own; both sides then need to agree by themselves.
+        connection.Execute(settings + "SET lc_monetary = 'C'");
+    } catch (const BrokenConnection&) {
+        throw;
+    } catch (const DbError&) {
+        connection.Execute(settings);
     }
 }
 
 }  // namespace
+
+std::string TextOutputSettingsForTransaction() {
+    std::string sql = "SELECT set_config('lc_monetary', 'C', true)";
+    for (const auto& [name, value] : kTextOutputSettings)
+        sql += std::string(", set_config('") + name + "', " + QuoteLiteral(value) + ", true)";
+    return sql;
+}
 
 bool HoldsRawBytes(const Connection& connection) {
     return ServerEncoding(connection) == "SQL_ASCII";
 }
 
 void PinSourceSettings(Connection& source, bool raw_bytes) {
-    // ISO dates and the postgres interval style are read back the same under any input style;
-    // UTC keeps timestamptz free of local-time ambiguities; three extra digits give the
-    // shortest exact form of floating-point values.
-    source.Execute(
-        "SET DateStyle = 'ISO, MDY'; SET IntervalStyle = 'postgres'; SET TimeZone = 'UTC'; "
-        "SET extra_float_digits = 3; SET bytea_output = 'hex'; "
-        "SET standard_conforming_strings = on; SET synchronize_seqscans = off; " +
-        ClientEncoding(raw_bytes));
-    PinMonetary(source);
+    std::string settings;
+    for (const auto& [name, value] : kTextOutputSettings)
+        settings += std::string("SET ") + name + " = " + QuoteLiteral(value) + "; ";
+    Pin(source, settings +
+                    "SET standard_conforming_strings = on; SET synchronize_seqscans = off; " +
+                    ClientEncoding(raw_bytes));
 }
 
 DestinationSession PinDestinationSettings(Connection& destination, const std::string& table,
@@ -58,10 +67,9 @@ DestinationSession PinDestinationSettings(Connection& destination, const std::st
     }
     // Literals are quoted by doubling apostrophes alone; arrays read "NULL" as a null element;
     // XML values may be fragments, as the source's output may hold them.
-    destination.Execute(
+    Pin(destination,
         "SET standard_conforming_strings = on; SET array_nulls = on; SET xmloption = content; " +
-        ClientEncoding(raw_bytes));
-    PinMonetary(destination);
+            ClientEncoding(raw_bytes));
     return session;
 }
 

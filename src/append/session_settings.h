@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 namespace trp {
 
@@ -9,6 +10,19 @@ class Connection;
 // Whether the database has no encoding of its own (SQL_ASCII): its text is bytes that no
 // conversion may touch.
 bool HoldsRawBytes(const Connection& connection);
+
+// The settings that decide how values are written as text, as the source's session has them
+// (with lc_monetary 'C' where the server knows it): ISO dates and the postgres interval style
+// are read back the same under any input style; UTC keeps timestamptz free of local-time
+// ambiguities; three extra digits give the shortest exact form of floating-point values.
+inline constexpr std::pair<const char*, const char*> kTextOutputSettings[] = {
+    {"DateStyle", "ISO, MDY"},
+    {"IntervalStyle", "postgres"},
+    {"TimeZone", "UTC"},
+    {"extra_float_digits", "3"},
+    {"bytea_output", "hex"}};
+// One statement that gives the current transaction those settings.
+std::string TextOutputSettingsForTransaction();
 
 // Fixes the settings that decide how the source writes values as text, so that its rows mean
 // exactly the same to any destination whatever the server's, database's or role's own settings

@@ -2,38 +2,72 @@
 
 #include <poll.h>
 
+#include <cstring>
+
 #include "append/event_pacer.h"
 #include "append/session_settings.h"
 #include "connection/connection.h"
 #include "connection/db_error.h"
 
 namespace trp {
+namespace {
+
+std::uint32_t BigEndian32(const char* bytes) {
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+    return (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) | (std::uint32_t{b[2]} << 8) |
+           b[3];
+}
+
+}  // namespace
 
 SourceReader::SourceReader(Connection& source, const std::string& table, EventPacer& pacer)
-    : conn_(source.Handle()), pacer_(pacer), raw_bytes_(HoldsRawBytes(source)) {
+    : conn_(source.Handle()),
+      pacer_(pacer),
+      name_(QuoteIdentifier(table)),
+      raw_bytes_(HoldsRawBytes(source)) {
     PinSourceSettings(source, raw_bytes_);
-    const std::string name = QuoteIdentifier(table);
-    // One round trip. The reading is one statement that lasts as long as the run: it is exempt
-    // from the command time-out, which would otherwise cut off the rest of the rows. A query
-    // rather than the table itself: it also reads generated columns and partitioned tables,
-    // exactly the columns `SELECT *` shows.
     const std::string sql =
-        "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY; SELECT count(*) FROM " + name +
-        "; SET LOCAL statement_timeout = 0; COPY (SELECT * FROM " + name + ") TO STDOUT";
+        "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY; SELECT count(*) FROM " + name_ + "; " +
+        ColumnTypesQuery(name_);
     if (!PQsendQuery(conn_, sql.c_str())) ThrowConnectionFailure(conn_);
     ResultStream results(conn_, pacer_);
+    int tuples = 0;
     while (PgResultPtr result = results.Next()) {
-        const auto status = PQresultStatus(result.get());
-        if (status == PGRES_COPY_OUT && !results.Failure()) return;
-        if (status == PGRES_TUPLES_OK) row_count_ = std::stoll(PQgetvalue(result.get(), 0, 0));
+        if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) continue;
+        if (tuples++ == 0)
+            row_count_ = std::stoll(PQgetvalue(result.get(), 0, 0));
+        else
+            columns_ = ReadColumnTypes(result.get());
     }
     if (results.Failure()) std::rethrow_exception(results.Failure());
-    ThrowConnectionFailure(conn_);
 }
 
 // The snapshot ends with the connection, which the run closes once the rows are read.
 SourceReader::~SourceReader() {
     ReleaseRow();
+}
+
+void SourceReader::Start(bool binary) {
+    binary_ = binary;
+    // The reading is one statement that lasts as long as the run: it is exempt from the command
+    // time-out, which would otherwise cut off the rest of the rows. A query rather than the
+    // table itself: it also reads generated columns and partitioned tables, exactly the columns
+    // `SELECT *` shows.
+    const std::string sql = "SET LOCAL statement_timeout = 0; COPY (SELECT * FROM " + name_ +
+                            ") TO STDOUT" + (binary ? " (FORMAT binary)" : "");
+    if (!PQsendQuery(conn_, sql.c_str())) ThrowConnectionFailure(conn_);
+}
+
+void SourceReader::AwaitStream() {
+    ResultStream results(conn_, pacer_);
+    while (PgResultPtr result = results.Next()) {
+        if (PQresultStatus(result.get()) == PGRES_COPY_OUT && !results.Failure()) {
+            streaming_ = true;
+            return;
+        }
+    }
+    if (results.Failure()) std::rethrow_exception(results.Failure());
+    ThrowConnectionFailure(conn_);
 }
 
 void SourceReader::ReleaseRow() {
@@ -44,11 +78,26 @@ void SourceReader::ReleaseRow() {
 bool SourceReader::Next(std::string_view& line) {
     ReleaseRow();
     if (done_) return false;
+    if (!streaming_) AwaitStream();
     bool lost = false;
     while (true) {
         const int length = PQgetCopyData(conn_, &row_, 1);
         if (length > 0) {
             line = std::string_view(row_, static_cast<size_t>(length));
+            if (!binary_) return true;
+            // The binary stream opens with its header, before the first row's tuple, and
+            // closes with a field count of -1.
+            if (!header_read_) {
+                header_read_ = true;
+                if (line.size() < kBinaryCopyHeaderSize)
+                    throw DbError("COPY's binary header is missing");
+                const std::size_t extension = BigEndian32(row_ + 15);
+                line.remove_prefix(std::min(line.size(), kBinaryCopyHeaderSize + extension));
+            }
+            if (line.empty() || line == std::string_view("\xff\xff", 2)) {
+                ReleaseRow();
+                continue;
+            }
             return true;
         }
         if (length == 0) {

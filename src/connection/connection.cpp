@@ -179,6 +179,7 @@ void CheckResult(const PGresult* result, const PGconn* conn) {
         case PGRES_EMPTY_QUERY:
         case PGRES_COPY_IN:
         case PGRES_COPY_OUT:
+        case PGRES_PIPELINE_SYNC:
             return;
         default: {
             const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);

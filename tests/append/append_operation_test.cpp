@@ -289,7 +289,7 @@ public:
             test::Cluster().Execute("postgres",
                                     "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
                                     "datname = " +
-                                        QuoteLiteral(database_) + " AND query LIKE '%TO STDOUT'");
+                                        QuoteLiteral(database_) + " AND query LIKE '%TO STDOUT%'");
         }
     }
 

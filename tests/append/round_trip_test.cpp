@@ -21,6 +21,10 @@ const char* kColumns =
     "tstz timestamptz, iv interval, u uuid, j json, jb jsonb, ip inet, cd cidr, mac macaddr, "
     "ia integer[], ta text[], i2 integer[], e mood, dm small_positive, x xml, m money)";
 
+const char* kScalarColumns =
+    "si, i, bi, num, r, d, bo, t, vc, ch, by, dt, tm, ttz, ts, tstz, iv, u, j, jb, ip, cd, mac, "
+    "x, m";
+
 const char* kRows =
     "(-32768, -2147483648, -9223372036854775808, "
     " 1234567890123456789012345678901234567890.123456789, '-0', '-0', true, "
@@ -81,15 +85,20 @@ protected:
             Exec(db, std::string("CREATE TABLE dest ") + kColumns);
             Exec(db, std::string("CREATE TABLE rows ") + kColumns);
             Exec(db, std::string(kNeutral) + "INSERT INTO rows VALUES " + kRows);
+            // The built-in scalar columns alone, which COPY's binary format carries.
+            Exec(db, std::string("CREATE TABLE scalar_dest AS SELECT ") + kScalarColumns +
+                         " FROM rows WITH NO DATA; CREATE TABLE scalar_rows AS SELECT " +
+                         kScalarColumns + " FROM rows");
         }
     }
 
     // Rows in one table and not in the other, either way, by their exact text forms.
-    std::string Differences(const std::string& db) const {
-        return Scalar(db, std::string(kNeutral) +
-                              "SELECT count(*) FROM ((SELECT x::text FROM dest x EXCEPT ALL "
-                              "SELECT x::text FROM rows x) UNION ALL (SELECT x::text FROM rows "
-                              "x EXCEPT ALL SELECT x::text FROM dest x)) d");
+    std::string Differences(const std::string& db, const std::string& dest = "dest",
+                            const std::string& rows = "rows") const {
+        return Scalar(db, std::string(kNeutral) + "SELECT count(*) FROM ((SELECT x::text FROM " +
+                              dest + " x EXCEPT ALL SELECT x::text FROM " + rows +
+                              " x) UNION ALL (SELECT x::text FROM " + rows +
+                              " x EXCEPT ALL SELECT x::text FROM " + dest + " x)) d");
     }
 };
 
@@ -111,6 +120,25 @@ TEST_F(RoundTripTest, EveryValueArrivesExactlyWhateverEitherSidesSettings) {
                                        "AND ta[4] IS NULL AND ta[5] = 'NULL'"),
                       "1");
             EXPECT_EQ(Differences(into), "0") << "into database " << (option1 ? 1 : 2);
+        }
+    }
+}
+
+TEST_F(RoundTripTest, ScalarValuesArriveExactlyInEitherFormatOfCopy) {
+    for (const bool binary : {true, false}) {
+        AppendOptions options;
+        options.binary = binary;
+        for (const bool option1 : {true, false}) {
+            const std::string& into = option1 ? db1_ : db2_;
+            Exec(into, "TRUNCATE scalar_dest");
+            RecordingHost host;
+            RunAppend(Request(option1 ? "scalar_dest" : "scalar_rows",
+                              option1 ? "scalar_rows" : "scalar_dest", option1),
+                      host, options);
+            ASSERT_TRUE(host.ErrorReports().empty()) << host.ErrorReports().front();
+            EXPECT_EQ(Scalar(into, "SELECT count(*) FROM scalar_dest"), "6");
+            EXPECT_EQ(Differences(into, "scalar_dest", "scalar_rows"), "0")
+                << "into database " << (option1 ? 1 : 2) << (binary ? ", binary" : ", text");
         }
     }
 }

@@ -61,7 +61,7 @@ TEST_F(RunFaultsTest, SourceSessionEndedMidRunKeepsTheRowsReadSoFar) {
     double at = 0;
     AtPercent(30, [&](double percent) {
         at = percent;
-        Terminate(db2_, "query LIKE '%TO STDOUT'");
+        Terminate(db2_, "query LIKE '%TO STDOUT%'");
     });
     Press("dst", "src");
     ExpectOneReportAt(166);
