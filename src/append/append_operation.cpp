@@ -17,6 +17,16 @@
 namespace trp {
 namespace {
 
+// The same server, database and login on both sides, so the same privileges apply: the rows may
+// move inside the server.
+bool SameDatabase(const AppendRequest& request, const AppendOptions& options) {
+    const Profile& one = request.profile1;
+    const Profile& two = request.profile2;
+    return options.chunk_blocks > 0 && options.strategy == AppendStrategy::Fast &&
+           one.server == two.server && one.port == two.port && one.user == two.user &&
+           one.database == two.database;
+}
+
 void OpenOn(Connection& connection, const Profile& profile) {
     connection.Open(BuildConnectionString(profile));
 }
@@ -81,7 +91,9 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
             const bool from2 = trap.Test(146, [&] { return into1; });
             // A source that cannot be read at all ends the run after its report.
             if (!RunStep(trap, from2 ? 148 : 150, [&] {
-                    reader = std::make_unique<SourceReader>(source, source_table, pacer);
+                    reader = std::make_unique<SourceReader>(
+                        source, source_table, pacer,
+                        SameDatabase(request, options) ? options.chunk_blocks : 0);
                 })) {
                 end = End::Stopped;
             } else if (trap.Test(152, [&] { return reader->RowCount() == 0; })) {

@@ -39,8 +39,11 @@ struct AppendOptions {
     std::size_t insert_batch_rows = 1000;  // rows per pipelined INSERT batch at most
     CommitCheckLimits commit_check;        // asking after a commit whose connection was lost
     bool binary = true;                    // COPY's binary format where the columns allow it
-    int command_timeout = 5000;            // seconds per statement, on both connections
-    int connection_timeout = 5000;         // seconds to open each connection
+    // Rows move inside the server (INSERT … SELECT) where both tables are in one database, in
+    // chunks of this many blocks of the source table (0: never).
+    long long chunk_blocks = 2048;
+    int command_timeout = 5000;     // seconds per statement, on both connections
+    int connection_timeout = 5000;  // seconds to open each connection
 };
 
 // The append operation behind "Start Appending", under its own error trap. It reports through

@@ -208,7 +208,7 @@ void BatchWriter::CommitLost(const std::string& xid, std::size_t rows) {
 
 RowValues BatchWriter::TextValues(std::size_t row) {
     if (table_.binary)
-        return TextForms(destination_.Handle(), pacer_, batch_.Row(row), table_.binary_types);
+        return TextForms(destination_.Handle(), pacer_, batch_.Row(row), table_.column_types);
     return table_.columns == 0 ? RowValues{} : DecodeCopyLine(batch_.Row(row));
 }
 

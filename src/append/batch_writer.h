@@ -85,6 +85,8 @@ protected:
     void RollBackIfOpen();
     // Throws the failure when it ends the run.
     void ThrowIfRunEnds(const Outcome& outcome);
+    // Rows whose transaction committed.
+    void Committed(std::size_t rows, long long added);
 
     Connection& destination_;
     DestinationTable table_;
@@ -97,7 +99,6 @@ private:
     void Settle(std::size_t first, std::size_t last);
     void SettleHalves(std::size_t first, std::size_t last);
     void SendSingle(std::size_t row);
-    void Committed(std::size_t rows, long long added);
     void Refused(const std::exception_ptr& failure);
     void StopPoint() const;
     // The failure with the server's message in UTF-8, for showing.

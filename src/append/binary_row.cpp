@@ -48,9 +48,11 @@ std::vector<std::optional<std::string_view>> BinaryTupleFields(std::string_view 
 }
 
 RowValues TextForms(PGconn* conn, EventPacer& pacer, std::string_view tuple,
-                    const std::vector<Oid>& types) {
+                    const ColumnTypes& columns) {
     const auto fields = BinaryTupleFields(tuple);
-    if (fields.size() != types.size()) throw DbError("a row does not match its table's columns");
+    if (fields.size() != columns.size()) throw DbError("a row does not match its table's columns");
+    std::vector<Oid> types;
+    for (const ColumnType& column : columns) types.push_back(column.type);
     if (fields.empty()) return {};
     std::string select = "SELECT ";
     std::vector<const char*> values;

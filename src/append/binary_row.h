@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "append/column_types.h"
 #include "append/copy_text_codec.h"
 
 namespace trp {
@@ -21,6 +22,6 @@ std::vector<std::optional<std::string_view>> BinaryTupleFields(std::string_view 
 // settings writes them: the server reads each field with its type's binary input and writes it
 // with its text output, in a transaction of its own that changes nothing. Throws DbError.
 RowValues TextForms(PGconn* conn, EventPacer& pacer, std::string_view tuple,
-                    const std::vector<Oid>& types);
+                    const ColumnTypes& types);
 
 }  // namespace trp

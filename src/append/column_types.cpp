@@ -25,6 +25,14 @@ ColumnTypes ReadColumnTypes(const PGresult* result) {
     return columns;
 }
 
+bool SameTypes(const ColumnTypes& source, const ColumnTypes& destination) {
+    if (source.size() != destination.size()) return false;
+    for (std::size_t i = 0; i < source.size(); ++i)
+        if (source[i].type != destination[i].type || source[i].modifier != destination[i].modifier)
+            return false;
+    return true;
+}
+
 bool BinaryCompatible(const ColumnTypes& source, const ColumnTypes& destination) {
     if (source.size() != destination.size()) return false;
     for (std::size_t i = 0; i < source.size(); ++i) {

@@ -26,6 +26,8 @@ ColumnTypes ReadColumnTypes(const PGresult* result);
 // Whether rows can go from the source to the destination in COPY's binary format: the same
 // built-in scalar type with the same modifiers in every column.
 bool BinaryCompatible(const ColumnTypes& source, const ColumnTypes& destination);
+// Whether every column has the same type with the same modifiers on both sides.
+bool SameTypes(const ColumnTypes& source, const ColumnTypes& destination);
 
 // The 19 bytes that open COPY's binary format: signature, flags, no header extension.
 inline constexpr char kBinaryCopyHeader[] = "PGCOPY\n\377\r\n\0\0\0\0\0\0\0\0\0";

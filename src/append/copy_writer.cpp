@@ -101,6 +101,51 @@ CopyWriter::Outcome CopyWriter::EndCopy(std::size_t rows) {
     return outcome;
 }
 
+bool CopyWriter::CanMoveInsideServer(const ColumnTypes& source_columns) const {
+    return !table_.foreign_keys && !source_columns.empty() &&
+           SameTypes(source_columns, table_.column_types);
+}
+
+bool CopyWriter::MoveInsideServer(const std::string& select, const std::string& snapshot) {
+    Finish();  // rows taken earlier go first
+    PGconn* conn = destination_.Handle();
+    // The id is known before the COMMIT is sent, and so is the number of rows.
+    const PgResultPtr begun =
+        ExecuteAwaited(conn,
+                       "BEGIN ISOLATION LEVEL REPEATABLE READ; SET TRANSACTION SNAPSHOT " +
+                           QuoteLiteral(snapshot) + "; SELECT pg_current_xact_id()",
+                       pacer_);
+    const std::string xid = PQgetvalue(begun.get(), 0, 0);
+    long long rows = 0;
+    try {
+        const PgResultPtr inserted =
+            ExecuteAwaited(conn, "INSERT INTO " + table_.quoted_name + " " + select, pacer_);
+        rows = std::atoll(PQcmdTuples(inserted.get()));
+    } catch (const BrokenConnection&) {
+        throw;
+    } catch (const DbError&) {
+        Outcome refused;
+        refused.failure = std::current_exception();
+        RollBackIfOpen();
+        ThrowIfRunEnds(refused);
+        return false;
+    }
+    try {
+        ExecuteAwaited(conn, "COMMIT", pacer_);
+    } catch (const BrokenConnection&) {
+        CommitLost(xid, static_cast<std::size_t>(rows));
+        throw;
+    } catch (const DbError&) {
+        // A check left to the end of the transaction refused one of the rows.
+        Outcome refused;
+        refused.failure = std::current_exception();
+        ThrowIfRunEnds(refused);
+        return false;
+    }
+    Committed(static_cast<std::size_t>(rows), rows);
+    return true;
+}
+
 void CopyWriter::RowAdded() {
     if (!streaming_) {
         if (start_failed_) return;  // this batch goes in pieces once it is complete

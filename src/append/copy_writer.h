@@ -13,6 +13,9 @@ public:
     CopyWriter(Connection& destination, DestinationTable table, const AppendOptions& options,
                EventPacer& pacer, WriterListener& listener);
 
+    bool CanMoveInsideServer(const ColumnTypes& source_columns) const override;
+    bool MoveInsideServer(const std::string& select, const std::string& snapshot) override;
+
 protected:
     void RowAdded() override;
     Outcome SendBatch() override;

@@ -69,13 +69,17 @@ std::string FeatureQuery(const std::string& table) {
 
 DestinationFeatures DetectDestinationFeatures(Connection& destination, const std::string& table) {
     PGconn* conn = destination.Handle();
-    const std::string sql = FeatureQuery(table) + "; " + ColumnTypesQuery(QuoteIdentifier(table));
+    const std::string quoted = QuoteIdentifier(table);
+    const std::string sql = FeatureQuery(table) + "; " + ColumnTypesQuery(quoted) +
+                            "; SELECT EXISTS (SELECT FROM pg_constraint WHERE contype = 'f' AND "
+                            "conrelid = " +
+                            QuoteLiteral(quoted) + "::regclass)";
     if (!PQsendQuery(conn, sql.c_str())) ThrowConnectionFailure(conn);
     std::vector<PgResultPtr> results;
     while (PgResultPtr result = PgResultPtr(PQgetResult(conn)))
         results.push_back(std::move(result));
     for (const PgResultPtr& result : results) CheckResult(result.get(), conn);
-    if (results.size() != 2) ThrowConnectionFailure(conn);
+    if (results.size() != 3) ThrowConnectionFailure(conn);
 
     DestinationFeatures features;
     const PGresult* found = results[0].get();
@@ -85,6 +89,7 @@ DestinationFeatures DetectDestinationFeatures(Connection& destination, const std
         if (std::string_view(PQgetvalue(found, row, 0)) == "row-level security")
             features.row_security = true;
     features.columns = ReadColumnTypes(results[1].get());
+    features.foreign_keys = PQgetvalue(results[2].get(), 0, 0)[0] == 't';
     return features;
 }
 

@@ -18,6 +18,8 @@ struct DestinationFeatures {
     bool row_security = false;
     // The table's columns, for the choice of COPY's format.
     ColumnTypes columns;
+    // It refers to other tables: its checks must see their rows as they are now.
+    bool foreign_keys = false;
 };
 
 // Reads the destination's catalogue, in one round trip. Throws DbError when the catalogue cannot

@@ -23,13 +23,10 @@ std::unique_ptr<DestinationWriter> MakeDestinationWriter(
     } catch (const DbError&) {
     }
     const DestinationSession session = PinDestinationSettings(destination, table, raw_bytes);
-    DestinationTable target{session.quoted_name,
-                            columns,
-                            features.row_security,
-                            session.messages_in_server_encoding,
-                            session.copy_options,
-                            false,
-                            {}};
+    DestinationTable target{session.quoted_name,   columns,
+                            features.row_security, session.messages_in_server_encoding,
+                            session.copy_options,  features.columns,
+                            features.foreign_keys, false};
     // Results are awaited with the screen kept alive, never by blocking on the socket.
     if (PQsetnonblocking(destination.Handle(), 1) != 0)
         ThrowConnectionFailure(destination.Handle());
@@ -45,9 +42,6 @@ std::unique_ptr<DestinationWriter> MakeDestinationWriter(
             // format.
             target.binary =
                 options.binary && !raw_bytes && BinaryCompatible(source_columns, features.columns);
-            if (target.binary)
-                for (const ColumnType& column : features.columns)
-                    target.binary_types.push_back(column.type);
             return std::make_unique<CopyWriter>(destination, std::move(target), options, pacer,
                                                 listener);
     }

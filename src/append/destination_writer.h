@@ -39,9 +39,10 @@ struct DestinationTable {
     bool row_security = false;  // policies may refuse single rows with insufficient privilege
     bool messages_in_server_encoding = false;  // see DestinationSession
     std::string copy_options;                  // see DestinationSession
-    // Rows come as binary tuples (COPY's binary format) of columns of these types.
+    ColumnTypes column_types;   // as the catalogue has them (empty when it could not be read)
+    bool foreign_keys = false;  // see DestinationFeatures
+    // Rows come as binary tuples (COPY's binary format).
     bool binary = false;
-    std::vector<Oid> binary_types;
 };
 
 // Appends rows, given in COPY's text format, to the destination table in the order given, each
@@ -63,6 +64,18 @@ public:
     const AppendTally& Tally() const { return tally_; }
     // The rows are to come as binary tuples rather than in COPY's text format.
     virtual bool TakesBinaryRows() const { return false; }
+
+    // Whether rows of a table of the same database with these columns can move inside the
+    // server (INSERT … SELECT) with exactly the outcome they would have row by row: the same
+    // types, and a destination where COPY would do (no triggers, rules, …) that refers to no
+    // other table (its checks would see those as of the source's snapshot).
+    virtual bool CanMoveInsideServer(const ColumnTypes& /*source_columns*/) const { return false; }
+    // Moves the rows `select` gives (a SELECT on the source table) in one transaction that
+    // reads the source's exported `snapshot`. False, with nothing of them kept, when the
+    // destination refused one of them: they then have to come the usual way, through Add.
+    virtual bool MoveInsideServer(const std::string& /*select*/, const std::string& /*snapshot*/) {
+        return false;
+    }
 
 protected:
     AppendTally tally_;

@@ -41,11 +41,12 @@ RowTransfer::Ending RowTransfer::Run(
     SourceReader& reader, const std::function<std::unique_ptr<DestinationWriter>()>& make_writer) {
     Ending ending = Ending::Stopped;
     try {
-        // The writer decides the rows' format (binary where the columns allow it), and the
-        // source is read that way.
-        if (RunStep(trap_, 212, [&] { writer_ = make_writer(); }) &&
-            RunStep(trap_, 166, [&] { reader.Start(writer_->TakesBinaryRows()); }))
-            ending = Transfer(reader);
+        if (RunStep(trap_, 212, [&] { writer_ = make_writer(); })) {
+            if (!reader.Chunks().empty() && writer_->CanMoveInsideServer(reader.Columns()))
+                ending = TransferInsideServer(reader);
+            else
+                ending = Transfer(reader, {});
+        }
     } catch (const AppendStopped&) {
         ending = pacer_.Ending() ? EndInFlight() : Ending::Stopped;
     } catch (const StopRequested&) {
@@ -55,7 +56,29 @@ RowTransfer::Ending RowTransfer::Run(
     return ending;
 }
 
-RowTransfer::Ending RowTransfer::Transfer(SourceReader& reader) {
+RowTransfer::Ending RowTransfer::TransferInsideServer(SourceReader& reader) {
+    for (const std::string& chunk : reader.Chunks()) {
+        pacer_.Tick();
+        if (pacer_.Ending()) return EndInFlight();
+        bool moved = false;
+        if (!RunStep(trap_, 212,
+                     [&] { moved = writer_->MoveInsideServer(chunk, reader.Snapshot()); }))
+            return Ending::Stopped;
+        // The destination refused one of the chunk's rows: they come the usual way, each
+        // refused row with its report.
+        if (!moved) {
+            const Ending ending = Transfer(reader, chunk);
+            if (ending != Ending::Complete) return ending;
+        }
+    }
+    return Ending::Complete;
+}
+
+RowTransfer::Ending RowTransfer::Transfer(SourceReader& reader, const std::string& select) {
+    // The writer decides the rows' format (binary where the columns allow it), and the source
+    // is read that way.
+    if (!RunStep(trap_, 166, [&] { reader.Start(writer_->TakesBinaryRows(), select); }))
+        return Ending::Stopped;
     bool source_failed = false;
     while (true) {
         pacer_.Tick();  // 156, 186

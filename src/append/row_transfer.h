@@ -34,7 +34,12 @@ public:
     void Progressed(const AppendTally& tally) override;
 
 private:
-    Ending Transfer(SourceReader& reader);
+    // Streams the rows of the source table (or of one SELECT on it) to the writer and settles
+    // them all.
+    Ending Transfer(SourceReader& reader, const std::string& select);
+    // Moves the rows chunk by chunk inside the server, a chunk that holds a refused row the
+    // usual way.
+    Ending TransferInsideServer(SourceReader& reader);
     Ending EndInFlight();
 
     ErrorTrap& trap_;

@@ -20,26 +20,55 @@ std::uint32_t BigEndian32(const char* bytes) {
 
 }  // namespace
 
-SourceReader::SourceReader(Connection& source, const std::string& table, EventPacer& pacer)
+SourceReader::SourceReader(Connection& source, const std::string& table, EventPacer& pacer,
+                           long long chunk_blocks)
     : conn_(source.Handle()),
       pacer_(pacer),
       name_(QuoteIdentifier(table)),
       raw_bytes_(HoldsRawBytes(source)) {
     PinSourceSettings(source, raw_bytes_);
-    const std::string sql =
-        "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY; SELECT count(*) FROM " + name_ + "; " +
-        ColumnTypesQuery(name_);
+    std::string sql = "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY; SELECT count(*) FROM " +
+                      name_ + "; " + ColumnTypesQuery(name_);
+    // Blocks are counted after the snapshot is taken: every row it shows lies in them.
+    if (chunk_blocks > 0)
+        sql +=
+            "; SELECT pg_export_snapshot(), pg_relation_size(c.oid) / "
+            "current_setting('block_size')::bigint, c.relkind = 'r' AND "
+            "current_setting('server_version_num')::int >= 140000 FROM pg_class c WHERE c.oid = " +
+            QuoteLiteral(name_) + "::regclass";
     if (!PQsendQuery(conn_, sql.c_str())) ThrowConnectionFailure(conn_);
     ResultStream results(conn_, pacer_);
     int tuples = 0;
     while (PgResultPtr result = results.Next()) {
         if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) continue;
-        if (tuples++ == 0)
-            row_count_ = std::stoll(PQgetvalue(result.get(), 0, 0));
-        else
-            columns_ = ReadColumnTypes(result.get());
+        switch (tuples++) {
+            case 0:
+                row_count_ = std::stoll(PQgetvalue(result.get(), 0, 0));
+                break;
+            case 1:
+                columns_ = ReadColumnTypes(result.get());
+                break;
+            default:
+                // A plain table, on a server that scans a range of blocks without reading the
+                // rest (14 and later).
+                if (PQgetvalue(result.get(), 0, 2)[0] == 't') {
+                    snapshot_ = PQgetvalue(result.get(), 0, 0);
+                    DivideIntoChunks(std::stoll(PQgetvalue(result.get(), 0, 1)), chunk_blocks);
+                }
+        }
     }
     if (results.Failure()) std::rethrow_exception(results.Failure());
+}
+
+void SourceReader::DivideIntoChunks(long long blocks, long long chunk_blocks) {
+    // The last chunk is open-ended.
+    const auto at = [](long long block) { return "'(" + std::to_string(block) + ",0)'::tid"; };
+    long long first = 0;
+    for (; first + chunk_blocks < blocks; first += chunk_blocks) {
+        chunks_.push_back("SELECT * FROM " + name_ + " WHERE ctid >= " + at(first) +
+                          " AND ctid < " + at(first + chunk_blocks));
+    }
+    chunks_.push_back("SELECT * FROM " + name_ + " WHERE ctid >= " + at(first));
 }
 
 // The snapshot ends with the connection, which the run closes once the rows are read.
@@ -47,14 +76,18 @@ SourceReader::~SourceReader() {
     ReleaseRow();
 }
 
-void SourceReader::Start(bool binary) {
+void SourceReader::Start(bool binary, const std::string& select) {
     binary_ = binary;
+    streaming_ = false;
+    header_read_ = false;
+    done_ = false;
     // The reading is one statement that lasts as long as the run: it is exempt from the command
     // time-out, which would otherwise cut off the rest of the rows. A query rather than the
     // table itself: it also reads generated columns and partitioned tables, exactly the columns
     // `SELECT *` shows.
-    const std::string sql = "SET LOCAL statement_timeout = 0; COPY (SELECT * FROM " + name_ +
-                            ") TO STDOUT" + (binary ? " (FORMAT binary)" : "");
+    const std::string sql = "SET LOCAL statement_timeout = 0; COPY (" +
+                            (select.empty() ? "SELECT * FROM " + name_ : select) + ") TO STDOUT" +
+                            (binary ? " (FORMAT binary)" : "");
     if (!PQsendQuery(conn_, sql.c_str())) ThrowConnectionFailure(conn_);
 }
 

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "append/column_types.h"
 
@@ -19,8 +20,11 @@ class EventPacer;
 class SourceReader {
 public:
     // Pins the session's output settings, starts the snapshot, counts the rows and reads the
-    // column types, in one round trip. Throws DbError.
-    SourceReader(Connection& source, const std::string& table, EventPacer& pacer);
+    // column types, in one round trip. With `chunk_blocks` (the destination is in the same
+    // database), the snapshot is exported and the table divided into chunks of that many
+    // blocks, for the rows to move inside the server. Throws DbError.
+    SourceReader(Connection& source, const std::string& table, EventPacer& pacer,
+                 long long chunk_blocks = 0);
     ~SourceReader();
     SourceReader(const SourceReader&) = delete;
     SourceReader& operator=(const SourceReader&) = delete;
@@ -30,10 +34,16 @@ public:
     // The source database has no encoding: its rows are passed on as unconverted bytes.
     bool RawBytes() const { return raw_bytes_; }
 
+    // The exported snapshot, and the chunks of the table as SELECT statements on it, when the
+    // rows can move inside the server (a plain table, on a server that scans block ranges);
+    // otherwise no chunks.
+    const std::string& Snapshot() const { return snapshot_; }
+    const std::vector<std::string>& Chunks() const { return chunks_; }
+
     // Starts the stream of rows in COPY's text format, or in its binary format (each row then
-    // comes as its tuple: field count and fields, without the stream's header and trailer).
-    // The answer is awaited by the first Next.
-    void Start(bool binary);
+    // comes as its tuple: field count and fields, without the stream's header and trailer):
+    // the whole table, or the rows of one `select`. The answer is awaited by the first Next.
+    void Start(bool binary, const std::string& select = {});
 
     // The next row, valid until the next call; a text row ends with its line end. False at the
     // end of the rows, and also when the program is ending while the server is still to send
@@ -43,12 +53,15 @@ public:
 private:
     void ReleaseRow();
     void AwaitStream();
+    void DivideIntoChunks(long long blocks, long long chunk_blocks);
 
     PGconn* conn_;
     EventPacer& pacer_;
     std::string name_;
     long long row_count_ = 0;
     ColumnTypes columns_;
+    std::string snapshot_;
+    std::vector<std::string> chunks_;
     bool raw_bytes_ = false;
     bool binary_ = false;
     bool streaming_ = false;
