@@ -62,6 +62,15 @@ void BatchWriter::Add(std::string_view line) {
         Flush();
 }
 
+void BatchWriter::AddLarge(PqBuffer buffer, std::string_view row) {
+    // A batch of its own, held where libpq put it rather than copied.
+    Flush();
+    batch_started_ = Clock::now();
+    batch_.Adopt(std::move(buffer), row, table_.binary);
+    RowAdded();
+    Flush();
+}
+
 void BatchWriter::Finish() {
     Flush();
 }
@@ -251,9 +260,11 @@ BatchWriter::Outcome BatchWriter::SendInserts(std::size_t first, std::size_t las
         // The server sends the id at once, while the rows are still going out.
         if (!PQsendFlushRequest(conn)) ThrowConnectionFailure(conn);
         for (std::size_t row = first; row < last; ++row) {
-            SendStatement(
-                conn, BuildInsertStatement(table_.quoted_name,
-                                           table_.binary ? rows[row - first] : TextValues(row)));
+            // The values are let go before the statement is handed to libpq: a value may be
+            // large.
+            const std::string sql = BuildInsertStatement(
+                table_.quoted_name, table_.binary ? rows[row - first] : TextValues(row));
+            SendStatement(conn, sql);
             if ((row - first) % 64 == 63) FlushOutput(conn, pacer_);
             pacer_.Tick();
         }

@@ -9,13 +9,24 @@
 
 #include "append/copy_text_codec.h"
 #include "append/destination_writer.h"
+#include "connection/pg_handles.h"
 
 namespace trp {
 
-// The rows of one batch in COPY's text format, one buffer for all, kept until the batch is
-// committed so that a failed batch can be sent again in pieces.
+// The rows of one batch (COPY text lines or binary tuples), one buffer for all, kept until the
+// batch is committed so that a failed batch can be sent again in pieces. A large row may instead
+// be held alone, in the buffer libpq put it in.
 class RowBatch {
 public:
+    // The batch is this one row, in its own buffer (the batch must be empty).
+    void Adopt(PqBuffer buffer, std::string_view row, bool binary) {
+        if (!binary && (row.empty() || row.back() != '\n')) {
+            Append(row, binary);  // a text row without its line end needs one: copied after all
+            return;
+        }
+        adopted_ = std::move(buffer);
+        adopted_row_ = row;
+    }
     // A row in COPY's text format (its line end is added when missing), or a binary tuple.
     void Append(std::string_view row, bool binary) {
         data_.append(row);
@@ -25,12 +36,14 @@ public:
     void Clear() {
         data_.clear();
         ends_.clear();
+        adopted_.reset();
     }
-    std::size_t Rows() const { return ends_.size(); }
-    std::size_t Bytes() const { return data_.size(); }
+    std::size_t Rows() const { return adopted_ ? 1 : ends_.size(); }
+    std::size_t Bytes() const { return adopted_ ? adopted_row_.size() : data_.size(); }
     std::size_t Begin(std::size_t row) const { return row == 0 ? 0 : ends_[row - 1]; }
     // Rows [first, last) as one piece of COPY data.
     std::string_view Range(std::size_t first, std::size_t last) const {
+        if (adopted_) return first == last ? std::string_view() : adopted_row_;
         return std::string_view(data_).substr(Begin(first), Begin(last) - Begin(first));
     }
     std::string_view Row(std::size_t row) const { return Range(row, row + 1); }
@@ -38,6 +51,8 @@ public:
 private:
     std::string data_;
     std::vector<std::size_t> ends_;
+    PqBuffer adopted_;
+    std::string_view adopted_row_;
 };
 
 // Collects rows into batches, each committed in a transaction of its own whose id is read before
@@ -49,6 +64,7 @@ private:
 class BatchWriter : public DestinationWriter {
 public:
     void Add(std::string_view line) override;
+    void AddLarge(PqBuffer buffer, std::string_view row) override;
     void Finish() override;
     void FinishInFlight() override;
     bool TakesBinaryRows() const override { return table_.binary; }

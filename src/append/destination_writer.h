@@ -8,6 +8,7 @@
 
 #include "append/append_operation.h"
 #include "append/column_types.h"
+#include "connection/pg_handles.h"
 
 namespace trp {
 
@@ -55,6 +56,9 @@ public:
     virtual ~DestinationWriter() = default;
     // Takes the next row (with its line end); may send and commit rows taken earlier.
     virtual void Add(std::string_view line) = 0;
+    // The same for a large row, together with the buffer that holds it (which it keeps rather
+    // than copy the row).
+    virtual void AddLarge(PqBuffer buffer, std::string_view row) = 0;
     // Sends and commits every row still held.
     virtual void Finish() = 0;
     // The program is ending: commits the rows taken so far as they stand, if the destination

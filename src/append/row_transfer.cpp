@@ -13,6 +13,9 @@
 namespace trp {
 namespace {
 
+// Rows of this size and more are kept in the buffer they arrived in, not copied.
+constexpr std::size_t kLargeRow = 1 << 20;
+
 std::string WithThousands(long long number) {
     std::string digits = std::to_string(number < 0 ? -number : number);
     for (auto at = static_cast<long long>(digits.size()) - 3; at > 0; at -= 3)
@@ -91,7 +94,13 @@ RowTransfer::Ending RowTransfer::Transfer(SourceReader& reader, const std::strin
             break;
         }
         if (!more) break;
-        if (!RunStep(trap_, 212, [&] { writer_->Add(line); })) return Ending::Stopped;
+        if (!RunStep(trap_, 212, [&] {
+                if (line.size() >= kLargeRow)
+                    writer_->AddLarge(reader.TakeRow(), line);
+                else
+                    writer_->Add(line);
+            }))
+            return Ending::Stopped;
     }
     if (pacer_.Ending()) return EndInFlight();
     if (source_failed) {

@@ -104,8 +104,7 @@ void SourceReader::AwaitStream() {
 }
 
 void SourceReader::ReleaseRow() {
-    if (row_) PQfreemem(row_);
-    row_ = nullptr;
+    row_.reset();
 }
 
 bool SourceReader::Next(std::string_view& line) {
@@ -114,9 +113,11 @@ bool SourceReader::Next(std::string_view& line) {
     if (!streaming_) AwaitStream();
     bool lost = false;
     while (true) {
-        const int length = PQgetCopyData(conn_, &row_, 1);
+        char* row = nullptr;
+        const int length = PQgetCopyData(conn_, &row, 1);
+        row_.reset(row);
         if (length > 0) {
-            line = std::string_view(row_, static_cast<size_t>(length));
+            line = std::string_view(row, static_cast<size_t>(length));
             if (!binary_) return true;
             // The binary stream opens with its header, before the first row's tuple, and
             // closes with a field count of -1.
@@ -124,7 +125,7 @@ bool SourceReader::Next(std::string_view& line) {
                 header_read_ = true;
                 if (line.size() < kBinaryCopyHeaderSize)
                     throw DbError("COPY's binary header is missing");
-                const std::size_t extension = BigEndian32(row_ + 15);
+                const std::size_t extension = BigEndian32(row + 15);
                 line.remove_prefix(std::min(line.size(), kBinaryCopyHeaderSize + extension));
             }
             if (line.empty() || line == std::string_view("\xff\xff", 2)) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "append/column_types.h"
+#include "connection/pg_handles.h"
 
 namespace trp {
 
@@ -49,6 +50,8 @@ public:
     // end of the rows, and also when the program is ending while the server is still to send
     // the next row. Throws DbError when reading fails.
     bool Next(std::string_view& line);
+    // The buffer that holds the row Next gave, for the caller to keep (it stays valid).
+    PqBuffer TakeRow() { return std::move(row_); }
 
 private:
     void ReleaseRow();
@@ -66,7 +69,7 @@ private:
     bool binary_ = false;
     bool streaming_ = false;
     bool header_read_ = false;
-    char* row_ = nullptr;
+    PqBuffer row_;
     bool done_ = false;
 };
 
