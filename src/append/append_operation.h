@@ -34,8 +34,8 @@ enum class AppendStrategy {
 
 struct AppendOptions {
     AppendStrategy strategy = AppendStrategy::Fast;
-    std::size_t batch_rows = 20000;        // rows per committed batch at most
-    std::size_t batch_bytes = 8u << 20;    // bytes of row data per batch at most
+    std::size_t batch_rows = 1000000;      // rows per committed batch at most
+    std::size_t batch_bytes = 16u << 20;   // bytes of row data per batch at most
     std::size_t insert_batch_rows = 1000;  // rows per pipelined INSERT batch at most
     CommitCheckLimits commit_check;        // asking after a commit whose connection was lost
     bool binary = true;                    // COPY's binary format where the columns allow it
