@@ -22,11 +22,11 @@
 #include <string>
 #include <vector>
 
-#include "app/operation_host.h"
 #include "app/temporary_cluster.h"
 #include "append/append_operation.h"
-#include "connection/connection.h"
-#include "connection/connection_string.h"
+#include "base/operation_host.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "app/temporary_cluster.h"
-#include "connection/connection.h"
-#include "connection/connection_string.h"
-#include "connection/profile.h"
-#include "connection/profile_store.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
+#include "db/profile.h"
+#include "settings/profile_store.h"
 
 namespace trp {
 namespace {

@@ -7,9 +7,9 @@
 #include "app/demo_environment.h"
 #include "app/display_check.h"
 #include "app/startup_signals.h"
-#include "append/form2.h"
-#include "connection/form1.h"
-#include "connection/profile_store.h"
+#include "settings/profile_store.h"
+#include "ui/form1.h"
+#include "ui/form2.h"
 
 int main(int argc, char** argv) {
     const trp::CommandLine command_line = trp::ReadCommandLine(trp::ArgumentsOf(argc, argv));

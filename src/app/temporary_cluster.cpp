@@ -16,9 +16,9 @@
 #include <stdexcept>
 
 #include "app/loopback_socket.h"
-#include "connection/connection.h"
-#include "connection/connection_string.h"
-#include "connection/db_error.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
+#include "db/db_error.h"
 
 namespace trp {
 namespace {

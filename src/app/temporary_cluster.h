@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "connection/profile.h"
+#include "db/profile.h"
 
 class QTemporaryDir;
 

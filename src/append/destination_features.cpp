@@ -1,6 +1,6 @@
 #include "append/destination_features.h"
 
-#include "connection/connection.h"
+#include "db/connection.h"
 
 namespace trp {
 namespace {

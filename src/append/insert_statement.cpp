@@ -1,6 +1,6 @@
 #include "append/insert_statement.h"
 
-#include "connection/connection.h"
+#include "db/connection.h"
 
 namespace trp {
 

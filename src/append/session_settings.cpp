@@ -1,6 +1,6 @@
 #include "append/session_settings.h"
 
-#include "connection/connection.h"
+#include "db/connection.h"
 
 namespace trp {
 namespace {

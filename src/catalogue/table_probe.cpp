@@ -1,7 +1,7 @@
 #include "catalogue/table_probe.h"
 
-#include "connection/connection.h"
-#include "connection/connection_string.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
 
 namespace trp {
 

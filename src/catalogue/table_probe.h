@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "connection/profile.h"
+#include "db/profile.h"
 
 namespace trp {
 

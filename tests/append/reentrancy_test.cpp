@@ -6,9 +6,9 @@
 #include <QTimer>
 #include <map>
 
-#include "app/activity.h"
-#include "app/push_button.h"
+#include "base/activity.h"
 #include "screen_run.h"
+#include "ui/push_button.h"
 
 namespace trp {
 namespace {

@@ -3,11 +3,11 @@
 #include <QListWidget>
 #include <QRadioButton>
 
-#include "app/program_end.h"
-#include "app/progress_bar.h"
-#include "app/push_button.h"
-#include "append/form2.h"
+#include "base/program_end.h"
 #include "support/profile_fields.h"
+#include "ui/form2.h"
+#include "ui/progress_bar.h"
+#include "ui/push_button.h"
 
 namespace trp::test {
 namespace {

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "app/message_box.h"
-#include "append/form2.h"
 #include "append_test_support.h"
-#include "connection/form1.h"
-#include "connection/profile_store.h"
+#include "settings/profile_store.h"
+#include "ui/form1.h"
+#include "ui/form2.h"
+#include "ui/message_box.h"
 
 // Texts as themselves in test failures.
 inline void PrintTo(const QString& text, std::ostream* out) {

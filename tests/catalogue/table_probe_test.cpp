@@ -5,8 +5,8 @@
 #include <chrono>
 #include <iostream>
 
-#include "connection/connection.h"
-#include "connection/connection_string.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
 #include "support/pg_fixture.h"
 
 namespace trp {

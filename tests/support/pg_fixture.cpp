@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "connection/connection.h"
-#include "connection/connection_string.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
 
 namespace trp::test {
 

@@ -2,7 +2,7 @@
 
 #include <QLineEdit>
 
-#include "connection/form1.h"
+#include "ui/form1.h"
 
 namespace trp::test {
 

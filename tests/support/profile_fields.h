@@ -1,6 +1,6 @@
 #pragma once
 
-#include "connection/profile.h"
+#include "db/profile.h"
 
 namespace trp {
 class Form1;

@@ -10,13 +10,13 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "app/message_box.h"
-#include "app/progress_bar.h"
-#include "app/push_button.h"
 #include "app/startup_signals.h"
-#include "append/form2.h"
-#include "connection/form1.h"
-#include "connection/profile_store.h"
+#include "settings/profile_store.h"
+#include "ui/form1.h"
+#include "ui/form2.h"
+#include "ui/message_box.h"
+#include "ui/progress_bar.h"
+#include "ui/push_button.h"
 
 namespace {
 
