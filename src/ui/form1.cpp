@@ -17,7 +17,7 @@
 #include "base/error_report.h"
 #include "base/error_trap.h"
 #include "settings/profile_store.h"
-#include "ui/form2.h"
+#include "ui/navigator.h"
 #include "ui/pointer_state.h"
 #include "ui/push_button.h"
 #include "ui/screen_font.h"
@@ -50,8 +50,8 @@ T* Named(const char* name, Args&&... args) {
     return widget;
 }
 
-QLineEdit* Field(const char* name, bool password = false) {
-    QLineEdit* field = Named<ProfileField>(name);
+QLineEdit* Field(const char* name, QWidget* frame, bool password = false) {
+    QLineEdit* field = Named<ProfileField>(name, frame);
     if (password) {
         field->setEchoMode(QLineEdit::Password);
         // One "*" per character, whatever the desktop's own mask character is.
@@ -66,7 +66,8 @@ QString Text(const char* text) {
 
 }  // namespace
 
-Form1::Form1(ProfileStore& store, QWidget* parent) : QWidget(parent), store_(store) {
+Form1::Form1(ProfileStore& store, Navigator& navigator, QWidget* parent)
+    : QWidget(parent), store_(store), navigator_(navigator) {
     setObjectName(QStringLiteral("Form1"));
     pointer_ = new PointerState(*this);
     skin_ = new SkinEngine(this);
@@ -96,36 +97,36 @@ void Form1::CreateControls() {
     setFont(ScreenFont(9));  // frames, labels and fields; the push buttons carry their own font
 
     Frame1 = Named<QGroupBox>("Frame1", Text("PostgreSQL Database #1"), this);
-    Label2 = Named<QLabel>("Label2", Text("Server:"));
-    Text1 = Field("Text1");
-    Label3 = Named<QLabel>("Label3", Text("Port:"));
-    Text2 = Field("Text2");
-    Label1 = Named<QLabel>("Label1", Text("Username:"));
-    Text3 = Field("Text3");
-    Label4 = Named<QLabel>("Label4", Text("Password:"));
-    Text4 = Field("Text4", true);
-    Label6 = Named<QLabel>("Label6", Text("Database:"));
-    Text5 = Field("Text5");
-    PushButton3 = Named<PushButton>("PushButton3", Text("Test Connection"));
-    PushButton5 = Named<PushButton>("PushButton5", Text("Help"));
+    Label2 = Named<QLabel>("Label2", Text("Server:"), Frame1);
+    Text1 = Field("Text1", Frame1);
+    Label3 = Named<QLabel>("Label3", Text("Port:"), Frame1);
+    Text2 = Field("Text2", Frame1);
+    Label1 = Named<QLabel>("Label1", Text("Username:"), Frame1);
+    Text3 = Field("Text3", Frame1);
+    Label4 = Named<QLabel>("Label4", Text("Password:"), Frame1);
+    Text4 = Field("Text4", Frame1, true);
+    Label6 = Named<QLabel>("Label6", Text("Database:"), Frame1);
+    Text5 = Field("Text5", Frame1);
+    PushButton3 = Named<PushButton>("PushButton3", Text("Test Connection"), Frame1);
+    PushButton5 = Named<PushButton>("PushButton5", Text("Help"), Frame1);
 
     Frame2 = Named<QGroupBox>(
         "Frame2", Text("PostgreSQL Database #2 (Note: Login can be the same as #1)"), this);
-    Label7 = Named<QLabel>("Label7", Text("Server:"));
-    Text6 = Field("Text6");
-    Label9 = Named<QLabel>("Label9", Text("Port:"));
-    Text7 = Field("Text7");
-    Label5 = Named<QLabel>("Label5", Text("Username:"));
-    Text8 = Field("Text8");
-    Label8 = Named<QLabel>("Label8", Text("Password:"));
-    Text9 = Field("Text9", true);
-    Label10 = Named<QLabel>("Label10", Text("Database:"));
-    Text10 = Field("Text10");
-    PushButton6 = Named<PushButton>("PushButton6", Text("Test Connection"));
-    PushButton1 = Named<PushButton>("PushButton1", Text("Help"));
+    Label7 = Named<QLabel>("Label7", Text("Server:"), Frame2);
+    Text6 = Field("Text6", Frame2);
+    Label9 = Named<QLabel>("Label9", Text("Port:"), Frame2);
+    Text7 = Field("Text7", Frame2);
+    Label5 = Named<QLabel>("Label5", Text("Username:"), Frame2);
+    Text8 = Field("Text8", Frame2);
+    Label8 = Named<QLabel>("Label8", Text("Password:"), Frame2);
+    Text9 = Field("Text9", Frame2, true);
+    Label10 = Named<QLabel>("Label10", Text("Database:"), Frame2);
+    Text10 = Field("Text10", Frame2);
+    PushButton6 = Named<PushButton>("PushButton6", Text("Test Connection"), Frame2);
+    PushButton1 = Named<PushButton>("PushButton1", Text("Help"), Frame2);
 
     Frame3 = Named<QGroupBox>("Frame3", Text("Other Software"), this);
-    PushButton4 = Named<PushButton>("PushButton4", Text(kLinkCaption));
+    PushButton4 = Named<PushButton>("PushButton4", Text(kLinkCaption), Frame3);
     PushButton2 = Named<PushButton>("PushButton2", Text("Next >"), this);
 
     // Each label names its field, for the keyboard and for assistive technology.
@@ -255,14 +256,6 @@ Profile Form1::Profile2() const {
     return Profile{Text6->text().toStdString(), Text7->text().toStdString(),
                    Text8->text().toStdString(), Text9->text().toStdString(),
                    Text10->text().toStdString()};
-}
-
-Form2& Form1::form2() {
-    if (!form2_) {
-        form2_ = std::make_unique<Form2>(*this);
-        form2_->Form_Load();
-    }
-    return *form2_;
 }
 
 void Form1::showEvent(QShowEvent* event) {

@@ -7,7 +7,7 @@
 #include "catalogue/connection_probe.h"
 #include "settings/profile_store.h"
 #include "ui/form1.h"
-#include "ui/form2.h"
+#include "ui/navigator.h"
 #include "ui/pointer_state.h"
 #include "ui/screen_host.h"
 #include "ui/skin_engine.h"
@@ -52,11 +52,13 @@ void Form1::Form_Load() {
 void Form1::AutoAdvance(ErrorTrap& trap) {
     if (!trap.Test(148, [&] { return CheckPostgreSQLConnection(Profile1()); })) return;
     if (!trap.Test(150, [&] { return CheckPostgreSQLConnection2(Profile2()); })) return;
-    trap.Step(152, [&] { FillTableList1(); });
-    trap.Step(154, [&] { FillTableList2(); });
-    trap.Step(156, [&] { form2().show(); });
+    // The first use makes the table selection screen, whose own load reads both lists once
+    // already; each fill replaces a list's content, so the lists hold one copy of each name.
+    trap.Step(152, [&] { navigator_.TableSelectionScreen().FillList1(); });
+    trap.Step(154, [&] { navigator_.TableSelectionScreen().FillList2(); });
+    trap.Step(156, [&] { navigator_.TableSelectionScreen().Show(); });
     trap.Step(158, [&] { hide(); });
-    MarkForm2(trap, 160);
+    navigator_.TableSelectionScreen().MarkSameDatabase(trap, 160);
 }
 
 // Form_Unload: closing the connection screen ends the program, whatever else is open.

@@ -42,7 +42,8 @@ QListWidget* TableList(QWidget* parent, const char* name, const QString& heading
 
 }  // namespace
 
-Form2::Form2(Form1& form1, QWidget* parent) : QWidget(parent), form1_(form1) {
+Form2::Form2(const ProfileSource& profiles, Navigator& navigator, QWidget* parent)
+    : QWidget(parent), profiles_(profiles), navigator_(navigator) {
     setObjectName(QStringLiteral("Form2"));
     // The screen's font; the push buttons carry their larger one.
     setFont(ScreenFont(9));

@@ -1,5 +1,7 @@
-// The table selection screen's handlers: its load, its two push buttons and its close box.
+// The table selection screen's handlers: its load and list fills, the same-database marking,
+// its two push buttons and its close box.
 #include <QCloseEvent>
+#include <QGroupBox>
 #include <QListWidget>
 #include <QRadioButton>
 
@@ -10,13 +12,13 @@
 #include "base/product_name.h"
 #include "base/program_end.h"
 #include "catalogue/table_listing.h"
-#include "ui/form1.h"
 #include "ui/form2.h"
 #include "ui/form_colors.h"
 #include "ui/hand_cursor.h"
 #include "ui/list_widget_target.h"
 #include "ui/pointer_state.h"
 #include "ui/screen_host.h"
+#include "ui/title_and_icon.h"
 
 namespace trp {
 namespace {
@@ -33,21 +35,43 @@ std::optional<std::string> SelectedTable(const QListWidget& list) {
 void Form2::Form_Load() {
     ErrorTrap trap(LocationText("Form2", "Form_Load"), *host_);
     trap.Step(100, [&] { SetFormColors(*this); });
-    // The icon the connection screen shows (the application's icon unless it was given another).
-    trap.Step(102, [&] { setWindowIcon(form1_.windowIcon()); });
+    trap.Step(102, [&] { setWindowIcon(ApplicationIcon()); });
     const QString cursor_path = HandCursorPath();
     if (trap.Test(106, [&] { return FileExists(cursor_path); }))
         trap.Step(108, [&] { pointer_->SetCustomImage(LoadCursorFile(cursor_path)); });
     trap.Step(110, [&] { setWindowTitle(QString::fromUtf8(kProductName)); });
     // Each listing reports its own failures and returns normally.
-    trap.Step(112, [&] {
-        ListWidgetTarget target(*List1);
-        AddTablesToPostgreSQLListbox(target, form1_, *host_);
-    });
-    trap.Step(114, [&] {
-        ListWidgetTarget target(*List2);
-        AddTablesToPostgreSQLListbox2(target, form1_, *host_);
-    });
+    trap.Step(112, [&] { FillList1(); });
+    trap.Step(114, [&] { FillList2(); });
+}
+
+void Form2::FillList1() {
+    ListWidgetTarget target(*List1);
+    AddTablesToPostgreSQLListbox(target, profiles_, *host_);
+}
+
+void Form2::FillList2() {
+    ListWidgetTarget target(*List2);
+    AddTablesToPostgreSQLListbox2(target, profiles_, *host_);
+}
+
+void Form2::MarkSameDatabase(ErrorTrap& trap, int first_line) {
+    // Exact comparison of all five pairs: letter case and blanks count.
+    if (trap.Test(first_line, [&] { return profiles_.Profile1() == profiles_.Profile2(); })) {
+        trap.Step(first_line + 2, [&] { Option1->setEnabled(false); });
+        trap.Step(first_line + 4, [&] { Option2->setEnabled(false); });
+        trap.Step(first_line + 6,
+                  [&] { Frame3->setTitle(QStringLiteral("PostgreSQL Database #1 (same file)")); });
+        trap.Step(first_line + 8,
+                  [&] { Frame1->setTitle(QStringLiteral("PostgreSQL Database #2 (same file)")); });
+    } else {
+        trap.Step(first_line + 10, [&] { Option1->setEnabled(true); });
+        trap.Step(first_line + 12, [&] { Option2->setEnabled(true); });
+        trap.Step(first_line + 14,
+                  [&] { Frame3->setTitle(QStringLiteral("PostgreSQL Database #1")); });
+        trap.Step(first_line + 16,
+                  [&] { Frame1->setTitle(QStringLiteral("PostgreSQL Database #2")); });
+    }
 }
 
 bool Form2::Appending() const {
@@ -62,14 +86,14 @@ void Form2::PushButton2_Click() {
     request.table1 = SelectedTable(*List1);
     request.table2 = SelectedTable(*List2);
     request.option1 = Option1->isChecked();
-    request.profile1 = form1_.Profile1();
-    request.profile2 = form1_.Profile2();
+    request.profile1 = profiles_.Profile1();
+    request.profile2 = profiles_.Profile2();
     RunAppend(request, *host_);
 }
 
 void Form2::PushButton5_Click() {
     ErrorTrap trap(LocationText("Form2", "PushButton5_Click"), *host_);
-    trap.Step(100, [&] { form1_.show(); });
+    trap.Step(100, [&] { navigator_.ShowConnectionScreen(); });
     // Hidden only: the lists, their selections and the direction stay as they are.
     trap.Step(102, [&] { hide(); });
 }

@@ -20,10 +20,12 @@
 #include <QUrl>
 #include <filesystem>
 
+#include "app/screens.h"
 #include "base/error_report.h"
 #include "base/error_trap.h"
 #include "base/program_end.h"
 #include "settings/profile_store.h"
+#include "support/controls.h"
 #include "support/loopback_port.h"
 #include "support/pg_fixture.h"
 #include "support/recording_host.h"
@@ -37,6 +39,7 @@
 namespace trp {
 namespace {
 
+using test::Control;
 using test::PgTest;
 
 // Records the links the screen opens instead of starting a browser.
@@ -59,7 +62,8 @@ protected:
         ResetProgramEnding();
     }
     void TearDown() override {
-        form1_.reset();
+        screens_.reset();
+        form1_ = nullptr;
         MessageBox::SetRecorder({});
         OverrideApplicationFolder("");
         ResetProgramEnding();
@@ -69,9 +73,18 @@ protected:
     Form1& Start(const Profile& one, const Profile& two) {
         Store(one, "");
         Store(two, "2");
-        form1_ = std::make_unique<Form1>(store_);
+        Create();
         form1_->Form_Load();
         return *form1_;
+    }
+    // Both screens as the program has them, nothing loaded yet.
+    void Create() {
+        screens_ = std::make_unique<Screens>(store_);
+        form1_ = &screens_->ConnectionScreen();
+    }
+    // The table selection screen, once made.
+    Form2* TableSelection() const {
+        return screens_ ? screens_->ExistingTableSelectionScreen() : nullptr;
     }
     void Store(const Profile& p, const QString& suffix) {
         store_.Save("Server" + suffix, QString::fromStdString(p.server));
@@ -84,10 +97,6 @@ protected:
         Profile p = UserProfile("left");
         p.port = closed_.Port();
         return p;
-    }
-    template <typename T>
-    T* Find(const char* name) {
-        return form1_->findChild<T*>(QString::fromLatin1(name));
     }
     std::vector<QString> Texts() const {
         std::vector<QString> out;
@@ -105,14 +114,15 @@ protected:
     QTemporaryDir settings_;
     ProfileStore store_{settings_.filePath("Kestrelby.conf")};
     test::LoopbackPort closed_{test::LoopbackPort::Kind::Refusing};
-    std::unique_ptr<Form1> form1_;
+    std::unique_ptr<Screens> screens_;
+    Form1* form1_ = nullptr;
     std::vector<MessageBox::Shown> shown_;
     std::vector<int> pointer_at_message_;
 };
 
 TEST_F(Form1Test, ControlsCaptionsAndTabOrder) {
-    Form1 form(store_);
-    form1_.reset();
+    Create();
+    Form1& form = *form1_;
     const std::pair<const char*, const char*> frames[] = {
         {"Frame1", "PostgreSQL Database #1"},
         {"Frame2", "PostgreSQL Database #2 (Note: Login can be the same as #1)"},
@@ -137,16 +147,17 @@ TEST_F(Form1Test, ControlsCaptionsAndTabOrder) {
         {"PushButton2", "Next >"},          {"PushButton4", kLinkCaption}};
     for (const auto& [name, caption] : buttons)
         EXPECT_EQ(form.findChild<PushButton*>(name)->text(), caption);
-    EXPECT_TRUE(form.Frame3->isAncestorOf(form.PushButton4));
+    EXPECT_TRUE(
+        Control<QGroupBox>(form, "Frame3")->isAncestorOf(Control<PushButton>(form, "PushButton4")));
     EXPECT_TRUE(QString(kLinkCaption).startsWith("Kestrelby "));
 
     // The focus cycle from Text1: fields, then the buttons.
     std::vector<QString> order;
-    QWidget* w = form.Text1;
+    QWidget* w = Control<QLineEdit>(form, "Text1");
     do {
         if (w->focusPolicy() & Qt::TabFocus) order.push_back(w->objectName());
         w = w->nextInFocusChain();
-    } while (w != form.Text1 && order.size() < 40);
+    } while (w != Control<QLineEdit>(form, "Text1") && order.size() < 40);
     const std::vector<QString> expected = {
         "Text1",       "Text2",       "Text3",       "Text4",      "Text5",       "Text6",
         "Text7",       "Text8",       "Text9",       "Text10",     "PushButton3", "PushButton5",
@@ -155,35 +166,39 @@ TEST_F(Form1Test, ControlsCaptionsAndTabOrder) {
 }
 
 TEST_F(Form1Test, WindowFontsAndPasswordMasks) {
-    Form1 form(store_);
+    Create();
+    Form1& form = *form1_;
     EXPECT_EQ(form.minimumSize(), QSize(536, 502));
     EXPECT_EQ(form.maximumSize(), QSize(536, 502));
     EXPECT_TRUE(form.windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_FALSE(form.windowFlags() & Qt::WindowMaximizeButtonHint);
-    for (QWidget* w : std::initializer_list<QWidget*>{form.Frame2, form.Label4, form.Text7}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{Control<QGroupBox>(form, "Frame2"),
+                                                      Control<QLabel>(form, "Label4"),
+                                                      Control<QLineEdit>(form, "Text7")}) {
         EXPECT_EQ(w->font().family(), "Arial");
         EXPECT_EQ(w->font().pointSizeF(), 9.0);
         EXPECT_TRUE(w->font().bold());
     }
-    EXPECT_EQ(form.PushButton4->font().pointSizeF(), 11.25);
+    EXPECT_EQ(Control<PushButton>(form, "PushButton4")->font().pointSizeF(), 11.25);
     EXPECT_EQ(form.palette().color(QPalette::Window), QColor(Qt::white));
 
-    for (QLineEdit* secret : {form.Text4, form.Text9}) {
+    for (QLineEdit* secret :
+         {Control<QLineEdit>(form, "Text4"), Control<QLineEdit>(form, "Text9")}) {
         secret->setText("abc");
         secret->ensurePolished();
         EXPECT_EQ(secret->echoMode(), QLineEdit::Password);
         EXPECT_EQ(secret->displayText(), "***");
         EXPECT_EQ(secret->text(), "abc");
     }
-    EXPECT_EQ(form.Text3->echoMode(), QLineEdit::Normal);
+    EXPECT_EQ(Control<QLineEdit>(form, "Text3")->echoMode(), QLineEdit::Normal);
 
     // Centred on the screen when first shown, with the server of profile #1 in focus.
-    form.Text1->setText("localhost");
+    Control<QLineEdit>(form, "Text1")->setText("localhost");
     form.show();
     form.activateWindow();
     QApplication::processEvents();
-    EXPECT_EQ(QApplication::focusWidget(), form.Text1);
-    EXPECT_EQ(form.Text1->selectedText(), "localhost");
+    EXPECT_EQ(QApplication::focusWidget(), Control<QLineEdit>(form, "Text1"));
+    EXPECT_EQ(Control<QLineEdit>(form, "Text1")->selectedText(), "localhost");
     const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
     EXPECT_LE((form.frameGeometry().center() - centre).manhattanLength(), 4);
 }
@@ -191,11 +206,12 @@ TEST_F(Form1Test, WindowFontsAndPasswordMasks) {
 TEST_F(Form1Test, StartUpFillsTheFieldsWithDefaultsOnlyForAbsentKeys) {
     store_.Save("Port2", "");
     store_.Save("User", "reports");
-    form1_ = std::make_unique<Form1>(store_);
+    Create();
     form1_->Form_Load();
-    const std::vector<QString> shown = {form1_->Text1->text(), form1_->Text2->text(),
-                                        form1_->Text3->text(), form1_->Text6->text(),
-                                        form1_->Text7->text(), form1_->Text8->text()};
+    const std::vector<QString> shown = {
+        Control<QLineEdit>(*form1_, "Text1")->text(), Control<QLineEdit>(*form1_, "Text2")->text(),
+        Control<QLineEdit>(*form1_, "Text3")->text(), Control<QLineEdit>(*form1_, "Text6")->text(),
+        Control<QLineEdit>(*form1_, "Text7")->text(), Control<QLineEdit>(*form1_, "Text8")->text()};
     EXPECT_EQ(shown, (std::vector<QString>{"localhost", "5432", "reports", "localhost", "", ""}));
     // The defaults shown are written back at once.
     ProfileStore reread(store_.FilePath());
@@ -207,28 +223,29 @@ TEST_F(Form1Test, StartUpFillsTheFieldsWithDefaultsOnlyForAbsentKeys) {
     EXPECT_FALSE(form1_->windowIcon().isNull());
     EXPECT_EQ(AppTitle(), "Tessaline Row Porter");
     EXPECT_TRUE(shown_.empty());
-    EXPECT_FALSE(form1_->HasForm2());
+    EXPECT_FALSE((TableSelection() != nullptr));
 }
 
 TEST_F(Form1Test, TypingWritesEveryChangeAndFocusSelectsTheWholeText) {
     Form1& form = Start(Unreachable(), Unreachable());
-    form.Text5->clear();
+    Control<QLineEdit>(form, "Text5")->clear();
     for (const char* key : {"a", "b", "c"}) {
         QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, key);
-        QCoreApplication::sendEvent(form.Text5, &press);
-        EXPECT_EQ(ProfileStore(store_.FilePath()).Get("Database", "?"), form.Text5->text());
+        QCoreApplication::sendEvent(Control<QLineEdit>(form, "Text5"), &press);
+        EXPECT_EQ(ProfileStore(store_.FilePath()).Get("Database", "?"),
+                  Control<QLineEdit>(form, "Text5")->text());
     }
-    EXPECT_EQ(form.Text5->text(), "abc");
+    EXPECT_EQ(Control<QLineEdit>(form, "Text5")->text(), "abc");
     EXPECT_EQ(form.Profile1().database, "abc");
 
-    form.Text5->setCursorPosition(1);
+    Control<QLineEdit>(form, "Text5")->setCursorPosition(1);
     QFocusEvent focus(QEvent::FocusIn, Qt::MouseFocusReason);
-    QCoreApplication::sendEvent(form.Text5, &focus);
-    EXPECT_EQ(form.Text5->selectionStart(), 0);
-    EXPECT_EQ(form.Text5->selectedText(), "abc");
-    form.Text8->clear();
-    QCoreApplication::sendEvent(form.Text8, &focus);
-    EXPECT_FALSE(form.Text8->hasSelectedText());
+    QCoreApplication::sendEvent(Control<QLineEdit>(form, "Text5"), &focus);
+    EXPECT_EQ(Control<QLineEdit>(form, "Text5")->selectionStart(), 0);
+    EXPECT_EQ(Control<QLineEdit>(form, "Text5")->selectedText(), "abc");
+    Control<QLineEdit>(form, "Text8")->clear();
+    QCoreApplication::sendEvent(Control<QLineEdit>(form, "Text8"), &focus);
+    EXPECT_FALSE(Control<QLineEdit>(form, "Text8")->hasSelectedText());
 }
 
 TEST_F(Form1Test, ASettingsFileThatCannotBeWrittenIsReportedOnceNotAtEveryKeystroke) {
@@ -237,10 +254,11 @@ TEST_F(Form1Test, ASettingsFileThatCannotBeWrittenIsReportedOnceNotAtEveryKeystr
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     ProfileStore unwritable(settings_.filePath("blocked/Kestrelby.conf"));
-    Form1 form(unwritable);
-    form.Text5->setText("a");
-    form.Text5->setText("ab");
-    form.Text9->setText("secret");
+    Screens screens(unwritable);
+    Form1& form = screens.ConnectionScreen();
+    Control<QLineEdit>(form, "Text5")->setText("a");
+    Control<QLineEdit>(form, "Text5")->setText("ab");
+    Control<QLineEdit>(form, "Text9")->setText("secret");
     ASSERT_EQ(shown_.size(), 1u);
     EXPECT_EQ(shown_[0].title, "Application Error");
     EXPECT_EQ(shown_[0].icon, MessageBox::Icon::Warning);
@@ -252,8 +270,8 @@ TEST_F(Form1Test, ASettingsFileThatCannotBeWrittenIsReportedOnceNotAtEveryKeystr
 
 TEST_F(Form1Test, ConnectionTestsShowTheirAnswerUnderTheBusyPointer) {
     Form1& form = Start(UserProfile("left"), Unreachable());
-    form.PushButton3->click();
-    form.PushButton6->click();
+    Control<PushButton>(form, "PushButton3")->click();
+    Control<PushButton>(form, "PushButton6")->click();
     EXPECT_EQ(Texts(),
               (std::vector<QString>{"Connection successful.",
                                     "Could not connect. Please check with your administrator."}));
@@ -268,16 +286,16 @@ TEST_F(Form1Test, NextWithProfileOneWrongSaysSoAndNeverTriesProfileTwo) {
     two.port = second.Port();
     Form1& form = Start(Unreachable(), two);
     ASSERT_FALSE(second.Contacted());
-    form.PushButton2->click();
+    Control<PushButton>(form, "PushButton2")->click();
     EXPECT_EQ(Texts(), std::vector<QString>{"Database #1 does not appear to be valid."});
     EXPECT_FALSE(second.Contacted());
-    EXPECT_FALSE(form.HasForm2());
+    EXPECT_FALSE((TableSelection() != nullptr));
 }
 
 TEST_F(Form1Test, NextWithProfileTwoWrong) {
     Form1& form = Start(UserProfile("left"), Unreachable());
     form.show();
-    form.PushButton2->click();
+    Control<PushButton>(form, "PushButton2")->click();
     EXPECT_EQ(Texts(), std::vector<QString>{"Database #2 does not appear to be valid."});
     EXPECT_TRUE(form.isVisible());
 }
@@ -285,81 +303,53 @@ TEST_F(Form1Test, NextWithProfileTwoWrong) {
 TEST_F(Form1Test, NextWithBothProfilesRightMovesOnToTheTableSelectionScreen) {
     Form1& form = Start(UserProfile("left"), Unreachable());
     form.show();
-    form.Text7->setText(QString::fromStdString(UserProfile("left").port));  // now the same
-    form.PushButton2->click();
-    EXPECT_TRUE(form.HasForm2());
-    EXPECT_TRUE(form.form2().isVisible());
+    Control<QLineEdit>(form, "Text7")
+        ->setText(QString::fromStdString(UserProfile("left").port));  // now the same
+    Control<PushButton>(form, "PushButton2")->click();
+    EXPECT_TRUE((TableSelection() != nullptr));
+    EXPECT_TRUE((*TableSelection()).isVisible());
     EXPECT_FALSE(form.isVisible());
     for (const auto& s : shown_) EXPECT_NE(s.title, "Application Error") << s.text.toStdString();
-    EXPECT_FALSE(form.form2().Option1->isEnabled());
-    EXPECT_EQ(form.form2().Frame3->title(), "PostgreSQL Database #1 (same file)");
+    EXPECT_FALSE(Control<QRadioButton>(*TableSelection(), "Option1")->isEnabled());
+    EXPECT_EQ(Control<QGroupBox>(*TableSelection(), "Frame3")->title(),
+              "PostgreSQL Database #1 (same file)");
 
     // Back, a trailing blank in one field: two databases again.
-    form.form2().hide();
+    (*TableSelection()).hide();
     form.show();
-    form.Text10->setText(form.Text10->text() + " ");
+    Control<QLineEdit>(form, "Text10")->setText(Control<QLineEdit>(form, "Text10")->text() + " ");
     CreateDatabase("left ");
-    form.PushButton2->click();
-    EXPECT_TRUE(form.form2().Option2->isEnabled());
-    EXPECT_EQ(form.form2().Frame1->title(), "PostgreSQL Database #2");
+    Control<PushButton>(form, "PushButton2")->click();
+    EXPECT_TRUE(Control<QRadioButton>(*TableSelection(), "Option2")->isEnabled());
+    EXPECT_EQ(Control<QGroupBox>(*TableSelection(), "Frame1")->title(), "PostgreSQL Database #2");
 }
 
 TEST_F(Form1Test, AutoAdvanceOnlyWhenBothSavedProfilesConnect) {
     Start(UserProfile("left"), Unreachable());
-    EXPECT_FALSE(form1_->HasForm2());
+    EXPECT_FALSE((TableSelection() != nullptr));
     Start(Unreachable(), UserProfile("left"));
-    EXPECT_FALSE(form1_->HasForm2());
+    EXPECT_FALSE((TableSelection() != nullptr));
     EXPECT_TRUE(shown_.empty());
 
     Exec("left", "CREATE TABLE porter_rows (id int)");
     Start(UserProfile("left"), UserProfile("left"));
-    ASSERT_TRUE(form1_->HasForm2());
-    EXPECT_TRUE(form1_->form2().isVisible());
+    ASSERT_TRUE((TableSelection() != nullptr));
+    EXPECT_TRUE((*TableSelection()).isVisible());
     EXPECT_FALSE(form1_->isVisible());
     for (const auto& s : shown_) EXPECT_NE(s.title, "Application Error") << s.text.toStdString();
-    EXPECT_FALSE(form1_->form2().Option2->isEnabled());
-    EXPECT_EQ(form1_->form2().Frame1->title(), "PostgreSQL Database #2 (same file)");
+    EXPECT_FALSE(Control<QRadioButton>(*TableSelection(), "Option2")->isEnabled());
+    EXPECT_EQ(Control<QGroupBox>(*TableSelection(), "Frame1")->title(),
+              "PostgreSQL Database #2 (same file)");
     // Read twice (the screen's own load, then start-up), listed once.
-    for (QListWidget* list : {form1_->form2().List1, form1_->form2().List2})
+    for (QListWidget* list : {Control<QListWidget>(*TableSelection(), "List1"),
+                              Control<QListWidget>(*TableSelection(), "List2")})
         EXPECT_EQ(list->findItems("porter_rows", Qt::MatchExactly).size(), 1);
-}
-
-TEST(SameDatabaseMarking, ExactComparisonOfAllFivePairs) {
-    test::RecordingHost host;
-    QRadioButton option1, option2;
-    QGroupBox frame3, frame1;
-    const Profile one{"localhost", "5432", "porter", "pw", "sales"};
-    ErrorTrap trap(LocationText("Form1", "PushButton2_Click"), host);
-
-    MarkSameDatabase(trap, 110, one, one, &option1, &option2, &frame3, &frame1);
-    EXPECT_FALSE(option1.isEnabled());
-    EXPECT_FALSE(option2.isEnabled());
-    EXPECT_EQ(frame3.title(), "PostgreSQL Database #1 (same file)");
-    EXPECT_EQ(frame1.title(), "PostgreSQL Database #2 (same file)");
-
-    for (Profile other : {Profile{"LOCALHOST", "5432", "porter", "pw", "sales"},
-                          Profile{"localhost", "5432", "porter", "pw", "sales "}}) {
-        MarkSameDatabase(trap, 110, one, one, &option1, &option2, &frame3, &frame1);
-        MarkSameDatabase(trap, 110, one, other, &option1, &option2, &frame3, &frame1);
-        EXPECT_TRUE(option1.isEnabled());
-        EXPECT_TRUE(option2.isEnabled());
-        EXPECT_EQ(frame3.title(), "PostgreSQL Database #1");
-        EXPECT_EQ(frame1.title(), "PostgreSQL Database #2");
-    }
-    EXPECT_TRUE(host.ErrorReports().empty());
-
-    // A missing control fails its own line only.
-    MarkSameDatabase(trap, 160, one, one, nullptr, &option2, &frame3, &frame1);
-    ASSERT_EQ(host.ErrorReports().size(), 1u);
-    EXPECT_NE(host.ErrorReports()[0].find("Form1.PushButton2_Click at line 162\r\r"),
-              std::string::npos);
-    EXPECT_FALSE(option2.isEnabled());
 }
 
 TEST_F(Form1Test, HelpAndLink) {
     Form1& form = Start(Unreachable(), Unreachable());
-    form.PushButton5->click();
-    form.PushButton1->click();
+    Control<PushButton>(form, "PushButton5")->click();
+    Control<PushButton>(form, "PushButton1")->click();
     const QString help =
         "If you can not connect, please try downloading pgAdmin III. If you can not connect with "
         "that software, you know the login information you are providing here is incorrect."
@@ -371,7 +361,7 @@ TEST_F(Form1Test, HelpAndLink) {
     shown_.clear();
     LinkCatcher catcher;
     QDesktopServices::setUrlHandler("https", &catcher, "open");
-    form.PushButton4->click();
+    Control<PushButton>(form, "PushButton4")->click();
     QDesktopServices::unsetUrlHandler("https");
     ASSERT_EQ(catcher.opened.size(), 1u);
     EXPECT_EQ(catcher.opened[0], QUrl(kLinkAddress));
@@ -388,33 +378,37 @@ TEST_F(Form1Test, HandOverEveryPushButtonUnlessBusy) {
     CopyHandCursor();
     Form1& form = Start(Unreachable(), Unreachable());
     ASSERT_TRUE(form.Pointer().HasCustomImage());
-    for (PushButton* button : {form.PushButton1, form.PushButton2, form.PushButton3,
-                               form.PushButton4, form.PushButton5, form.PushButton6}) {
-        MoveOnto(form.Text1);
+    for (PushButton* button :
+         {Control<PushButton>(form, "PushButton1"), Control<PushButton>(form, "PushButton2"),
+          Control<PushButton>(form, "PushButton3"), Control<PushButton>(form, "PushButton4"),
+          Control<PushButton>(form, "PushButton5"), Control<PushButton>(form, "PushButton6")}) {
+        MoveOnto(Control<QLineEdit>(form, "Text1"));
         EXPECT_EQ(form.Pointer().value(), PointerState::kDefault);
         MoveOnto(button);
         EXPECT_EQ(form.Pointer().value(), PointerState::kCustom)
             << button->objectName().toStdString();
         EXPECT_EQ(form.cursor().shape(), Qt::BitmapCursor);
     }
-    for (QWidget* reset :
-         std::initializer_list<QWidget*>{&form, form.Frame1, form.Frame2, form.Frame3, form.Text2,
-                                         form.Text5, form.Text6, form.Text10}) {
+    for (QWidget* reset : std::initializer_list<QWidget*>{
+             &form, Control<QGroupBox>(form, "Frame1"), Control<QGroupBox>(form, "Frame2"),
+             Control<QGroupBox>(form, "Frame3"), Control<QLineEdit>(form, "Text2"),
+             Control<QLineEdit>(form, "Text5"), Control<QLineEdit>(form, "Text6"),
+             Control<QLineEdit>(form, "Text10")}) {
         form.Pointer().Set(PointerState::kCustom);
         MoveOnto(reset);
         EXPECT_EQ(form.Pointer().value(), PointerState::kDefault)
             << reset->objectName().toStdString();
     }
     form.Pointer().Set(PointerState::kBusy);
-    MoveOnto(form.PushButton2);
-    MoveOnto(form.Frame1);
+    MoveOnto(Control<PushButton>(form, "PushButton2"));
+    MoveOnto(Control<QGroupBox>(form, "Frame1"));
     EXPECT_EQ(form.Pointer().value(), PointerState::kBusy);
 }
 
 TEST_F(Form1Test, WithoutTheCursorFileTheHandIsTheDefaultPointer) {
     Form1& form = Start(Unreachable(), Unreachable());
     EXPECT_FALSE(form.Pointer().HasCustomImage());
-    MoveOnto(form.PushButton3);
+    MoveOnto(Control<PushButton>(form, "PushButton3"));
     EXPECT_EQ(form.cursor().shape(), Qt::ArrowCursor);
 }
 
@@ -428,14 +422,16 @@ TEST_F(Form1Test, ADamagedCursorFileIsReportedAndStartUpGoesOn) {
     EXPECT_EQ(shown_[0].title, "Application Error");
     EXPECT_EQ(shown_[0].text, QString::fromStdString(ComposeErrorReport(
                                   "Invalid picture", LocationText("Form1", "Form_Load"), 126)));
-    EXPECT_EQ(form.Text1->text(), QString::fromStdString(Unreachable().server));
+    EXPECT_EQ(Control<QLineEdit>(form, "Text1")->text(),
+              QString::fromStdString(Unreachable().server));
 }
 
 TEST_F(Form1Test, SkinPresentOrAbsent) {
     Form1& plain = Start(Unreachable(), Unreachable());
     EXPECT_FALSE(plain.Skin().Loaded());
     EXPECT_EQ(plain.palette().color(QPalette::Window), QColor(Qt::white));
-    EXPECT_EQ(plain.Frame1->palette().color(QPalette::Window), QColor(Qt::white));
+    EXPECT_EQ(Control<QGroupBox>(plain, "Frame1")->palette().color(QPalette::Window),
+              QColor(Qt::white));
 
     QDir(folder_.path()).mkpath("x");
     QFile skin(folder_.filePath("x/o.cjs"));
@@ -447,9 +443,9 @@ TEST_F(Form1Test, SkinPresentOrAbsent) {
     EXPECT_TRUE(skinned.Skin().Loaded());
     EXPECT_EQ(skinned.styleSheet(), "QGroupBox { color: rgb(10, 20, 30); }");
     EXPECT_EQ(skinned.palette().color(QPalette::Window), face);
-    EXPECT_EQ(skinned.Frame2->palette().color(QPalette::Window), face);
-    EXPECT_EQ(skinned.Label10->palette().color(QPalette::Window), face);
-    EXPECT_FALSE(skinned.Text1->autoFillBackground());
+    EXPECT_EQ(Control<QGroupBox>(skinned, "Frame2")->palette().color(QPalette::Window), face);
+    EXPECT_EQ(Control<QLabel>(skinned, "Label10")->palette().color(QPalette::Window), face);
+    EXPECT_FALSE(Control<QLineEdit>(skinned, "Text1")->autoFillBackground());
 }
 
 TEST_F(Form1Test, ClosingTheConnectionScreenEndsTheProgram) {

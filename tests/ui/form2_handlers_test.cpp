@@ -1,5 +1,5 @@
-// The table selection screen's handlers: load, "Switch PostgreSQL DB", the close box, the
-// hover rule, and the hand cursor the load puts on the screen.
+// The table selection screen's handlers: load, the same-database marking, "Switch PostgreSQL DB",
+// the close box, the hover rule, and the hand cursor the load puts on the screen.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -13,22 +13,28 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <stdexcept>
 
+#include "base/error_report.h"
+#include "base/error_trap.h"
 #include "base/program_end.h"
-#include "settings/profile_store.h"
+#include "support/controls.h"
+#include "support/fixed_profiles.h"
 #include "support/pg_fixture.h"
-#include "support/profile_fields.h"
-#include "ui/form1.h"
+#include "support/recording_host.h"
+#include "support/recording_navigator.h"
 #include "ui/form2.h"
 #include "ui/hand_cursor.h"
 #include "ui/message_box.h"
 #include "ui/pointer_state.h"
 #include "ui/push_button.h"
+#include "ui/title_and_icon.h"
 
 namespace trp {
 namespace {
 
+using test::Control;
 using test::PgTest;
 
 // A cursor file of 32 × 32 pixels with the given hot spot: an icon file as Qt writes one, marked
@@ -74,16 +80,20 @@ int ReportedLine(const QString& report) {
 class Form2HandlersTest : public PgTest {
 protected:
     void SetUp() override {
+        ASSERT_TRUE(folder_.isValid());
+        OverrideApplicationFolder(folder_.path());
         MessageBox::SetRecorder(
             [this](const MessageBox::Shown& shown) { shown_.push_back(shown); });
     }
     void TearDown() override {
         MessageBox::SetRecorder({});
+        OverrideApplicationFolder("");
         ResetProgramEnding();
     }
 
     void SetProfiles(const Profile& p1, const Profile& p2) {
-        test::FillProfileFields(form1, p1, p2);
+        profiles.profile1 = p1;
+        profiles.profile2 = p2;
     }
     Profile Wrong() {
         Profile profile = UserProfile("postgres");
@@ -102,20 +112,22 @@ protected:
         QApplication::sendEvent(widget, &move);
     }
 
+    QTemporaryDir folder_;  // the application folder, where the hand cursor is looked for
     std::vector<MessageBox::Shown> shown_;
-    ProfileStore store{QString::fromStdString(testing::TempDir() + "form2-handlers.ini")};
-    Form1 form1{store};
-    Form2 form2{form1};
+    test::FixedProfiles profiles;
+    test::RecordingNavigator navigator;
+    Form2 form2{profiles, navigator};
 };
 
 TEST_F(Form2HandlersTest, LoadSetsCaptionAndIconAndLetsEachListingReportItsOwnFailures) {
     SetProfiles(Wrong(), Wrong());
-    form2.List1->addItem("stale");
+    Control<QListWidget>(form2, "List1")->addItem("stale");
     form2.Form_Load();
 
     EXPECT_EQ(form2.windowTitle(), "Tessaline Row Porter Suite");
-    EXPECT_EQ(form2.windowIcon().cacheKey(), form1.windowIcon().cacheKey());
-    EXPECT_EQ(form2.List1->count(), 0);
+    const QSize size(64, 64);
+    EXPECT_EQ(form2.windowIcon().pixmap(size).toImage(), ApplicationIcon().pixmap(size).toImage());
+    EXPECT_EQ(Control<QListWidget>(form2, "List1")->count(), 0);
     const QStringList reports = Reports();
     ASSERT_EQ(reports.size(), 6);
     const QString listing = "in TessalineRowPort2021/08/31.PostgreSQL.AddTablesToPostgreSQLListbox";
@@ -137,26 +149,32 @@ TEST_F(Form2HandlersTest, LoadFillsBothListsFromTheCurrentProfilesAndRefillsThem
 
     form2.Form_Load();
     EXPECT_TRUE(Reports().isEmpty());
-    const int count1 = form2.List1->count();
-    ASSERT_EQ(form2.List1->findItems("customers", Qt::MatchExactly).size(), 1);
-    EXPECT_TRUE(form2.List1->findItems("invoices", Qt::MatchExactly).isEmpty());
-    ASSERT_EQ(form2.List2->findItems("invoices", Qt::MatchExactly).size(), 1);
+    const int count1 = Control<QListWidget>(form2, "List1")->count();
+    ASSERT_EQ(Control<QListWidget>(form2, "List1")->findItems("customers", Qt::MatchExactly).size(),
+              1);
+    EXPECT_TRUE(
+        Control<QListWidget>(form2, "List1")->findItems("invoices", Qt::MatchExactly).isEmpty());
+    ASSERT_EQ(Control<QListWidget>(form2, "List2")->findItems("invoices", Qt::MatchExactly).size(),
+              1);
 
-    form2.List1->findItems("customers", Qt::MatchExactly).front()->setSelected(true);
-    form2.Option2->setChecked(true);
+    Control<QListWidget>(form2, "List1")
+        ->findItems("customers", Qt::MatchExactly)
+        .front()
+        ->setSelected(true);
+    Control<QRadioButton>(form2, "Option2")->setChecked(true);
     form2.Form_Load();
-    EXPECT_EQ(form2.List1->count(), count1);
-    EXPECT_TRUE(form2.List1->selectedItems().isEmpty());
-    EXPECT_TRUE(form2.Option2->isChecked());
+    EXPECT_EQ(Control<QListWidget>(form2, "List1")->count(), count1);
+    EXPECT_TRUE(Control<QListWidget>(form2, "List1")->selectedItems().isEmpty());
+    EXPECT_TRUE(Control<QRadioButton>(form2, "Option2")->isChecked());
 }
 
 TEST_F(Form2HandlersTest, LoadPutsTheHandCursorOnTheScreenOrReportsAnUnreadableFile) {
     const QByteArray cursor = CursorFile(5, 7);
     const QCursor loaded =
-        LoadCursorFile(TemporaryFile(QDir::tempPath() + "/hand.cur", cursor).path());
+        LoadCursorFile(TemporaryFile(folder_.filePath("hand.cur"), cursor).path());
     EXPECT_EQ(loaded.hotSpot(), QPoint(5, 7));
     EXPECT_EQ(loaded.pixmap().size(), QSize(32, 32));
-    EXPECT_THROW(LoadCursorFile(QDir::tempPath() + "/no-such-cursor.cur"), std::runtime_error);
+    EXPECT_THROW(LoadCursorFile(folder_.filePath("no-such-cursor.cur")), std::runtime_error);
 
     SetProfiles(Wrong(), Wrong());
     {
@@ -166,7 +184,7 @@ TEST_F(Form2HandlersTest, LoadPutsTheHandCursorOnTheScreenOrReportsAnUnreadableF
         EXPECT_EQ(Reports().size(), 6);  // the two listings only
     }
     shown_.clear();
-    Form2 other(form1);
+    Form2 other(profiles, navigator);
     {
         TemporaryFile broken(HandCursorPath(), "not a cursor");
         other.Form_Load();
@@ -181,16 +199,46 @@ TEST_F(Form2HandlersTest, LoadPutsTheHandCursorOnTheScreenOrReportsAnUnreadableF
     EXPECT_EQ(other.windowTitle(), "Tessaline Row Porter Suite");
 }
 
+TEST_F(Form2HandlersTest, SameDatabaseMarkingComparesAllFivePairsExactly) {
+    test::RecordingHost host;
+    ErrorTrap trap(LocationText("Form1", "PushButton2_Click"), host);
+    auto* option1 = Control<QRadioButton>(form2, "Option1");
+    auto* option2 = Control<QRadioButton>(form2, "Option2");
+    auto* frame3 = Control<QGroupBox>(form2, "Frame3");
+    auto* frame1 = Control<QGroupBox>(form2, "Frame1");
+    const Profile one{"localhost", "5432", "porter", "pw", "sales"};
+
+    SetProfiles(one, one);
+    form2.MarkSameDatabase(trap, 110);
+    EXPECT_FALSE(option1->isEnabled());
+    EXPECT_FALSE(option2->isEnabled());
+    EXPECT_EQ(frame3->title(), "PostgreSQL Database #1 (same file)");
+    EXPECT_EQ(frame1->title(), "PostgreSQL Database #2 (same file)");
+
+    for (const Profile& other : {Profile{"LOCALHOST", "5432", "porter", "pw", "sales"},
+                                 Profile{"localhost", "5432", "porter", "pw", "sales "}}) {
+        SetProfiles(one, one);
+        form2.MarkSameDatabase(trap, 110);
+        SetProfiles(one, other);
+        form2.MarkSameDatabase(trap, 110);
+        EXPECT_TRUE(option1->isEnabled());
+        EXPECT_TRUE(option2->isEnabled());
+        EXPECT_EQ(frame3->title(), "PostgreSQL Database #1");
+        EXPECT_EQ(frame1->title(), "PostgreSQL Database #2");
+    }
+    EXPECT_TRUE(host.ErrorReports().empty());
+}
+
 TEST_F(Form2HandlersTest, SwitchShowsTheConnectionScreenAndHidesThisOne) {
     form2.show();
-    form2.List1->addItem("kept");
-    form2.List1->item(0)->setSelected(true);
-    form2.PushButton5->click();
-    EXPECT_TRUE(form1.isVisible());
+    Control<QListWidget>(form2, "List1")->addItem("kept");
+    Control<QListWidget>(form2, "List1")->item(0)->setSelected(true);
+    Control<PushButton>(form2, "PushButton5")->click();
+    EXPECT_EQ(navigator.connection_screen_shown, 1);
     EXPECT_FALSE(form2.isVisible());
     EXPECT_TRUE(shown_.empty());
     // Hidden, not unloaded: the list and its selection stay.
-    EXPECT_EQ(form2.List1->selectedItems().size(), 1);
+    EXPECT_EQ(Control<QListWidget>(form2, "List1")->selectedItems().size(), 1);
     EXPECT_FALSE(ProgramEnding());
 }
 
@@ -210,15 +258,15 @@ TEST_F(Form2HandlersTest, SecondPressDuringARunIsIgnoredAndSwitchStillWorks) {
     MessageBox::SetRecorder([&](const MessageBox::Shown&) {
         if (++messages > 1) return;
         appending_meanwhile = form2.Appending();
-        form2.PushButton2->click();
-        form2.PushButton5->click();
+        Control<PushButton>(form2, "PushButton2")->click();
+        Control<PushButton>(form2, "PushButton5")->click();
     });
-    form2.PushButton2->click();
+    Control<PushButton>(form2, "PushButton2")->click();
     EXPECT_EQ(messages, 1);
     EXPECT_TRUE(appending_meanwhile);
     EXPECT_FALSE(form2.Appending());
     EXPECT_FALSE(form2.isVisible());
-    EXPECT_TRUE(form1.isVisible());
+    EXPECT_EQ(navigator.connection_screen_shown, 1);
 }
 
 TEST_F(Form2HandlersTest, HoverShowsTheHandOverButtonsAndNeverReplacesTheBusyPointer) {
@@ -226,22 +274,25 @@ TEST_F(Form2HandlersTest, HoverShowsTheHandOverButtonsAndNeverReplacesTheBusyPoi
     PointerState& pointer = form2.Pointer();
     EXPECT_EQ(pointer.value(), PointerState::kDefault);
 
-    MoveOver(form2.PushButton2);
+    MoveOver(Control<PushButton>(form2, "PushButton2"));
     EXPECT_EQ(pointer.value(), PointerState::kCustom);
-    MoveOver(form2.Frame3);
+    MoveOver(Control<QGroupBox>(form2, "Frame3"));
     EXPECT_EQ(pointer.value(), PointerState::kDefault);
-    for (QWidget* reset : std::initializer_list<QWidget*>{&form2, form2.Frame1, form2.Frame2,
-                                                          form2.List1->viewport()}) {
-        MoveOver(form2.PushButton5);
+    for (QWidget* reset : std::initializer_list<QWidget*>{
+             &form2, Control<QGroupBox>(form2, "Frame1"), Control<QGroupBox>(form2, "Frame2"),
+             Control<QListWidget>(form2, "List1")->viewport()}) {
+        MoveOver(Control<PushButton>(form2, "PushButton5"));
         EXPECT_EQ(pointer.value(), PointerState::kCustom);
         MoveOver(reset);
         EXPECT_EQ(pointer.value(), PointerState::kDefault) << reset->objectName().toStdString();
     }
 
     pointer.Set(PointerState::kBusy);
-    for (QWidget* any :
-         std::initializer_list<QWidget*>{form2.PushButton2, form2.PushButton5, &form2, form2.Frame3,
-                                         form2.Frame1, form2.Frame2, form2.List1->viewport()}) {
+    for (QWidget* any : std::initializer_list<QWidget*>{
+             Control<PushButton>(form2, "PushButton2"), Control<PushButton>(form2, "PushButton5"),
+             &form2, Control<QGroupBox>(form2, "Frame3"), Control<QGroupBox>(form2, "Frame1"),
+             Control<QGroupBox>(form2, "Frame2"),
+             Control<QListWidget>(form2, "List1")->viewport()}) {
         MoveOver(any);
         EXPECT_EQ(pointer.value(), PointerState::kBusy);
     }

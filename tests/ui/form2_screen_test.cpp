@@ -8,8 +8,9 @@
 #include <QListWidget>
 #include <QRadioButton>
 
-#include "settings/profile_store.h"
-#include "ui/form1.h"
+#include "support/controls.h"
+#include "support/fixed_profiles.h"
+#include "support/recording_navigator.h"
 #include "ui/form2.h"
 #include "ui/list_widget_target.h"
 #include "ui/progress_bar.h"
@@ -17,6 +18,8 @@
 
 namespace trp {
 namespace {
+
+using test::Control;
 
 class Form2ScreenTest : public ::testing::Test {
 protected:
@@ -31,9 +34,9 @@ protected:
         return QRect(widget->mapTo(&form2, QPoint(0, 0)), widget->size());
     }
 
-    ProfileStore store{QString::fromStdString(testing::TempDir() + "form2-screen.ini")};
-    Form1 form1{store};
-    Form2 form2{form1};
+    test::FixedProfiles profiles;
+    test::RecordingNavigator navigator;
+    Form2 form2{profiles, navigator};
 };
 
 TEST_F(Form2ScreenTest, EveryControlHasItsNameCaptionPlaceAndAccessibleName) {
@@ -71,15 +74,16 @@ TEST_F(Form2ScreenTest, EveryControlHasItsNameCaptionPlaceAndAccessibleName) {
         if (auto* bar = qobject_cast<ProgressBar*>(widget)) caption = bar->text();
         EXPECT_EQ(caption, expected.caption) << expected.name;
     }
-    EXPECT_EQ(form2.List1->count(), 0);
-    EXPECT_EQ(form2.List2->count(), 0);
-    EXPECT_EQ(form2.ProgressBar1->percent(), 0);
-    EXPECT_FALSE(form2.Text1->isReadOnly());
+    EXPECT_EQ(Control<QListWidget>(form2, "List1")->count(), 0);
+    EXPECT_EQ(Control<QListWidget>(form2, "List2")->count(), 0);
+    EXPECT_EQ(Control<ProgressBar>(form2, "ProgressBar1")->percent(), 0);
+    EXPECT_FALSE(Control<QLineEdit>(form2, "Text1")->isReadOnly());
 
-    EXPECT_EQ(form2.List1->accessibleName(), "PostgreSQL Database #1");
-    EXPECT_EQ(form2.List2->accessibleName(), "PostgreSQL Database #2");
+    EXPECT_EQ(Control<QListWidget>(form2, "List1")->accessibleName(), "PostgreSQL Database #1");
+    EXPECT_EQ(Control<QListWidget>(form2, "List2")->accessibleName(), "PostgreSQL Database #2");
     for (QAbstractButton* button : std::initializer_list<QAbstractButton*>{
-             form2.Option1, form2.Option2, form2.PushButton2, form2.PushButton5})
+             Control<QRadioButton>(form2, "Option1"), Control<QRadioButton>(form2, "Option2"),
+             Control<PushButton>(form2, "PushButton2"), Control<PushButton>(form2, "PushButton5")})
         EXPECT_EQ(button->accessibleName(), button->text());
 }
 
@@ -87,16 +91,18 @@ TEST_F(Form2ScreenTest, KeyboardVisitsListsOptionsFieldAndButtonsInOrder) {
     const QStringList focusable = {"List1",   "List2",       "Option1",    "Text1",
                                    "Option2", "PushButton2", "PushButton5"};
     QStringList visited;
-    QWidget* widget = form2.List1;
+    QWidget* widget = Control<QListWidget>(form2, "List1");
     do {
         if (focusable.contains(widget->objectName())) visited << widget->objectName();
         widget = widget->nextInFocusChain();
-    } while (widget != form2.List1 && visited.size() < 20);
+    } while (widget != Control<QListWidget>(form2, "List1") && visited.size() < 20);
     EXPECT_EQ(visited, focusable);
 
-    for (QWidget* still :
-         std::initializer_list<QWidget*>{form2.Frame1, form2.Frame2, form2.Frame3, form2.Label1,
-                                         form2.Label2, form2.Label5, form2.ProgressBar1})
+    for (QWidget* still : std::initializer_list<QWidget*>{
+             Control<QGroupBox>(form2, "Frame1"), Control<QGroupBox>(form2, "Frame2"),
+             Control<QGroupBox>(form2, "Frame3"), Control<QLabel>(form2, "Label1"),
+             Control<QLabel>(form2, "Label2"), Control<QLabel>(form2, "Label5"),
+             Control<ProgressBar>(form2, "ProgressBar1")})
         EXPECT_FALSE(still->focusPolicy() & Qt::TabFocus) << still->objectName().toStdString();
 }
 
@@ -105,9 +111,12 @@ TEST_F(Form2ScreenTest, LayoutStacksFramesButtonsAndBarInTheClientArea) {
     QApplication::processEvents();
     EXPECT_EQ(form2.size(), QSize(424, 460));
 
-    const QRect frame3 = Box(form2.Frame3), frame1 = Box(form2.Frame1), frame2 = Box(form2.Frame2);
-    const QRect start = Box(form2.PushButton2), change = Box(form2.PushButton5);
-    const QRect bar = Box(form2.ProgressBar1);
+    const QRect frame3 = Box(Control<QGroupBox>(form2, "Frame3")),
+                frame1 = Box(Control<QGroupBox>(form2, "Frame1")),
+                frame2 = Box(Control<QGroupBox>(form2, "Frame2"));
+    const QRect start = Box(Control<PushButton>(form2, "PushButton2")),
+                change = Box(Control<PushButton>(form2, "PushButton5"));
+    const QRect bar = Box(Control<ProgressBar>(form2, "ProgressBar1"));
     EXPECT_LE(frame3.bottom(), frame1.top());
     EXPECT_LE(frame1.bottom(), frame2.top());
     EXPECT_LE(frame2.bottom(), start.top());
@@ -121,28 +130,37 @@ TEST_F(Form2ScreenTest, LayoutStacksFramesButtonsAndBarInTheClientArea) {
 
     // Inside the frames: heading above list; the options one above the other, then the label
     // with the narrow field at its right, both whole.
-    EXPECT_LE(Box(form2.Label2).bottom(), Box(form2.List1).top());
-    EXPECT_LE(Box(form2.Label1).bottom(), Box(form2.List2).top());
-    EXPECT_GT(form2.List1->height(), 60);
-    EXPECT_GT(form2.List2->height(), 60);
-    const QRect label5 = Box(form2.Label5), text1 = Box(form2.Text1);
-    EXPECT_LE(Box(form2.Option1).bottom(), Box(form2.Option2).top());
-    EXPECT_LE(Box(form2.Option2).bottom(), std::min(label5.top(), text1.top()));
+    EXPECT_LE(Box(Control<QLabel>(form2, "Label2")).bottom(),
+              Box(Control<QListWidget>(form2, "List1")).top());
+    EXPECT_LE(Box(Control<QLabel>(form2, "Label1")).bottom(),
+              Box(Control<QListWidget>(form2, "List2")).top());
+    EXPECT_GT(Control<QListWidget>(form2, "List1")->height(), 60);
+    EXPECT_GT(Control<QListWidget>(form2, "List2")->height(), 60);
+    const QRect label5 = Box(Control<QLabel>(form2, "Label5")),
+                text1 = Box(Control<QLineEdit>(form2, "Text1"));
+    EXPECT_LE(Box(Control<QRadioButton>(form2, "Option1")).bottom(),
+              Box(Control<QRadioButton>(form2, "Option2")).top());
+    EXPECT_LE(Box(Control<QRadioButton>(form2, "Option2")).bottom(),
+              std::min(label5.top(), text1.top()));
     EXPECT_LE(label5.right(), text1.left());
     EXPECT_LT(std::abs(label5.center().y() - text1.center().y()), 4);
     EXPECT_LT(text1.width(), 60);
     EXPECT_LE(text1.right(), frame2.right());
-    EXPECT_GE(form2.Label5->width(), form2.Label5->sizeHint().width());
+    EXPECT_GE(Control<QLabel>(form2, "Label5")->width(),
+              Control<QLabel>(form2, "Label5")->sizeHint().width());
 }
 
 TEST_F(Form2ScreenTest, FontsAreArialBoldWithLargerPushButtons) {
     for (QWidget* widget : std::initializer_list<QWidget*>{
-             form2.Frame3, form2.Label2, form2.List1, form2.Option1, form2.Label5, form2.Text1}) {
+             Control<QGroupBox>(form2, "Frame3"), Control<QLabel>(form2, "Label2"),
+             Control<QListWidget>(form2, "List1"), Control<QRadioButton>(form2, "Option1"),
+             Control<QLabel>(form2, "Label5"), Control<QLineEdit>(form2, "Text1")}) {
         EXPECT_EQ(widget->font().family(), "Arial") << widget->objectName().toStdString();
         EXPECT_DOUBLE_EQ(widget->font().pointSizeF(), 9);
         EXPECT_TRUE(widget->font().bold());
     }
-    for (PushButton* button : {form2.PushButton2, form2.PushButton5}) {
+    for (PushButton* button :
+         {Control<PushButton>(form2, "PushButton2"), Control<PushButton>(form2, "PushButton5")}) {
         EXPECT_EQ(button->font().family(), "Arial");
         EXPECT_DOUBLE_EQ(button->font().pointSizeF(), 11.25);
         EXPECT_TRUE(button->font().bold());
@@ -150,7 +168,8 @@ TEST_F(Form2ScreenTest, FontsAreArialBoldWithLargerPushButtons) {
 }
 
 TEST_F(Form2ScreenTest, ListsKeepTheirItemsInAlphabeticalOrder) {
-    for (QListWidget* list : {form2.List1, form2.List2}) {
+    for (QListWidget* list :
+         {Control<QListWidget>(form2, "List1"), Control<QListWidget>(form2, "List2")}) {
         ListWidgetTarget target(*list);
         for (const char* name : {"orders", "Customers", "pg_class", "accounts", "Zones"})
             target.AddItem(name);
@@ -162,22 +181,22 @@ TEST_F(Form2ScreenTest, ListsKeepTheirItemsInAlphabeticalOrder) {
 }
 
 TEST_F(Form2ScreenTest, DirectionStartsOnOption1AndKeepsItsChoiceAcrossHideAndShow) {
-    EXPECT_TRUE(form2.Option1->isChecked());
-    EXPECT_FALSE(form2.Option2->isChecked());
+    EXPECT_TRUE(Control<QRadioButton>(form2, "Option1")->isChecked());
+    EXPECT_FALSE(Control<QRadioButton>(form2, "Option2")->isChecked());
     form2.show();
-    form2.Option2->click();
-    EXPECT_FALSE(form2.Option1->isChecked());
+    Control<QRadioButton>(form2, "Option2")->click();
+    EXPECT_FALSE(Control<QRadioButton>(form2, "Option1")->isChecked());
     form2.hide();
     form2.show();
-    EXPECT_TRUE(form2.Option2->isChecked());
-    EXPECT_FALSE(form2.Option1->isChecked());
+    EXPECT_TRUE(Control<QRadioButton>(form2, "Option2")->isChecked());
+    EXPECT_FALSE(Control<QRadioButton>(form2, "Option1")->isChecked());
 
     // The same-database marking disables the options; the choice stays in force.
-    form2.Option1->setEnabled(false);
-    form2.Option2->setEnabled(false);
+    Control<QRadioButton>(form2, "Option1")->setEnabled(false);
+    Control<QRadioButton>(form2, "Option2")->setEnabled(false);
     form2.hide();
     form2.show();
-    EXPECT_TRUE(form2.Option2->isChecked());
+    EXPECT_TRUE(Control<QRadioButton>(form2, "Option2")->isChecked());
 }
 
 }  // namespace

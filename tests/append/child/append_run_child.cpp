@@ -10,9 +10,9 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "app/screens.h"
 #include "app/startup_signals.h"
 #include "settings/profile_store.h"
-#include "ui/form1.h"
 #include "ui/form2.h"
 #include "ui/message_box.h"
 #include "ui/progress_bar.h"
@@ -43,10 +43,10 @@ int main(int argc, char** argv) {
         [](const trp::MessageBox::Shown& shown) { Say("box " + shown.text.simplified()); });
 
     trp::ProfileStore store(QString::fromLocal8Bit(argv[1]));
-    trp::Form1 form1(store);
-    form1.Form_Load();
-    if (!form1.HasForm2()) return 3;
-    trp::Form2& form2 = form1.form2();
+    trp::Screens screens(store);
+    screens.Start();
+    if (!screens.ExistingTableSelectionScreen()) return 3;
+    trp::Form2& form2 = *screens.ExistingTableSelectionScreen();
     if (!Pick(form2, "List1", argv[2]) || !Pick(form2, "List2", argv[3])) return 4;
     auto* bar = form2.findChild<trp::ProgressBar*>(QStringLiteral("ProgressBar1"));
     QObject::connect(bar, &QProgressBar::valueChanged, bar,
