@@ -70,10 +70,10 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
         int source_columns = 0;
         trap.Step(140, [&] {
             destination_columns =
-                destination.Execute(ZeroRowSelect(destination_table)).FieldCount();
+                destination.Execute(ZeroRowSelect(destination, destination_table)).FieldCount();
         });
         trap.Step(142, [&] {
-            source_columns = source.Execute(ZeroRowSelect(source_table)).FieldCount();
+            source_columns = source.Execute(ZeroRowSelect(source, source_table)).FieldCount();
         });
         if (trap.Test(144, [&] { return destination_columns != source_columns; })) {
             end = End::ColumnCounts;

@@ -21,8 +21,8 @@ namespace {
 // - check constraints, of the table or of a domain its columns use, that call a function
 //   which is not immutable: such a function may look at the table, where COPY does not show
 //   it the earlier rows of the same batch.
-std::string FeatureQuery(const std::string& table) {
-    const std::string target = QuoteLiteral(QuoteIdentifier(table)) + "::regclass";
+std::string FeatureQuery(const Connection& destination, const std::string& table) {
+    const std::string target = QuoteLiteral(destination.QuoteIdentifier(table)) + "::regclass";
     return "WITH RECURSIVE tree(oid) AS (SELECT " + target +
            "::oid UNION SELECT i.inhrelid FROM pg_inherits i JOIN tree t ON i.inhparent = t.oid), "
            "domains(oid) AS (SELECT a.atttypid FROM pg_attribute a WHERE a.attrelid = " +
@@ -65,7 +65,7 @@ std::string FeatureQuery(const std::string& table) {
 }  // namespace
 
 DestinationFeatures DetectDestinationFeatures(Connection& destination, const std::string& table) {
-    RecordSet found = destination.Execute(FeatureQuery(table));
+    RecordSet found = destination.Execute(FeatureQuery(destination, table));
     DestinationFeatures features;
     features.copy_equivalent = found.Eof();
     if (!found.Eof()) features.reason = found.Value(0).value_or("");

@@ -43,7 +43,7 @@ void PinSourceSettings(Connection& source, bool raw_bytes) {
 
 DestinationSession PinDestinationSettings(Connection& destination, const std::string& table,
                                           bool raw_bytes) {
-    DestinationSession session{QuoteIdentifier(table), false, {}};
+    DestinationSession session{destination.QuoteIdentifier(table), false, {}};
     std::string& quoted_name = session.quoted_name;
     const std::string encoding = ServerEncoding(destination);
     if (raw_bytes) session.copy_options = " (ENCODING " + QuoteLiteral(encoding) + ")";

@@ -12,7 +12,7 @@ namespace trp {
 SourceReader::SourceReader(Connection& source, const std::string& table, EventPacer& pacer)
     : conn_(source.Handle()), pacer_(pacer), raw_bytes_(HoldsRawBytes(source)) {
     PinSourceSettings(source, raw_bytes_);
-    const std::string name = QuoteIdentifier(table);
+    const std::string name = source.QuoteIdentifier(table);
     // One round trip. The reading is one statement that lasts as long as the run: it is exempt
     // from the command time-out, which would otherwise cut off the rest of the rows. A query
     // rather than the table itself: it also reads generated columns and partitioned tables,

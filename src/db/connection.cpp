@@ -124,13 +124,11 @@ RecordSet Connection::Execute(std::string_view sql) {
     return RecordSet(std::move(result), cursor_location_ == CursorLocation::Client);
 }
 
-std::string QuoteIdentifier(std::string_view name) {
-    std::string quoted = "\"";
-    for (char c : name) {
-        quoted += c;
-        if (c == '"') quoted += '"';
-    }
-    return quoted + '"';
+std::string Connection::QuoteIdentifier(std::string_view name) const {
+    PGconn* conn = Handle();
+    const PgMemoryPtr<char> quoted(PQescapeIdentifier(conn, name.data(), name.size()));
+    if (!quoted) throw DbError(ErrorText(conn));
+    return quoted.get();
 }
 
 std::string QuoteLiteral(std::string_view value) {
@@ -145,22 +143,18 @@ std::string QuoteLiteral(std::string_view value) {
 
 std::string UnescapeBytea(const std::string& text) {
     std::size_t length = 0;
-    unsigned char* bytes =
-        PQunescapeBytea(reinterpret_cast<const unsigned char*>(text.c_str()), &length);
+    const PgMemoryPtr<unsigned char> bytes(
+        PQunescapeBytea(reinterpret_cast<const unsigned char*>(text.c_str()), &length));
     if (!bytes) throw std::bad_alloc();
-    std::string out(reinterpret_cast<const char*>(bytes), length);
-    PQfreemem(bytes);
-    return out;
+    return std::string(reinterpret_cast<const char*>(bytes.get()), length);
 }
 
 std::string ByteaLiteral(PGconn* conn, std::string_view bytes) {
     std::size_t length = 0;
-    unsigned char* escaped = PQescapeByteaConn(
-        conn, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &length);
+    const PgMemoryPtr<unsigned char> escaped(PQescapeByteaConn(
+        conn, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &length));
     if (!escaped) ThrowConnectionFailure(conn);
-    std::string literal = "'" + std::string(reinterpret_cast<const char*>(escaped)) + "'::bytea";
-    PQfreemem(escaped);
-    return literal;
+    return "'" + std::string(reinterpret_cast<const char*>(escaped.get())) + "'::bytea";
 }
 
 std::string ErrorText(const PGresult* result) {

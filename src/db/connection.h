@@ -54,6 +54,10 @@ public:
     // SQLSTATE. Statements without rows give an empty record set.
     RecordSet Execute(std::string_view sql);
 
+    // The name as an identifier in double quotes, escaped by libpq for this connection's
+    // encoding. Throws DbError with libpq's message when the name is not valid text in it.
+    std::string QuoteIdentifier(std::string_view name) const;
+
     // The libpq handle, for the operations this class does not wrap (COPY, pipelines).
     PGconn* Handle() const;
 
@@ -69,8 +73,6 @@ private:
     CursorLocation cursor_location_ = CursorLocation::Server;
 };
 
-// A PostgreSQL identifier in double quotes, embedded double quotes doubled.
-std::string QuoteIdentifier(std::string_view name);
 // A string literal in apostrophes, embedded apostrophes doubled. Exact only where
 // standard_conforming_strings is on, which every connection of this program ensures.
 std::string QuoteLiteral(std::string_view value);

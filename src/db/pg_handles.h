@@ -14,7 +14,14 @@ struct PgResultDeleter {
     void operator()(PGresult* result) const { PQclear(result); }
 };
 
+struct PgMemoryDeleter {
+    void operator()(void* memory) const { PQfreemem(memory); }
+};
+
 using PgConnPtr = std::unique_ptr<PGconn, PgConnDeleter>;
 using PgResultPtr = std::unique_ptr<PGresult, PgResultDeleter>;
+// What libpq allocates for its caller (escaped texts, unescaped bytes, encrypted passwords).
+template <typename T>
+using PgMemoryPtr = std::unique_ptr<T, PgMemoryDeleter>;
 
 }  // namespace trp

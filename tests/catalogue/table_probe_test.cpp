@@ -20,6 +20,12 @@ protected:
     bool Probe(const std::string& table) {
         return CheckTablePermission(UserProfile("probe"), table);
     }
+    // The name as an identifier, quoted as a connection to the database quotes it.
+    std::string Quoted(const std::string& name) {
+        Connection connection;
+        connection.Open(BuildConnectionString(UserProfile("probe")));
+        return connection.QuoteIdentifier(name);
+    }
     bool TableExists(const std::string& name) {
         return Scalar("probe", "SELECT count(*) FROM pg_tables WHERE tablename = " +
                                    QuoteLiteral(name)) == "1";
@@ -56,7 +62,7 @@ TEST_F(TableProbeTest, UnusualNamesAreProbedAsNamesAndInjectNothing) {
     for (const auto& name : names) {
         // Absent first: false, and the statement around the name does not run anything else.
         EXPECT_FALSE(Probe(name)) << name;
-        Exec("probe", "CREATE TABLE " + QuoteIdentifier(name) + " (id int)");
+        Exec("probe", "CREATE TABLE " + Quoted(name) + " (id int)");
         EXPECT_TRUE(Probe(name)) << name;
     }
     EXPECT_TRUE(TableExists("y"));
@@ -81,10 +87,10 @@ TEST_F(TableProbeTest, LargeTableIsProbedQuicklyWithoutReceivingRows) {
     Connection connection;
     connection.SetCursorLocation(CursorLocation::Client);
     connection.Open(BuildConnectionString(UserProfile("probe")));
-    RecordSet shape = connection.Execute(ZeroRowSelect("big"));
+    RecordSet shape = connection.Execute(ZeroRowSelect(connection, "big"));
     EXPECT_EQ(shape.RecordCount(), 0);
     EXPECT_EQ(shape.FieldCount(), 2);
-    EXPECT_EQ(ZeroRowSelect("a\"b"), "SELECT * FROM \"a\"\"b\" LIMIT 0");
+    EXPECT_EQ(ZeroRowSelect(connection, "a\"b"), "SELECT * FROM \"a\"\"b\" LIMIT 0");
 }
 
 }  // namespace

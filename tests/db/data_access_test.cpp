@@ -150,10 +150,22 @@ TEST_F(DataAccessTest, CommandTimeoutAndModeReachTheServer) {
     EXPECT_EQ(*defaults.Execute("SHOW standard_conforming_strings").Value(0), "on");
 }
 
-TEST(QuoteIdentifier, DoublesEmbeddedQuotes) {
-    EXPECT_EQ(QuoteIdentifier("people"), "\"people\"");
-    EXPECT_EQ(QuoteIdentifier("a\"b"), "\"a\"\"b\"");
-    EXPECT_EQ(QuoteIdentifier("x\"; DROP TABLE y; --"), "\"x\"\"; DROP TABLE y; --\"");
+TEST_F(DataAccessTest, IdentifiersAreQuotedForTheConnectionAndBrokenTextIsRefused) {
+    Connection connection = OpenAs(UserProfile("access"));
+    EXPECT_EQ(connection.QuoteIdentifier("people"), "\"people\"");
+    EXPECT_EQ(connection.QuoteIdentifier("a\"b"), "\"a\"\"b\"");
+    EXPECT_EQ(connection.QuoteIdentifier("x\"; DROP TABLE y; --"), "\"x\"\"; DROP TABLE y; --\"");
+    EXPECT_EQ(connection.QuoteIdentifier("Größe"), "\"Größe\"");
+    // A name cut in the middle of a character is no name: refused with libpq's reason.
+    try {
+        connection.QuoteIdentifier("Gr\xc3");
+        FAIL() << "a broken character should be refused";
+    } catch (const DbError& e) {
+        EXPECT_NE(std::string(e.what()).find("multibyte"), std::string::npos) << e.what();
+    }
+    connection.Close();
+    EXPECT_THROW(connection.QuoteIdentifier("people"), DbError);
+
     EXPECT_EQ(QuoteLiteral("O'Brien"), "'O''Brien'");
     EXPECT_EQ(QuoteLiteral("a\\b"), "'a\\b'");
 }
