@@ -1,9 +1,5 @@
 #include "settings/profile_store.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -34,15 +30,16 @@ ProfileStore::ProfileStore(QString file_path) : file_path_(std::move(file_path))
 
 void ProfileStore::KeepPrivate() const {
     QDir().mkpath(QFileInfo(file_path_).absolutePath());
-    const QByteArray path = QFile::encodeName(file_path_);
+    constexpr QFileDevice::Permissions kOwnerOnly =
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner;
     // Created with 0600 from the start, so that the passwords are never readable by others, not
     // even for a moment; the settings writer keeps the mode of an existing file.
-    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-        struct stat status {};
-        if (::fstat(fd, &status) == 0 && (status.st_mode & 07777) != 0600) ::fchmod(fd, 0600);
-        ::close(fd);
-    }
+    QFile file(file_path_);
+    if (!file.open(QIODevice::Append, kOwnerOnly)) return;
+    // The owner's, group's and others' bits only: the "user" flags say what this process may do.
+    constexpr QFileDevice::Permissions kModeBits =
+        ~(QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser);
+    if ((file.permissions() & kModeBits) != kOwnerOnly) file.setPermissions(kOwnerOnly);
 }
 
 QString ProfileStore::Get(const QString& key, const QString& default_value) const {
