@@ -1,6 +1,8 @@
 #pragma once
 
 #include <exception>
+#include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -75,5 +77,16 @@ private:
 
 // The text that comes with a failure: the exception's own message.
 std::string FailureDescription(const std::exception_ptr& failure);
+
+// The standard text of a step that uses an object whose creating step failed.
+inline constexpr const char* kObjectNotSet = "Object variable or With block variable not set";
+
+// The object an earlier step made; a step that uses it when that step failed fails in turn, as a
+// call on a missing object would.
+template <typename T>
+T& Existing(std::optional<T>& object) {
+    if (!object) throw std::runtime_error(kObjectNotSet);
+    return *object;
+}
 
 }  // namespace trp

@@ -30,8 +30,7 @@ void TestConnection(const Profile& profile, const std::string& location, Operati
     // From here on a failure is the test's answer, not an error report.
     try {
         host.SetBusyPointer(true);
-        if (!connection) throw std::runtime_error("Object variable not set");
-        connection->Open(BuildConnectionString(profile));
+        Existing(connection).Open(BuildConnectionString(profile));
         host.ShowMessage(kConnectionSuccessful);
         host.SetBusyPointer(false);
     } catch (...) {

@@ -11,17 +11,6 @@
 #include "db/connection_string.h"
 
 namespace trp {
-namespace {
-
-// A step that needs an object whose creating step failed fails in turn, as a call on a missing
-// object would.
-template <typename T>
-T& Existing(std::optional<T>& object) {
-    if (!object) throw std::runtime_error("Object variable not set");
-    return *object;
-}
-
-}  // namespace
 
 void ListTables(const Profile& profile, ListTarget& list, OperationHost& host,
                 const std::string& location) {

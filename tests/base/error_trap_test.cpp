@@ -53,6 +53,21 @@ TEST(ErrorTrap, AFailingConditionalEntersItsFirstBranch) {
     EXPECT_EQ(host.ErrorReports(), std::vector<std::string>{Report("no folder", 124)});
 }
 
+TEST(ErrorTrap, AStepOnAnObjectThatWasNeverMadeFailsWithTheStandardText) {
+    RecordingHost host;
+    ErrorTrap trap(LocationText("Form1", "Form_Load"), host);
+    std::optional<std::string> never;
+    trap.Step(102, [&] {
+        throw std::runtime_error("cannot create");
+        never.emplace();
+    });
+    trap.Step(104, [&] { Existing(never).append("x"); });
+    EXPECT_EQ(
+        host.ErrorReports(),
+        (std::vector<std::string>{Report("cannot create", 102),
+                                  Report("Object variable or With block variable not set", 104)}));
+}
+
 TEST(ErrorTrap, AFailingLoopHeadRunsNoPasses) {
     RecordingHost host;
     ErrorTrap trap(LocationText("Form1", "Form_Load"), host);
