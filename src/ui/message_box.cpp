@@ -32,6 +32,17 @@ QWidget* Owner(QWidget* parent) {
     return parent && parent->isVisible() ? parent : QApplication::activeWindow();
 }
 
+// The text as the box's label shows it. Messages break their lines with CR LF, and the error
+// report puts two bare CRs before its closing request, meant as a blank line. Qt's label draws a
+// bare CR as a line break under some styles (Fusion) but as a space under others (Windows), so
+// for the label alone every line break becomes a LF; the message itself keeps its characters.
+QString Displayed(const QString& text) {
+    QString lines = text;
+    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    lines.replace(u'\r', u'\n');
+    return lines;
+}
+
 }  // namespace
 
 void MessageBox::Show(const QString& text, Icon icon, const QString& title, QWidget* parent) {
@@ -40,7 +51,8 @@ void MessageBox::Show(const QString& text, Icon icon, const QString& title, QWid
         CurrentRecorder()(shown);
         return;
     }
-    QMessageBox box(BoxIcon(icon), shown.title, shown.text, QMessageBox::Ok, Owner(parent));
+    QMessageBox box(BoxIcon(icon), shown.title, Displayed(shown.text), QMessageBox::Ok,
+                    Owner(parent));
     box.exec();
 }
 
@@ -51,7 +63,8 @@ MessageBox::Choice MessageBox::ShowOfferingStop(const QString& text, Icon icon,
         CurrentRecorder()(shown);
         return std::exchange(NextChoice(), Choice::Ok);
     }
-    QMessageBox box(BoxIcon(icon), shown.title, shown.text, QMessageBox::NoButton, Owner(parent));
+    QMessageBox box(BoxIcon(icon), shown.title, Displayed(shown.text), QMessageBox::NoButton,
+                    Owner(parent));
     QPushButton* ok = box.addButton(QMessageBox::Ok);
     QPushButton* stop = box.addButton(QStringLiteral("Stop Appending"), QMessageBox::ActionRole);
     stop->setObjectName(QStringLiteral("StopAppending"));
