@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QVBoxLayout>
+#include <limits>
 #include <stdexcept>
 #include <utility>
 
@@ -52,6 +53,8 @@ T* Named(const char* name, Args&&... args) {
 
 QLineEdit* Field(const char* name, QWidget* frame, bool password = false) {
     QLineEdit* field = Named<ProfileField>(name, frame);
+    // A profile's texts have no length limit (a line edit's own stops at 32,767 characters).
+    field->setMaxLength(std::numeric_limits<int>::max());
     if (password) {
         field->setEchoMode(QLineEdit::Password);
         // One "*" per character, whatever the desktop's own mask character is.

@@ -248,6 +248,21 @@ TEST_F(Form1Test, TypingWritesEveryChangeAndFocusSelectsTheWholeText) {
     EXPECT_FALSE(Control<QLineEdit>(form, "Text8")->hasSelectedText());
 }
 
+TEST_F(Form1Test, ProfileFieldsTakeTextsOfAnyLength) {
+    Form1& form = Start(Unreachable(), Unreachable());
+    for (const char* name : {"Text5", "Text9"}) {
+        auto* field = Control<QLineEdit>(form, name);
+        field->setText(QString(32767, u'd'));
+        field->setCursorPosition(32767);
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, "x");
+        QCoreApplication::sendEvent(field, &press);
+        EXPECT_EQ(field->text().size(), 32768) << name;
+    }
+    EXPECT_EQ(form.Profile1().database, std::string(32767, 'd') + "x");
+    EXPECT_EQ(form.Profile2().password, std::string(32767, 'd') + "x");
+    EXPECT_EQ(ProfileStore(store_.FilePath()).Get("Database", "").size(), 32768);
+}
+
 TEST_F(Form1Test, ASettingsFileThatCannotBeWrittenIsReportedOnceNotAtEveryKeystroke) {
     // The store's folder is taken by a file, so nothing can be written there.
     QFile blocker(settings_.filePath("blocked"));
