@@ -1,9 +1,11 @@
 #include "db/connection.h"
 
 #include <poll.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <map>
 #include <new>
 #include <vector>
@@ -41,6 +43,33 @@ std::map<std::string, std::string> LibpqParameters(std::string_view connection_s
     return params;
 }
 
+// libpq takes every parameter it is not given (an empty value counts as not given) from the PG*
+// variables of the environment when a connection starts (PGHOST, PGUSER, PGPASSWORD, PGSERVICE,
+// ...), and a few session settings when it greets the server (PGTZ, PGDATESTYLE). A profile is
+// used exactly as typed, an empty field meaning libpq's own default, so while libpq starts and
+// polls a connection it sees the environment without them: the process's own is swapped for a
+// copy without the PG* variables, never changed, and back when the call returns.
+class WithoutPgVariables {
+public:
+    WithoutPgVariables() : own_(environ) {
+        for (char** entry = environ; entry && *entry; ++entry)
+            if (std::strncmp(*entry, "PG", 2) != 0) kept_.push_back(*entry);
+        kept_.push_back(nullptr);
+        environ = kept_.data();
+    }
+    ~WithoutPgVariables() { environ = own_; }
+    WithoutPgVariables(const WithoutPgVariables&) = delete;
+    WithoutPgVariables& operator=(const WithoutPgVariables&) = delete;
+
+private:
+    char** own_;
+    std::vector<char*> kept_;
+};
+
+// For an empty password libpq looks in ~/.pgpass; this path cannot exist (/dev/null is no
+// folder), so no password comes from any file.
+constexpr const char* kNoPasswordFile = "/dev/null/no-password-file";
+
 std::string Options(ConnectMode mode, int command_timeout) {
     // Literals are quoted by doubling apostrophes alone, which is exact only with this setting.
     std::string options = "-c standard_conforming_strings=on -c statement_timeout=" +
@@ -65,6 +94,7 @@ void Connection::Open(std::string_view connection_string, SocketWaiter* waiter) 
     params["keepalives_interval"] = "5";
     params["keepalives_count"] = "3";
     params["tcp_user_timeout"] = "60000";
+    params["passfile"] = kNoPasswordFile;
 
     std::vector<const char*> keys;
     std::vector<const char*> values;
@@ -75,7 +105,10 @@ void Connection::Open(std::string_view connection_string, SocketWaiter* waiter) 
     keys.push_back(nullptr);
     values.push_back(nullptr);
 
-    PgConnPtr conn(PQconnectStartParams(keys.data(), values.data(), 0));
+    PgConnPtr conn([&] {
+        const WithoutPgVariables clean;
+        return PQconnectStartParams(keys.data(), values.data(), 0);
+    }());
     if (!conn) throw DbError("out of memory allocating a connection");
     if (PQstatus(conn.get()) == CONNECTION_BAD) throw DbError(ErrorText(conn.get()));
 
@@ -106,7 +139,10 @@ void Connection::Open(std::string_view connection_string, SocketWaiter* waiter) 
         }
         if (ready == 0) throw DbError("timeout expired while connecting to the server");
         if (ready < 0 && errno != EINTR) throw DbError("could not wait for the server's answer");
-        if (ready > 0) state = PQconnectPoll(conn.get());
+        if (ready > 0) {
+            const WithoutPgVariables clean;
+            state = PQconnectPoll(conn.get());
+        }
     }
     conn_ = std::move(conn);
     connection_string_ = std::string(connection_string);

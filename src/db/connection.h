@@ -41,7 +41,9 @@ public:
     void SetConnectionTimeout(int seconds) { connection_timeout_ = seconds; }
     void SetCursorLocation(CursorLocation location) { cursor_location_ = location; }
 
-    // Connects or throws DbError with libpq's message. The whole attempt (name lookup aside)
+    // Connects or throws DbError with libpq's message. The connection string's values are used
+    // as they stand: an empty one means libpq's built-in default, never a PG* environment
+    // variable, and no password comes from ~/.pgpass. The whole attempt (name lookup aside)
     // is bounded by the connection time-out, also against a server that never answers. With a
     // waiter, the waits for the server go through it. Every TCP connection sends keepalives and
     // gives up on unacknowledged data after a minute, so a server whose host stops answering is

@@ -1,10 +1,15 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <pwd.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <chrono>
 #include <map>
+#include <optional>
 
 #include "db/connection.h"
 #include "db/connection_string.h"
@@ -16,6 +21,39 @@ namespace trp {
 namespace {
 
 using test::PgTest;
+
+// Environment variables set for a test's duration; the earlier values come back afterwards.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment() = default;
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+    ~ScopedEnvironment() {
+        for (const auto& [name, value] : earlier_) {
+            if (value)
+                setenv(name.c_str(), value->c_str(), 1);
+            else
+                unsetenv(name.c_str());
+        }
+    }
+    void Set(const std::string& name, const std::string& value) {
+        if (!earlier_.contains(name)) {
+            const char* before = getenv(name.c_str());
+            earlier_[name] = before ? std::optional<std::string>(before) : std::nullopt;
+        }
+        setenv(name.c_str(), value.c_str(), 1);
+    }
+
+private:
+    std::map<std::string, std::optional<std::string>> earlier_;
+};
+
+// A password file that gives `password` for every server, database and user.
+void WritePasswordFile(const QString& path, const std::string& password) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    file.write(QByteArray::fromStdString("*:*:*:*:" + password + "\n"));
+}
 
 class DataAccessTest : public PgTest {
 protected:
@@ -46,6 +84,61 @@ TEST_F(DataAccessTest, EveryConnectionNoticesAServerThatStopsAnsweringWithinAMin
     ASSERT_EQ(getsockopt(PQsocket(connection.Handle()), IPPROTO_TCP, TCP_KEEPIDLE, &idle, &length),
               0);
     EXPECT_EQ(idle, 10);
+}
+
+TEST_F(DataAccessTest, ProfilesAreUsedAsTypedWhateverPgVariablesAndPasswordFilesSay) {
+    const Profile right = UserProfile("access");
+    // Everywhere libpq looks for what a profile leaves empty leads to the test database.
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    WritePasswordFile(home.filePath(".pgpass"), right.password);
+    WritePasswordFile(home.filePath("passwords"), right.password);
+    ScopedEnvironment environment;
+    environment.Set("HOME", home.path().toStdString());
+    environment.Set("PGPASSFILE", home.filePath("passwords").toStdString());
+    environment.Set("PGHOST", right.server);
+    environment.Set("PGPORT", right.port);
+    environment.Set("PGUSER", right.user);
+    environment.Set("PGPASSWORD", right.password);
+    environment.Set("PGDATABASE", right.database);
+    // libpq on its own does fill the gaps from there.
+    const PgConnPtr filled_in(PQconnectdb(""));
+    ASSERT_EQ(PQstatus(filled_in.get()), CONNECTION_OK) << PQerrorMessage(filled_in.get());
+
+    const auto refusal = [&](const Profile& profile) -> std::string {
+        try {
+            OpenAs(profile);
+        } catch (const DbError& e) {
+            return e.what();
+        }
+        return "connected";
+    };
+    // No password but the one typed: none, neither the variable's nor a password file's.
+    Profile no_password = right;
+    no_password.password.clear();
+    EXPECT_NE(refusal(no_password).find("no password supplied"), std::string::npos)
+        << refusal(no_password);
+    // An empty user is the system account's name, an empty database the user's name.
+    Profile no_user = right;
+    no_user.user.clear();
+    const std::string account = getpwuid(geteuid())->pw_name;
+    EXPECT_NE(refusal(no_user).find("user \"" + account + "\""), std::string::npos)
+        << refusal(no_user);
+    Profile no_database = right;
+    no_database.database.clear();
+    EXPECT_NE(refusal(no_database).find("database \"" + right.user + "\""), std::string::npos)
+        << refusal(no_database);
+    // An empty server and port are the local socket of the default port, whatever answers there.
+    const Profile empty;
+    const std::string socket = "/var/run/postgresql/.s.PGSQL.5432";
+    const std::string answer = refusal(empty);
+    if (answer == "connected") {
+        Connection local = OpenAs(empty);
+        EXPECT_STREQ(PQport(local.Handle()), "5432");
+        EXPECT_STREQ(PQhost(local.Handle()), "/var/run/postgresql");
+    } else {
+        EXPECT_NE(answer.find(socket), std::string::npos) << answer;
+    }
 }
 
 TEST_F(DataAccessTest, ReadsRowsValuesAndNulls) {
