@@ -3,18 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QFile>
 #include <QImage>
 #include <QPixmap>
 #include <QTemporaryDir>
-#include <QTimer>
-#include <csignal>
 #include <filesystem>
 #include <stdexcept>
 
-#include "app/startup_signals.h"
-#include "base/program_end.h"
 #include "ui/message_box.h"
 
 namespace trp {
@@ -139,26 +134,6 @@ TEST(HandCursor, DamagedFilesFailAsInvalidPicturesWithoutReadingPastTheirEnd) {
     wide[22 + 4] = char(0x00), wide[22 + 5] = char(0x10);
     if (attempt(wide)) EXPECT_EQ(LoadCursorFile(path).pixmap().size(), QSize(32, 32));
     EXPECT_THROW(LoadCursorFile(dir.filePath("missing.cur")), std::runtime_error);
-}
-
-TEST(TerminationSignals, EndTheProgramAsClosingAScreenDoesInsteadOfKillingTheProcess) {
-    QuitOnTerminationSignals();
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
-        ResetProgramEnding();
-        QObject guard;
-        bool timed_out = false;
-        QTimer::singleShot(0, &guard, [signal] { std::raise(signal); });
-        QTimer::singleShot(5000, &guard, [&] {
-            timed_out = true;
-            QCoreApplication::exit(1);
-        });
-        // The application's own loop, as in the program, ends normally.
-        EXPECT_EQ(QCoreApplication::exec(), 0) << signal;
-        EXPECT_FALSE(timed_out) << signal;
-        // A running append sees the program ending and stops at its next safe point.
-        EXPECT_TRUE(ProgramEnding()) << signal;
-    }
-    ResetProgramEnding();
 }
 
 }  // namespace
