@@ -9,9 +9,10 @@
 // process so that its peak resident memory can be read alone.
 
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <QCoreApplication>
+#include <QProcess>
+#include <QStringList>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -22,11 +23,11 @@
 #include <string>
 #include <vector>
 
-#include "app/operation_host.h"
 #include "app/temporary_cluster.h"
 #include "append/append_operation.h"
-#include "connection/connection.h"
-#include "connection/connection_string.h"
+#include "base/operation_host.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
 
 namespace {
 
@@ -89,7 +90,8 @@ public:
 };
 
 // Child: one append of bench_a.<source> into bench_b.<destination>; prints
-// "<seconds> <longest gap in ms> <error reports> <messages>".
+// "<seconds> <longest gap in ms> <error reports> <peak resident kB> <processor seconds>
+// <messages>", the last two of the whole child process.
 int ChildRun(const std::string& strategy_name, const std::string& source,
              const std::string& destination) {
     trp::AppendOptions options;
@@ -108,9 +110,13 @@ int ChildRun(const std::string& strategy_name, const std::string& source,
     const double seconds = Seconds(Clock::now() - start);
     std::string said;
     for (const auto& m : host.messages) said += (said.empty() ? "" : "|") + m;
-    std::printf("%.3f %.1f %d %s\n", seconds,
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const double cpu_seconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 +
+                               usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+    std::printf("%.3f %.1f %d %ld %.3f %s\n", seconds,
                 std::chrono::duration<double, std::milli>(host.longest_gap).count(), host.errors,
-                said.c_str());
+                usage.ru_maxrss, cpu_seconds, said.c_str());
     return 0;
 }
 
@@ -126,38 +132,23 @@ struct ChildResult {
 
 ChildResult RunChild(const std::string& strategy, const std::string& source,
                      const std::string& destination) {
-    int out[2];
-    if (pipe(out) != 0) throw std::runtime_error("pipe failed");
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     const auto start = Clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        close(out[0]);
-        close(out[1]);
-        execl("/proc/self/exe", "append_bench", "--child", strategy.c_str(), source.c_str(),
-              destination.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(out[1]);
-    std::string text;
-    char buffer[512];
-    ssize_t n;
-    while ((n = read(out[0], buffer, sizeof buffer)) > 0)
-        text.append(buffer, static_cast<size_t>(n));
-    close(out[0]);
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--child", QString::fromStdString(strategy), QString::fromStdString(source),
+                 QString::fromStdString(destination)});
+    if (!child.waitForFinished(-1))
+        throw std::runtime_error("engine run failed: " + child.errorString().toStdString());
     ChildResult result;
     result.wall_seconds = Seconds(Clock::now() - start);
-    result.max_rss_kb = usage.ru_maxrss;
-    result.cpu_seconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 +
-                         usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+    const std::string text = child.readAllStandardOutput().toStdString();
     std::istringstream in(text);
-    in >> result.seconds >> result.longest_gap_ms >> result.errors;
+    in >> result.seconds >> result.longest_gap_ms >> result.errors >> result.max_rss_kb >>
+        result.cpu_seconds;
     std::getline(in >> std::ws, result.messages);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || result.messages != "Done." ||
-        result.errors != 0)
+    if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0 ||
+        result.messages != "Done." || result.errors != 0)
         throw std::runtime_error("engine run failed: " + text);
     return result;
 }
@@ -306,6 +297,7 @@ int Main(long long rows, long long big_rows, long long per_row_rows, long long i
 }  // namespace
 
 int main(int argc, char** argv) {
+    const QCoreApplication application(argc, argv);
     try {
         std::vector<std::string> args(argv + 1, argv + argc);
         if (args.size() == 4 && args[0] == "--child") return ChildRun(args[1], args[2], args[3]);

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "app/temporary_cluster.h"
-#include "connection/connection.h"
-#include "connection/connection_string.h"
-#include "connection/profile.h"
-#include "connection/profile_store.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
+#include "db/profile.h"
+#include "settings/profile_store.h"
 
 namespace trp {
 namespace {
@@ -88,9 +88,9 @@ std::string CustomersSql(int first, int last) {
 }
 
 std::string OrdersSql(const std::string& table, int first, int last) {
-    return Fill(kOrdersSql, {{"table", QuoteIdentifier(table)},
-                             {"first", std::to_string(first)},
-                             {"last", std::to_string(last)}});
+    return Fill(
+        kOrdersSql,
+        {{"table", table}, {"first", std::to_string(first)}, {"last", std::to_string(last)}});
 }
 
 void RunAsRole(const TemporaryCluster& cluster, const std::string& password,
@@ -110,10 +110,8 @@ DemoEnvironment::DemoEnvironment()
     // New for every run; from here on it lives only in the owner-only settings file.
     const std::string password = RandomPassword();
     cluster_->CreateLoginRole(kRole, password);
-    for (const char* database : {kSalesDatabase, kArchiveDatabase}) {
-        cluster_->Execute("postgres", "CREATE DATABASE " + QuoteIdentifier(database) + " OWNER " +
-                                          QuoteIdentifier(kRole));
-    }
+    for (const char* database : {kSalesDatabase, kArchiveDatabase})
+        cluster_->CreateDatabase(database, kRole);
     // The sales database is the usual source; the archive has a customers table of the same
     // shape (its numbers follow on from the sales ones), an orders table of the same shape under
     // another name, and a table with fewer columns.

@@ -6,10 +6,9 @@
 #include "app/command_line.h"
 #include "app/demo_environment.h"
 #include "app/display_check.h"
+#include "app/screens.h"
 #include "app/startup_signals.h"
-#include "append/form2.h"
-#include "connection/form1.h"
-#include "connection/profile_store.h"
+#include "settings/profile_store.h"
 
 int main(int argc, char** argv) {
     const trp::CommandLine command_line = trp::ReadCommandLine(trp::ArgumentsOf(argc, argv));
@@ -33,9 +32,7 @@ int main(int argc, char** argv) {
         return trp::kExitStartFailed;
     }
 
-    trp::Form1 form1(*store);
-    form1.Form_Load();
-    // The connection screen, unless start-up went straight on to the table selection screen.
-    if (!(form1.HasForm2() && form1.form2().isVisible())) form1.show();
+    trp::Screens screens(*store);
+    screens.Start();
     return app->exec();
 }

@@ -7,7 +7,7 @@
 #include <QSocketNotifier>
 #include <csignal>
 
-#include "app/program_end.h"
+#include "base/program_end.h"
 
 namespace trp {
 namespace {

@@ -16,9 +16,9 @@
 #include <stdexcept>
 
 #include "app/loopback_socket.h"
-#include "connection/connection.h"
-#include "connection/connection_string.h"
-#include "connection/db_error.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
+#include "db/db_error.h"
 
 namespace trp {
 namespace {
@@ -215,7 +215,8 @@ TemporaryCluster::TemporaryCluster(Durability durability, const std::string& fol
                 if (attempt == 5 || !port_taken) throw;
             }
         }
-        Execute("postgres", "CREATE ROLE " + QuoteIdentifier(kTcpLoginGroup) + " NOLOGIN");
+        Connection admin = AdminConnection("postgres");
+        admin.Execute("CREATE ROLE " + admin.QuoteIdentifier(kTcpLoginGroup) + " NOLOGIN");
     } catch (...) {
         Remove();
         throw;
@@ -264,26 +265,34 @@ Profile TemporaryCluster::AdminProfile(const std::string& database) const {
     return Profile{directory_, std::to_string(port_), kSuperuser, "", database};
 }
 
-void TemporaryCluster::Execute(const std::string& database, const std::string& sql) const {
+Connection TemporaryCluster::AdminConnection(const std::string& database) const {
     Connection connection;
     connection.SetCommandTimeout(0);
     connection.Open(BuildConnectionString(AdminProfile(database)));
-    connection.Execute(sql);
+    return connection;
+}
+
+void TemporaryCluster::Execute(const std::string& database, const std::string& sql) const {
+    AdminConnection(database).Execute(sql);
 }
 
 void TemporaryCluster::CreateLoginRole(const std::string& name, const std::string& password,
                                        const std::string& options) const {
-    Connection connection;
-    connection.SetCommandTimeout(0);
-    connection.Open(BuildConnectionString(AdminProfile()));
+    Connection admin = AdminConnection("postgres");
     // Only the SCRAM verifier reaches the server, so the password appears in no server log.
-    std::unique_ptr<char, void (*)(void*)> verifier(
-        PQencryptPasswordConn(connection.Handle(), password.c_str(), name.c_str(), "scram-sha-256"),
-        &PQfreemem);
-    if (!verifier) throw DbError(ErrorText(connection.Handle()));
-    connection.Execute("CREATE ROLE " + QuoteIdentifier(name) + " LOGIN " + options + " PASSWORD " +
-                       QuoteLiteral(verifier.get()) + " IN ROLE " +
-                       QuoteIdentifier(kTcpLoginGroup));
+    const PgMemoryPtr<char> verifier(
+        PQencryptPasswordConn(admin.Handle(), password.c_str(), name.c_str(), "scram-sha-256"));
+    if (!verifier) throw DbError(ErrorText(admin.Handle()));
+    admin.Execute("CREATE ROLE " + admin.QuoteIdentifier(name) + " LOGIN " + options +
+                  " PASSWORD " + QuoteLiteral(verifier.get()) + " IN ROLE " +
+                  admin.QuoteIdentifier(kTcpLoginGroup));
+}
+
+void TemporaryCluster::CreateDatabase(const std::string& name, const std::string& owner) const {
+    Connection admin = AdminConnection("postgres");
+    const std::string database = admin.QuoteIdentifier(name);
+    admin.Execute("DROP DATABASE IF EXISTS " + database + " WITH (FORCE)");
+    admin.Execute("CREATE DATABASE " + database + " OWNER " + admin.QuoteIdentifier(owner));
 }
 
 }  // namespace trp

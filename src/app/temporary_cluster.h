@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "connection/profile.h"
+#include "db/connection.h"
+#include "db/profile.h"
 
 class QTemporaryDir;
 
@@ -63,6 +64,8 @@ public:
     // CREATE ROLE, such as "CREATEDB".
     void CreateLoginRole(const std::string& name, const std::string& password,
                          const std::string& options = "") const;
+    // Creates the database afresh (one of that name is dropped first), owned by `owner`.
+    void CreateDatabase(const std::string& name, const std::string& owner) const;
 
     // Stops the server at once, as a crash would, and keeps its data (for fault tests).
     void StopServer();
@@ -70,6 +73,8 @@ public:
     void StartServer();
 
 private:
+    // A connection of the superuser to one database, without a command time-out.
+    Connection AdminConnection(const std::string& database) const;
     std::string DataDirectory() const { return directory_ + "/data"; }
     std::string LogFile() const { return directory_ + "/server.log"; }
     // Stops the server if it runs and removes the folder; never throws.

@@ -3,16 +3,16 @@
 #include <memory>
 #include <string_view>
 
-#include "app/error_trap.h"
-#include "app/operation_host.h"
 #include "append/destination_writer.h"
 #include "append/event_pacer.h"
 #include "append/row_transfer.h"
 #include "append/run_step.h"
 #include "append/source_reader.h"
+#include "base/error_trap.h"
+#include "base/operation_host.h"
 #include "catalogue/table_probe.h"
-#include "connection/connection.h"
-#include "connection/connection_string.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
 
 namespace trp {
 namespace {
@@ -80,10 +80,10 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
         int source_columns = 0;
         trap.Step(140, [&] {
             destination_columns =
-                destination.Execute(ZeroRowSelect(destination_table)).FieldCount();
+                destination.Execute(ZeroRowSelect(destination, destination_table)).FieldCount();
         });
         trap.Step(142, [&] {
-            source_columns = source.Execute(ZeroRowSelect(source_table)).FieldCount();
+            source_columns = source.Execute(ZeroRowSelect(source, source_table)).FieldCount();
         });
         if (trap.Test(144, [&] { return destination_columns != source_columns; })) {
             end = End::ColumnCounts;

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "append/commit_check.h"
-#include "connection/profile.h"
+#include "db/profile.h"
 
 namespace trp {
 

@@ -8,8 +8,8 @@
 #include "append/event_pacer.h"
 #include "append/insert_statement.h"
 #include "append/run_failure.h"
-#include "connection/connection.h"
-#include "connection/db_error.h"
+#include "db/connection.h"
+#include "db/db_error.h"
 
 namespace trp {
 namespace {

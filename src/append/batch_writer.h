@@ -9,7 +9,7 @@
 
 #include "append/copy_text_codec.h"
 #include "append/destination_writer.h"
-#include "connection/pg_handles.h"
+#include "db/pg_handles.h"
 
 namespace trp {
 

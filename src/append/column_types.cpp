@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "connection/connection.h"
+#include "db/connection.h"
 
 namespace trp {
 

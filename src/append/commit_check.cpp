@@ -3,8 +3,8 @@
 #include <optional>
 
 #include "append/event_pacer.h"
-#include "connection/connection.h"
-#include "connection/db_error.h"
+#include "db/connection.h"
+#include "db/db_error.h"
 
 namespace trp {
 namespace {

@@ -7,8 +7,8 @@
 #include "append/column_types.h"
 #include "append/event_pacer.h"
 #include "append/run_failure.h"
-#include "connection/connection.h"
-#include "connection/db_error.h"
+#include "db/connection.h"
+#include "db/db_error.h"
 
 namespace trp {
 namespace {

@@ -3,7 +3,7 @@
 #include <string_view>
 #include <vector>
 
-#include "connection/connection.h"
+#include "db/connection.h"
 
 namespace trp {
 namespace {
@@ -24,8 +24,8 @@ namespace {
 // - check constraints, of the table or of a domain its columns use, that call a function
 //   which is not immutable: such a function may look at the table, where COPY does not show
 //   it the earlier rows of the same batch.
-std::string FeatureQuery(const std::string& table) {
-    const std::string target = QuoteLiteral(QuoteIdentifier(table)) + "::regclass";
+std::string FeatureQuery(const Connection& destination, const std::string& table) {
+    const std::string target = QuoteLiteral(destination.QuoteIdentifier(table)) + "::regclass";
     return "WITH RECURSIVE tree(oid) AS (SELECT " + target +
            "::oid UNION SELECT i.inhrelid FROM pg_inherits i JOIN tree t ON i.inhparent = t.oid), "
            "domains(oid) AS (SELECT a.atttypid FROM pg_attribute a WHERE a.attrelid = " +
@@ -69,8 +69,8 @@ std::string FeatureQuery(const std::string& table) {
 
 DestinationFeatures DetectDestinationFeatures(Connection& destination, const std::string& table) {
     PGconn* conn = destination.Handle();
-    const std::string quoted = QuoteIdentifier(table);
-    const std::string sql = FeatureQuery(table) + "; " + ColumnTypesQuery(quoted) +
+    const std::string quoted = destination.QuoteIdentifier(table);
+    const std::string sql = FeatureQuery(destination, table) + "; " + ColumnTypesQuery(quoted) +
                             "; SELECT EXISTS (SELECT FROM pg_constraint WHERE contype = 'f' AND "
                             "conrelid = " +
                             QuoteLiteral(quoted) + "::regclass)";

@@ -4,8 +4,8 @@
 #include "append/destination_features.h"
 #include "append/pipelined_insert_writer.h"
 #include "append/session_settings.h"
-#include "connection/connection.h"
-#include "connection/db_error.h"
+#include "db/connection.h"
+#include "db/db_error.h"
 
 namespace trp {
 

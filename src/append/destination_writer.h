@@ -8,7 +8,7 @@
 
 #include "append/append_operation.h"
 #include "append/column_types.h"
-#include "connection/pg_handles.h"
+#include "db/pg_handles.h"
 
 namespace trp {
 

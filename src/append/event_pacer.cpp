@@ -6,9 +6,9 @@
 #include <cerrno>
 #include <string_view>
 
-#include "app/operation_host.h"
-#include "connection/connection.h"
-#include "connection/db_error.h"
+#include "base/operation_host.h"
+#include "db/connection.h"
+#include "db/db_error.h"
 
 namespace trp {
 

@@ -7,8 +7,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "connection/connection.h"
-#include "connection/pg_handles.h"
+#include "db/connection.h"
+#include "db/pg_handles.h"
 
 namespace trp {
 

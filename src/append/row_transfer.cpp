@@ -2,13 +2,13 @@
 
 #include <string_view>
 
-#include "app/error_trap.h"
-#include "app/operation_host.h"
 #include "append/event_pacer.h"
 #include "append/run_failure.h"
 #include "append/run_step.h"
 #include "append/source_reader.h"
-#include "connection/db_error.h"
+#include "base/error_trap.h"
+#include "base/operation_host.h"
+#include "db/db_error.h"
 
 namespace trp {
 namespace {

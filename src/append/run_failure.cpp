@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "connection/db_error.h"
+#include "db/db_error.h"
 
 namespace trp {
 

@@ -2,9 +2,9 @@
 
 #include <exception>
 
-#include "app/error_trap.h"
 #include "append/event_pacer.h"
 #include "append/run_failure.h"
+#include "base/error_trap.h"
 
 namespace trp {
 

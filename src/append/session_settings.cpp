@@ -1,7 +1,7 @@
 #include "append/session_settings.h"
 
-#include "connection/connection.h"
-#include "connection/db_error.h"
+#include "db/connection.h"
+#include "db/db_error.h"
 
 namespace trp {
 namespace {
@@ -52,7 +52,7 @@ void PinSourceSettings(Connection& source, bool raw_bytes) {
 
 DestinationSession PinDestinationSettings(Connection& destination, const std::string& table,
                                           bool raw_bytes) {
-    DestinationSession session{QuoteIdentifier(table), false, {}};
+    DestinationSession session{destination.QuoteIdentifier(table), false, {}};
     std::string& quoted_name = session.quoted_name;
     const std::string encoding = ServerEncoding(destination);
     if (raw_bytes) session.copy_options = " (ENCODING " + QuoteLiteral(encoding) + ")";

@@ -6,8 +6,8 @@
 
 #include "append/event_pacer.h"
 #include "append/session_settings.h"
-#include "connection/connection.h"
-#include "connection/db_error.h"
+#include "db/connection.h"
+#include "db/db_error.h"
 
 namespace trp {
 namespace {
@@ -24,7 +24,7 @@ SourceReader::SourceReader(Connection& source, const std::string& table, EventPa
                            long long chunk_blocks)
     : conn_(source.Handle()),
       pacer_(pacer),
-      name_(QuoteIdentifier(table)),
+      name_(source.QuoteIdentifier(table)),
       raw_bytes_(HoldsRawBytes(source)) {
     PinSourceSettings(source, raw_bytes_);
     std::string sql = "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY; SELECT count(*) FROM " +

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "append/column_types.h"
-#include "connection/pg_handles.h"
+#include "db/pg_handles.h"
 
 namespace trp {
 

@@ -3,24 +3,14 @@
 #include <optional>
 #include <stdexcept>
 
-#include "app/activity.h"
-#include "app/error_trap.h"
-#include "app/operation_host.h"
-#include "connection/connection.h"
-#include "connection/connection_string.h"
+#include "base/activity.h"
+#include "base/error_report.h"
+#include "base/error_trap.h"
+#include "base/operation_host.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
 
 namespace trp {
-namespace {
-
-// A step that needs an object whose creating step failed fails in turn, as a call on a missing
-// object would.
-template <typename T>
-T& Existing(std::optional<T>& object) {
-    if (!object) throw std::runtime_error("Object variable not set");
-    return *object;
-}
-
-}  // namespace
 
 void ListTables(const Profile& profile, ListTarget& list, OperationHost& host,
                 const std::string& location) {
@@ -56,6 +46,18 @@ void ListTables(const Profile& profile, ListTarget& list, OperationHost& host,
     }
     trap.Step(122, [&] { Existing(result).Close(); });
     trap.Step(124, [&] { Existing(connection).Close(); });
+}
+
+void AddTablesToPostgreSQLListbox(ListTarget& list, const ProfileSource& profiles,
+                                  OperationHost& host) {
+    ListTables(profiles.Profile1(), list, host,
+               LocationText("PostgreSQL", "AddTablesToPostgreSQLListbox"));
+}
+
+void AddTablesToPostgreSQLListbox2(ListTarget& list, const ProfileSource& profiles,
+                                   OperationHost& host) {
+    ListTables(profiles.Profile2(), list, host,
+               LocationText("PostgreSQL", "AddTablesToPostgreSQLListbox2"));
 }
 
 }  // namespace trp

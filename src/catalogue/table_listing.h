@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "connection/profile.h"
+#include "db/profile.h"
 
 namespace trp {
 
@@ -27,5 +27,12 @@ inline constexpr std::string_view kTableCatalogueQuery = "select tablename from 
 // Pending events are processed once per row; once the host asks to stop, no further row is read.
 void ListTables(const Profile& profile, ListTarget& list, OperationHost& host,
                 const std::string& location);
+
+// The twins that fill a list of the table selection screen with the tables of database #1 or
+// #2, from the profile as it stands at the moment of the call, each under its own location text.
+void AddTablesToPostgreSQLListbox(ListTarget& list, const ProfileSource& profiles,
+                                  OperationHost& host);
+void AddTablesToPostgreSQLListbox2(ListTarget& list, const ProfileSource& profiles,
+                                   OperationHost& host);
 
 }  // namespace trp

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "connection/profile.h"
+#include "db/profile.h"
 
 namespace trp {
 
@@ -21,7 +21,8 @@ inline bool CheckPostgreSQLTablePermission2(const Profile& profile2, const std::
     return CheckTablePermission(profile2, table);
 }
 
-// `SELECT * FROM "<table>" LIMIT 0`: the table's shape without any of its rows.
-std::string ZeroRowSelect(const std::string& table);
+// `SELECT * FROM "<table>" LIMIT 0`: the table's shape without any of its rows, the name quoted
+// for the connection that runs it.
+std::string ZeroRowSelect(const Connection& connection, const std::string& table);
 
 }  // namespace trp

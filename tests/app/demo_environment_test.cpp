@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "app/temporary_cluster.h"
-#include "connection/connection.h"
-#include "connection/connection_string.h"
-#include "connection/db_error.h"
-#include "connection/profile.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
+#include "db/db_error.h"
+#include "db/profile.h"
 #include "support/pg_fixture.h"
 #include "support/server_access.h"
 

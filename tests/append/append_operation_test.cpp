@@ -7,8 +7,8 @@
 
 #include "append/row_transfer.h"
 #include "append_test_support.h"
-#include "connection/connection.h"
-#include "connection/connection_string.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
 
 namespace trp {
 namespace {

@@ -3,8 +3,8 @@
 #include <QLocale>
 #include <string>
 
-#include "app/error_report.h"
 #include "append/append_operation.h"
+#include "base/error_report.h"
 #include "support/pg_fixture.h"
 #include "support/recording_host.h"
 

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "append/event_pacer.h"
-#include "connection/connection.h"
-#include "connection/connection_string.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
 #include "support/loopback_port.h"
 #include "support/pg_fixture.h"
 #include "support/recording_host.h"

@@ -5,8 +5,8 @@
 
 #include "append/append_operation.h"
 #include "append_test_support.h"
-#include "connection/connection.h"
-#include "connection/connection_string.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
 
 namespace trp {
 namespace {

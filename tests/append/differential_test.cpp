@@ -4,8 +4,8 @@
 #include "append/column_types.h"
 #include "append/destination_features.h"
 #include "append_test_support.h"
-#include "connection/connection.h"
-#include "connection/connection_string.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
 
 namespace trp {
 namespace {

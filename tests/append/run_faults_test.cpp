@@ -6,10 +6,10 @@
 #include <QTimer>
 
 #include "app/temporary_cluster.h"
-#include "append/form2.h"
-#include "connection/connection.h"
-#include "connection/connection_string.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
 #include "screen_run.h"
+#include "ui/form2.h"
 
 namespace trp {
 namespace {

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "app/message_box.h"
-#include "append/form2.h"
+#include "app/screens.h"
 #include "append_test_support.h"
-#include "connection/form1.h"
-#include "connection/profile_store.h"
+#include "settings/profile_store.h"
+#include "ui/form2.h"
+#include "ui/message_box.h"
 
 // Texts as themselves in test failures.
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -44,15 +44,16 @@ protected:
     // The bar's highest value during the last run.
     double HighestPercent() const { return highest_percent_; }
 
-    Form2& Screen() { return *form2_; }
+    // The table selection screen (made on first use) and the connection screen.
+    Form2& Screen() { return screens_->TableSelectionScreen(); }
+    Form1& ConnectionScreen() { return screens_->ConnectionScreen(); }
 
     std::vector<MessageBox::Shown> shown_;
     QTemporaryDir folder_;
     std::unique_ptr<ProfileStore> store_;
-    std::unique_ptr<Form1> form1_;
+    std::unique_ptr<Screens> screens_;
 
 private:
-    std::unique_ptr<Form2> form2_;
     double highest_percent_ = 0;
     int stop_at_row_report_ = 0;
     int row_reports_ = 0;

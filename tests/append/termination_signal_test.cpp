@@ -9,8 +9,8 @@
 #include <QTemporaryDir>
 
 #include "append_test_support.h"
-#include "connection/profile_store.h"
 #include "screen_run.h"
+#include "settings/profile_store.h"
 
 namespace trp {
 namespace {

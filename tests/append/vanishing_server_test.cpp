@@ -13,8 +13,8 @@
 #include <memory>
 
 #include "app/temporary_cluster.h"
-#include "connection/connection.h"
-#include "connection/connection_string.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
 #include "screen_run.h"
 
 namespace trp {

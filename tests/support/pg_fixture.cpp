@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "connection/connection.h"
-#include "connection/connection_string.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
 
 namespace trp::test {
 
@@ -22,10 +22,7 @@ TemporaryCluster& Cluster() {
 }
 
 std::string PgTest::CreateDatabase(const std::string& name) {
-    Cluster().Execute("postgres",
-                      "DROP DATABASE IF EXISTS " + QuoteIdentifier(name) + " WITH (FORCE)");
-    Cluster().Execute("postgres", "CREATE DATABASE " + QuoteIdentifier(name) + " OWNER " +
-                                      QuoteIdentifier(kTestUser));
+    Cluster().CreateDatabase(name, kTestUser);
     return name;
 }
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/temporary_cluster.h"
-#include "connection/profile.h"
+#include "db/profile.h"
 
 namespace trp::test {
 

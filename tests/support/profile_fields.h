@@ -1,14 +1,13 @@
 #pragma once
 
-#include "connection/profile.h"
+#include "db/profile.h"
 
-namespace trp {
-class Form1;
-}
+class QWidget;
 
 namespace trp::test {
 
 // Types both profiles into the connection screen's ten fields (Text1 … Text10).
-void FillProfileFields(Form1& form1, const Profile& profile1, const Profile& profile2);
+void FillProfileFields(QWidget& connection_screen, const Profile& profile1,
+                       const Profile& profile2);
 
 }  // namespace trp::test

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/operation_host.h"
+#include "base/operation_host.h"
 
 namespace trp::test {
 

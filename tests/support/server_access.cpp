@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include "app/temporary_cluster.h"
-#include "connection/connection.h"
-#include "connection/connection_string.h"
-#include "connection/db_error.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
+#include "db/db_error.h"
 
 namespace trp::test {
 

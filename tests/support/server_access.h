@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "connection/profile.h"
+#include "db/profile.h"
 
 namespace trp::test {
 

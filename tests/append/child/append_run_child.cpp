@@ -10,13 +10,13 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "app/message_box.h"
-#include "app/progress_bar.h"
-#include "app/push_button.h"
+#include "app/screens.h"
 #include "app/startup_signals.h"
-#include "append/form2.h"
-#include "connection/form1.h"
-#include "connection/profile_store.h"
+#include "settings/profile_store.h"
+#include "ui/form2.h"
+#include "ui/message_box.h"
+#include "ui/progress_bar.h"
+#include "ui/push_button.h"
 
 namespace {
 
@@ -43,10 +43,10 @@ int main(int argc, char** argv) {
         [](const trp::MessageBox::Shown& shown) { Say("box " + shown.text.simplified()); });
 
     trp::ProfileStore store(QString::fromLocal8Bit(argv[1]));
-    trp::Form1 form1(store);
-    form1.Form_Load();
-    if (!form1.HasForm2()) return 3;
-    trp::Form2& form2 = form1.form2();
+    trp::Screens screens(store);
+    screens.Start();
+    if (!screens.ExistingTableSelectionScreen()) return 3;
+    trp::Form2& form2 = *screens.ExistingTableSelectionScreen();
     if (!Pick(form2, "List1", argv[2]) || !Pick(form2, "List2", argv[3])) return 4;
     auto* bar = form2.findChild<trp::ProgressBar*>(QStringLiteral("ProgressBar1"));
     QObject::connect(bar, &QProgressBar::valueChanged, bar,

@@ -1,0 +1,42 @@
+#include "catalogue/connection_probe.h"
+
+#include <new>
+#include <optional>
+#include <stdexcept>
+
+#include "base/error_trap.h"
+#include "base/operation_host.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
+
+namespace trp {
+
+bool CheckConnection(const Profile& profile) {
+    Connection connection;
+    try {
+        connection.Open(BuildConnectionString(profile));
+        return true;
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void TestConnection(const Profile& profile, const std::string& location, OperationHost& host) {
+    ErrorTrap trap(location, host);
+    std::optional<Connection> connection;
+    trap.Step(100, [&] { connection.emplace(); });
+    // From here on a failure is the test's answer, not an error report.
+    try {
+        host.SetBusyPointer(true);
+        Existing(connection).Open(BuildConnectionString(profile));
+        host.ShowMessage(kConnectionSuccessful);
+        host.SetBusyPointer(false);
+    } catch (...) {
+        host.ShowMessage(kCouldNotConnect);
+        host.SetBusyPointer(false);
+    }
+}
+
+}  // namespace trp

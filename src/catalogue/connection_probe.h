@@ -1,0 +1,32 @@
+#pragma once
+
+#include <string>
+
+#include "db/profile.h"
+
+namespace trp {
+
+class OperationHost;
+
+// Whether a connection opens with the profile: silent, with the data-access defaults
+// (15 seconds to connect). Every connection failure answers false; only a failure to create the
+// connection itself (out of memory) passes to the caller.
+bool CheckConnection(const Profile& profile);
+
+inline bool CheckPostgreSQLConnection(const Profile& profile1) {
+    return CheckConnection(profile1);
+}
+inline bool CheckPostgreSQLConnection2(const Profile& profile2) {
+    return CheckConnection(profile2);
+}
+
+inline constexpr const char* kConnectionSuccessful = "Connection successful.";
+inline constexpr const char* kCouldNotConnect =
+    "Could not connect. Please check with your administrator.";
+
+// The "Test Connection" command: the busy pointer, one attempt to connect, one message saying
+// how it went, and the default pointer once the message is closed. Only the creation of the
+// connection (line 100) runs under the error trap of `location`.
+void TestConnection(const Profile& profile, const std::string& location, OperationHost& host);
+
+}  // namespace trp

@@ -1,0 +1,239 @@
+#include "db/connection.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <new>
+#include <vector>
+
+#include "db/connection_string.h"
+#include "db/db_error.h"
+
+namespace trp {
+namespace {
+
+std::string TrimNewlines(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+// libpq's parameters from the ODBC keywords, with the synonyms the PostgreSQL ODBC driver takes.
+std::map<std::string, std::string> LibpqParameters(std::string_view connection_string) {
+    const auto pairs = ParseConnectionString(connection_string);
+    const auto driver = pairs.find("driver");
+    if (driver == pairs.end() || driver->second != kDriverName) {
+        const std::string name = driver == pairs.end() ? std::string() : driver->second;
+        throw DbError("Data source name not found and no default driver specified: the driver \"" +
+                      name + "\" is not installed; the installed driver is \"" +
+                      std::string(kDriverName) + "\".");
+    }
+    static const std::map<std::string, std::string> kSynonyms = {
+        {"server", "host"},       {"servername", "host"}, {"port", "port"},
+        {"uid", "user"},          {"username", "user"},   {"pwd", "password"},
+        {"password", "password"}, {"database", "dbname"}};
+    std::map<std::string, std::string> params;
+    for (const auto& [key, value] : pairs) {
+        const auto libpq_key = kSynonyms.find(key);
+        if (libpq_key != kSynonyms.end()) params[libpq_key->second] = value;
+    }
+    return params;
+}
+
+// libpq takes every parameter it is not given (an empty value counts as not given) from the PG*
+// variables of the environment when a connection starts (PGHOST, PGUSER, PGPASSWORD, PGSERVICE,
+// ...), and a few session settings when it greets the server (PGTZ, PGDATESTYLE). A profile is
+// used exactly as typed, an empty field meaning libpq's own default, so while libpq starts and
+// polls a connection it sees the environment without them: the process's own is swapped for a
+// copy without the PG* variables, never changed, and back when the call returns.
+class WithoutPgVariables {
+public:
+    WithoutPgVariables() : own_(environ) {
+        for (char** entry = environ; entry && *entry; ++entry)
+            if (std::strncmp(*entry, "PG", 2) != 0) kept_.push_back(*entry);
+        kept_.push_back(nullptr);
+        environ = kept_.data();
+    }
+    ~WithoutPgVariables() { environ = own_; }
+    WithoutPgVariables(const WithoutPgVariables&) = delete;
+    WithoutPgVariables& operator=(const WithoutPgVariables&) = delete;
+
+private:
+    char** own_;
+    std::vector<char*> kept_;
+};
+
+// For an empty password libpq looks in ~/.pgpass; this path cannot exist (/dev/null is no
+// folder), so no password comes from any file.
+constexpr const char* kNoPasswordFile = "/dev/null/no-password-file";
+
+std::string Options(ConnectMode mode, int command_timeout) {
+    // Literals are quoted by doubling apostrophes alone, which is exact only with this setting.
+    std::string options = "-c standard_conforming_strings=on -c statement_timeout=" +
+                          std::to_string(command_timeout * 1000LL);
+    if (mode == ConnectMode::Read) options += " -c default_transaction_read_only=on";
+    return options;
+}
+
+}  // namespace
+
+void Connection::Open(std::string_view connection_string, SocketWaiter* waiter) {
+    conn_.reset();
+    auto params = LibpqParameters(connection_string);
+    params["options"] = Options(mode_, command_timeout_);
+    params["application_name"] = "Tessaline Row Porter";
+    params["client_encoding"] = "UTF8";
+    // A host that stops answering is found within about a minute: keepalives after 10 s of
+    // silence, every 5 s, three unanswered; data left unacknowledged for 60 s ends the
+    // connection. A healthy server that is merely slow is not affected.
+    params["keepalives"] = "1";
+    params["keepalives_idle"] = "10";
+    params["keepalives_interval"] = "5";
+    params["keepalives_count"] = "3";
+    params["tcp_user_timeout"] = "60000";
+    params["passfile"] = kNoPasswordFile;
+
+    std::vector<const char*> keys;
+    std::vector<const char*> values;
+    for (const auto& [key, value] : params) {
+        keys.push_back(key.c_str());
+        values.push_back(value.c_str());
+    }
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+
+    PgConnPtr conn([&] {
+        const WithoutPgVariables clean;
+        return PQconnectStartParams(keys.data(), values.data(), 0);
+    }());
+    if (!conn) throw DbError("out of memory allocating a connection");
+    if (PQstatus(conn.get()) == CONNECTION_BAD) throw DbError(ErrorText(conn.get()));
+
+    using Clock = std::chrono::steady_clock;
+    const bool bounded = connection_timeout_ > 0;
+    const auto deadline = Clock::now() + std::chrono::seconds(connection_timeout_);
+    PostgresPollingStatusType state = PGRES_POLLING_WRITING;
+    while (true) {
+        if (state == PGRES_POLLING_OK) break;
+        if (state == PGRES_POLLING_FAILED) throw DbError(ErrorText(conn.get()));
+        pollfd fd{PQsocket(conn.get()),
+                  static_cast<short>(state == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+        int wait_ms = -1;
+        if (bounded) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            if (left.count() <= 0) throw DbError("timeout expired while connecting to the server");
+            wait_ms = static_cast<int>(left.count());
+        }
+        int ready = 0;
+        if (waiter) {
+            // The waiter may come back early; the deadline above is checked on every pass.
+            const auto limit = std::chrono::milliseconds(wait_ms < 0 ? 1000 : wait_ms);
+            if (!waiter->Wait(fd.fd, fd.events, limit)) continue;
+            ready = 1;
+        } else {
+            ready = poll(&fd, 1, wait_ms);
+        }
+        if (ready == 0) throw DbError("timeout expired while connecting to the server");
+        if (ready < 0 && errno != EINTR) throw DbError("could not wait for the server's answer");
+        if (ready > 0) {
+            const WithoutPgVariables clean;
+            state = PQconnectPoll(conn.get());
+        }
+    }
+    conn_ = std::move(conn);
+    connection_string_ = std::string(connection_string);
+}
+
+PGconn* Connection::Handle() const {
+    if (!conn_) throw DbError("Operation is not allowed when the connection is closed.");
+    return conn_.get();
+}
+
+RecordSet Connection::Execute(std::string_view sql) {
+    PGconn* conn = Handle();
+    PgResultPtr result(PQexec(conn, std::string(sql).c_str()));
+    CheckResult(result.get(), conn);
+    return RecordSet(std::move(result), cursor_location_ == CursorLocation::Client);
+}
+
+std::string Connection::QuoteIdentifier(std::string_view name) const {
+    PGconn* conn = Handle();
+    const PgMemoryPtr<char> quoted(PQescapeIdentifier(conn, name.data(), name.size()));
+    if (!quoted) throw DbError(ErrorText(conn));
+    return quoted.get();
+}
+
+std::string QuoteLiteral(std::string_view value) {
+    std::string quoted = "'";
+    quoted.reserve(value.size() + 2);
+    for (char c : value) {
+        quoted += c;
+        if (c == '\'') quoted += '\'';
+    }
+    return quoted + '\'';
+}
+
+std::string UnescapeBytea(const std::string& text) {
+    std::size_t length = 0;
+    const PgMemoryPtr<unsigned char> bytes(
+        PQunescapeBytea(reinterpret_cast<const unsigned char*>(text.c_str()), &length));
+    if (!bytes) throw std::bad_alloc();
+    return std::string(reinterpret_cast<const char*>(bytes.get()), length);
+}
+
+std::string ByteaLiteral(PGconn* conn, std::string_view bytes) {
+    std::size_t length = 0;
+    const PgMemoryPtr<unsigned char> escaped(PQescapeByteaConn(
+        conn, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &length));
+    if (!escaped) ThrowConnectionFailure(conn);
+    return "'" + std::string(reinterpret_cast<const char*>(escaped.get())) + "'::bytea";
+}
+
+std::string ErrorText(const PGresult* result) {
+    return TrimNewlines(result ? PQresultErrorMessage(result) : "");
+}
+
+std::string ErrorText(const PGconn* conn) {
+    return TrimNewlines(PQerrorMessage(conn));
+}
+
+void CheckResult(const PGresult* result, const PGconn* conn) {
+    if (!result) ThrowConnectionFailure(conn);
+    switch (PQresultStatus(result)) {
+        case PGRES_COMMAND_OK:
+        case PGRES_TUPLES_OK:
+        case PGRES_EMPTY_QUERY:
+        case PGRES_COPY_IN:
+        case PGRES_COPY_OUT:
+        case PGRES_PIPELINE_SYNC:
+            return;
+        default: {
+            const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+            std::string text = ErrorText(result);
+            if (text.empty()) text = ErrorText(conn);
+            if (PQstatus(conn) == CONNECTION_BAD) throw BrokenConnection(text, state ? state : "");
+            throw DbError(text, state ? state : "");
+        }
+    }
+}
+
+void RethrowAsBroken(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const BrokenConnection&) {
+        throw;
+    } catch (const DbError& error) {
+        throw BrokenConnection(error.what(), error.sqlstate());
+    }
+}
+
+void ThrowConnectionFailure(const PGconn* conn) {
+    if (PQstatus(conn) == CONNECTION_BAD) throw BrokenConnection(ErrorText(conn));
+    throw DbError(ErrorText(conn));
+}
+
+}  // namespace trp

@@ -1,0 +1,100 @@
+#pragma once
+
+#include <chrono>
+#include <exception>
+#include <string>
+#include <string_view>
+
+#include "db/pg_handles.h"
+#include "db/record_set.h"
+
+namespace trp {
+
+// Values of the connection properties, with the numbers users of the classic data-access
+// objects know.
+enum class ConnectMode { Unknown = 0, Read = 1, Write = 2, ReadWrite = 3 };
+enum class CursorLocation { Server = 2, Client = 3 };
+
+// Waits for a socket on behalf of a caller that has to stay alive meanwhile (a screen that keeps
+// processing its events). Returns true when the socket may be ready, false when it is not yet
+// (at the latest after `limit`; it may also come back earlier, and the caller simply waits again).
+class SocketWaiter {
+public:
+    virtual ~SocketWaiter() = default;
+    virtual bool Wait(int socket, short events, std::chrono::milliseconds limit) = 0;
+};
+
+// One database connection, opened from an ODBC-style connection string and run through libpq.
+// Move-only; the PGconn is closed when the object goes away, whatever path that takes.
+class Connection {
+public:
+    static constexpr int kDefaultConnectionTimeout = 15;  // seconds; 0 waits without limit
+    static constexpr int kDefaultCommandTimeout = 30;     // seconds; 0 waits without limit
+
+    Connection() = default;
+    Connection(Connection&&) noexcept = default;
+    Connection& operator=(Connection&&) noexcept = default;
+
+    // Properties; they take effect at the next Open.
+    void SetMode(ConnectMode mode) { mode_ = mode; }
+    void SetCommandTimeout(int seconds) { command_timeout_ = seconds; }
+    void SetConnectionTimeout(int seconds) { connection_timeout_ = seconds; }
+    void SetCursorLocation(CursorLocation location) { cursor_location_ = location; }
+
+    // Connects or throws DbError with libpq's message. The connection string's values are used
+    // as they stand: an empty one means libpq's built-in default, never a PG* environment
+    // variable, and no password comes from ~/.pgpass. The whole attempt (name lookup aside)
+    // is bounded by the connection time-out, also against a server that never answers. With a
+    // waiter, the waits for the server go through it. Every TCP connection sends keepalives and
+    // gives up on unacknowledged data after a minute, so a server whose host stops answering is
+    // noticed as a lost connection instead of blocking until the system's own TCP time-out.
+    void Open(std::string_view connection_string, SocketWaiter* waiter = nullptr);
+    bool IsOpen() const { return conn_ != nullptr; }
+    void Close() { conn_.reset(); }
+
+    // Runs one SQL text; a statement that fails throws DbError with the server's message and
+    // SQLSTATE. Statements without rows give an empty record set.
+    RecordSet Execute(std::string_view sql);
+
+    // The name as an identifier in double quotes, escaped by libpq for this connection's
+    // encoding. Throws DbError with libpq's message when the name is not valid text in it.
+    std::string QuoteIdentifier(std::string_view name) const;
+
+    // The libpq handle, for the operations this class does not wrap (COPY, pipelines).
+    PGconn* Handle() const;
+
+    // The string the connection was last opened with.
+    const std::string& ConnectionString() const { return connection_string_; }
+
+private:
+    PgConnPtr conn_;
+    std::string connection_string_;
+    ConnectMode mode_ = ConnectMode::Unknown;
+    int command_timeout_ = kDefaultCommandTimeout;
+    int connection_timeout_ = kDefaultConnectionTimeout;
+    CursorLocation cursor_location_ = CursorLocation::Server;
+};
+
+// A string literal in apostrophes, embedded apostrophes doubled. Exact only where
+// standard_conforming_strings is on, which every connection of this program ensures.
+std::string QuoteLiteral(std::string_view value);
+
+// The bytes of a bytea value in the server's text form ("\x…"), unescaped by libpq.
+std::string UnescapeBytea(const std::string& text);
+// A bytea literal ('\x…'::bytea) holding the bytes, escaped by libpq for the connection.
+std::string ByteaLiteral(PGconn* conn, std::string_view bytes);
+
+// The message of a failed result or connection, without libpq's trailing newline.
+std::string ErrorText(const PGresult* result);
+std::string ErrorText(const PGconn* conn);
+// Throws DbError unless the result is one of the successful statuses; BrokenConnection when the
+// connection went down with it.
+void CheckResult(const PGresult* result, const PGconn* conn);
+// The failure of a libpq call on the connection (sending, flushing, reading): BrokenConnection
+// when the connection is down, DbError otherwise; both with libpq's message.
+[[noreturn]] void ThrowConnectionFailure(const PGconn* conn);
+// Rethrows a failure as BrokenConnection, keeping its message and SQLSTATE: for a server error
+// that came just before the connection went down.
+[[noreturn]] void RethrowAsBroken(const std::exception_ptr& failure);
+
+}  // namespace trp

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "db/profile.h"
+
+namespace trp {
+
+inline constexpr std::string_view kDriverName = "PostgreSQL Unicode";
+
+// "Driver={PostgreSQL Unicode};Server=…;Port=…;Uid=…;Pwd=…;Database=…". A value that would break
+// the string (it holds ';', '{' or '}', or starts or ends with a blank) is braced, with '}'
+// doubled; every other value is inserted as it stands.
+std::string BuildConnectionString(const Profile& profile);
+
+// Keyword/value pairs of an ODBC-style connection string. Keywords are folded to lower case;
+// braced values are unwrapped ("}}" stands for '}'); pieces without '=' are ignored.
+std::map<std::string, std::string> ParseConnectionString(std::string_view text);
+
+}  // namespace trp
