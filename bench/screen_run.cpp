@@ -14,7 +14,6 @@
 #include <stdexcept>
 
 #include "app/message_box.h"
-#include "append/form2.h"
 #include "child_process.h"
 #include "connection/form1.h"
 #include "connection/profile_store.h"
@@ -37,6 +36,13 @@ T& Find(QWidget& screen, const char* name) {
     T* widget = screen.findChild<T*>(QString::fromLatin1(name));
     if (!widget) Refuse(std::string("the table selection screen has no ") + name);
     return *widget;
+}
+
+// A window as the user sees it: shown, and found by its name.
+QWidget& ShownWindow(const char* name) {
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window->objectName() == QLatin1String(name) && window->isVisible()) return *window;
+    Refuse(std::string("start-up did not show ") + name);
 }
 
 void Select(QWidget& screen, const char* list_name, const std::string& table) {
@@ -120,9 +126,7 @@ int ScreenChildMain(const std::vector<std::string>& arguments) {
         Form1 form1(store);
         form1.Form_Load();
         if (!seen.empty()) Refuse("start-up showed messages: " + Describe(seen));
-        if (!form1.HasForm2() || !form1.form2().isVisible())
-            Refuse("start-up did not go on to the table selection screen");
-        QWidget& screen = form1.form2();
+        QWidget& screen = ShownWindow("Form2");
         Select(screen, "List1", arguments[8]);
         Select(screen, "List2", arguments[9]);
         QRadioButton& option =
