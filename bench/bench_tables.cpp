@@ -76,7 +76,7 @@ std::string WideSource(const std::string& database, long long rows) {
             "  (SELECT decode(string_agg(md5(k || '/' || j), ''), 'hex') "
             "   FROM generate_series(1, 128) j) AS blob "
             "  FROM generate_series(0, 999) k) "
-            "SELECT g, (g * 7919 % 100000000) / 10000.0, g / 7.0, "
+            "SELECT g, (g::bigint * 7919 % 100000000) / 10000.0, g / 7.0, "
             "timestamptz '2020-01-01 00:00:00+00' + g * interval '1.001 second', "
             "timestamptz '2021-06-01 12:00:00+02' + g * interval '17 seconds', "
             "pool.doc || jsonb_build_object('id', g), pool.body, pool.blob, "
