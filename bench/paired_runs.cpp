@@ -63,8 +63,12 @@ std::vector<PairResult> RunPairs(int pairs, const Comparison& comparison, const 
         ratios.push_back(r.ratio);
     }
     const double ratio = Median(ratios);
-    std::printf("  median of %d pairs: screen %.3f s, reference %.3f s, ratio %.3fx; goal %s: %s\n",
-                pairs, Median(screen), Median(reference), ratio, goal.Text().c_str(),
+    std::printf("  median of %d pairs: screen %.3f s, reference %.3f s", pairs, Median(screen),
+                Median(reference));
+    if (comparison.rows_per_second) {
+        std::printf(" (%lld and %lld rows)", comparison.screen_rows, comparison.reference_rows);
+    }
+    std::printf(", ratio %.3fx; goal %s: %s\n", ratio, goal.Text().c_str(),
                 goal.MetBy(ratio) ? "met" : "NOT met");
     std::fflush(stdout);
     return results;
