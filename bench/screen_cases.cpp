@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 
 #include "bench_server.h"
@@ -45,7 +46,10 @@ std::string LoadAverage() {
 void Header(const CaseContext& context, const std::string& goal, const std::string& reference) {
     std::printf("  goal: %s\n  command: %s\n", goal.c_str(), context.command.c_str());
     if (!reference.empty()) std::printf("  reference: %s\n", reference.c_str());
-    std::printf("  load average before: %s\n", LoadAverage().c_str());
+    const std::time_t now = std::time(nullptr);
+    char clock[16];
+    std::strftime(clock, sizeof clock, "%H:%M:%S", std::localtime(&now));
+    std::printf("  started %s, load average %s\n", clock, LoadAverage().c_str());
     std::fflush(stdout);
 }
 
