@@ -119,6 +119,11 @@ int ScreenChildMain(const std::vector<std::string>& arguments) {
 
         std::vector<Seen> seen;
         MessageBox::SetRecorder([&seen](const MessageBox::Shown& box) {
+            // A failing run may report every row; the first report is enough to refuse it.
+            if (box.icon == MessageBox::Icon::Warning) {
+                std::fprintf(stderr, "screen run: error report: %s\n", qPrintable(box.text));
+                std::_Exit(1);
+            }
             seen.push_back({Clock::now(), box});
         });
 
@@ -141,9 +146,6 @@ int ScreenChildMain(const std::vector<std::string>& arguments) {
         const Clock::time_point pressed = Clock::now();
         start.click();  // returns once the append has shown its last message
 
-        for (const Seen& s : seen)
-            if (s.box.icon == MessageBox::Icon::Warning)
-                Refuse("error report: " + s.box.text.toStdString());
         if (seen.empty() || seen.back().box.text != QStringLiteral("Done."))
             Refuse("the last message is not \"Done.\": " + Describe(seen));
         std::printf("%.6f %ld\n", std::chrono::duration<double>(seen.back().at - pressed).count(),
