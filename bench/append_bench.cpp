@@ -49,6 +49,10 @@ public:
     void ShowErrorBox(const std::string& text) override {
         if (errors++ == 0) std::cerr << "first error report: " << text << '\n';
     }
+    bool ShowRowErrorBox(const std::string& text) override {
+        ShowErrorBox(text);
+        return false;
+    }
     void SetBusyPointer(bool) override {}
     void SetProgress(double) override {}
     void ResetProgress() override {}

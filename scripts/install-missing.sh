@@ -29,13 +29,24 @@ install_missing() {
         "${missing[@]}"
 }
 
-# What building and running the program needs. postgresql-15 is the server of the demo mode
-# (and of the tests); fonts-liberation gives "Arial" its metric twin.
-BUILD_AND_RUN_PACKAGES=(
+# What building the program needs.
+BUILD_PACKAGES=(
     build-essential g++ cmake ninja-build pkg-config
     qt6-base-dev
-    libpq-dev postgresql-15
+    libpq-dev
+)
+# What building and running it needs. postgresql-15 is the server of the demo mode (and of the
+# tests); fonts-liberation gives "Arial" its metric twin.
+BUILD_AND_RUN_PACKAGES=(
+    "${BUILD_PACKAGES[@]}"
+    postgresql-15
     fonts-liberation fontconfig
 )
-# What the test suite needs on top.
-TEST_PACKAGES=(libgtest-dev)
+# What building the Debian package needs on top of building the program: dpkg-shlibdeps and
+# dpkg-buildflags, and `file`, with which CPack finds the programs to ask dpkg-shlibdeps about.
+PACKAGING_PACKAGES=(dpkg-dev file)
+# What the test suite needs on top: GoogleTest, the checks of the package (lintian,
+# desktop-file-validate, appstreamcli), locales whose money format differs from C's (the
+# round trip between differently configured databases), and ip, whose network namespaces let a
+# test take a server's link down.
+TEST_PACKAGES=(libgtest-dev lintian desktop-file-utils appstream locales-all iproute2)

@@ -1,17 +1,20 @@
 #include <QApplication>
-#include <QStringList>
 #include <cstdio>
 #include <exception>
 #include <memory>
 
+#include "app/command_line.h"
 #include "app/demo_environment.h"
+#include "app/display_check.h"
 #include "app/startup_signals.h"
 #include "append/form2.h"
 #include "connection/form1.h"
 #include "connection/profile_store.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
+    const trp::CommandLine command_line = trp::ReadCommandLine(trp::ArgumentsOf(argc, argv));
+    if (command_line.exit_code) return trp::EndEarly(command_line);
+    const std::unique_ptr<QApplication> app = trp::CreateApplication(argc, argv, command_line);
     trp::QuitOnTerminationSignals();
 
     // --demo: a throwaway server with sample databases and profiles of its own, apart from the
@@ -19,20 +22,20 @@ int main(int argc, char** argv) {
     std::unique_ptr<trp::DemoEnvironment> demo;
     std::unique_ptr<trp::ProfileStore> store;
     try {
-        if (QCoreApplication::arguments().contains(QStringLiteral("--demo"))) {
+        if (command_line.demo) {
             demo = std::make_unique<trp::DemoEnvironment>();
             store = std::make_unique<trp::ProfileStore>(demo->SettingsFile());
         } else {
             store = std::make_unique<trp::ProfileStore>();
         }
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "tessaline-row-porter: %s\n", e.what());
-        return 1;
+        std::fprintf(stderr, "%s: %s\n", trp::kProgramName, e.what());
+        return trp::kExitStartFailed;
     }
 
     trp::Form1 form1(*store);
     form1.Form_Load();
     // The connection screen, unless start-up went straight on to the table selection screen.
     if (!(form1.HasForm2() && form1.form2().isVisible())) form1.show();
-    return app.exec();
+    return app->exec();
 }

@@ -14,6 +14,10 @@ public:
     virtual void ShowMessage(const std::string& text) = 0;
     // A modal box titled "Application Error" with the warning icon (the error report).
     virtual void ShowErrorBox(const std::string& text) = 0;
+    // The error report of a row the destination refused during an append, with a second button:
+    // "OK" goes on with the next row (so do Escape and the box's close button), "Stop Appending"
+    // ends the run. Returns true when the user chose to stop.
+    virtual bool ShowRowErrorBox(const std::string& text) = 0;
     // The screen's pointer: busy (the hourglass) or back to the default.
     virtual void SetBusyPointer(bool busy) = 0;
     // The progress bar's value, 0 to 100.

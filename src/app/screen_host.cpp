@@ -10,13 +10,27 @@
 
 namespace trp {
 
+namespace {
+
+QString ReportTitle() {
+    return QString::fromUtf8(kErrorReportTitle.data(), kErrorReportTitle.size());
+}
+
+}  // namespace
+
 void ScreenHost::ShowMessage(const std::string& text) {
-    MessageBox::Show(QString::fromStdString(text));
+    MessageBox::Show(QString::fromStdString(text), MessageBox::Icon::None, {}, &screen_);
 }
 
 void ScreenHost::ShowErrorBox(const std::string& text) {
-    MessageBox::Show(QString::fromStdString(text), MessageBox::Icon::Warning,
-                     QString::fromUtf8(kErrorReportTitle.data(), kErrorReportTitle.size()));
+    MessageBox::Show(QString::fromStdString(text), MessageBox::Icon::Warning, ReportTitle(),
+                     &screen_);
+}
+
+bool ScreenHost::ShowRowErrorBox(const std::string& text) {
+    return MessageBox::ShowOfferingStop(QString::fromStdString(text), MessageBox::Icon::Warning,
+                                        ReportTitle(),
+                                        &screen_) == MessageBox::Choice::StopAppending;
 }
 
 void ScreenHost::SetBusyPointer(bool busy) {
@@ -33,8 +47,12 @@ void ScreenHost::ResetProgress() {
     bar_->setBarText(QStringLiteral("Progress Bar"));
 }
 
-void ScreenHost::ProcessPendingEvents() { QCoreApplication::processEvents(); }
+void ScreenHost::ProcessPendingEvents() {
+    QCoreApplication::processEvents();
+}
 
-bool ScreenHost::StopRequested() const { return ProgramEnding(); }
+bool ScreenHost::StopRequested() const {
+    return ProgramEnding();
+}
 
 }  // namespace trp

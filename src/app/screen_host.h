@@ -2,20 +2,23 @@
 
 #include "app/operation_host.h"
 
+class QWidget;
+
 namespace trp {
 
 class PointerState;
 class ProgressBar;
 
-// The OperationHost of a screen: message boxes through MessageBox, the screen's pointer state,
-// its progress bar (if it has one) and the application's event loop.
+// The OperationHost of a screen: message boxes through MessageBox over the screen, the screen's
+// pointer state, its progress bar (if it has one) and the application's event loop.
 class ScreenHost : public OperationHost {
 public:
-    explicit ScreenHost(PointerState& pointer, ProgressBar* bar = nullptr)
-        : pointer_(pointer), bar_(bar) {}
+    ScreenHost(QWidget& screen, PointerState& pointer, ProgressBar* bar = nullptr)
+        : screen_(screen), pointer_(pointer), bar_(bar) {}
 
     void ShowMessage(const std::string& text) override;
     void ShowErrorBox(const std::string& text) override;
+    bool ShowRowErrorBox(const std::string& text) override;
     void SetBusyPointer(bool busy) override;
     void SetProgress(double percent) override;
     void ResetProgress() override;
@@ -23,6 +26,7 @@ public:
     bool StopRequested() const override;
 
 private:
+    QWidget& screen_;
     PointerState& pointer_;
     ProgressBar* bar_;
 };

@@ -7,6 +7,8 @@
 #include <QSocketNotifier>
 #include <csignal>
 
+#include "app/program_end.h"
+
 namespace trp {
 namespace {
 
@@ -29,7 +31,8 @@ void QuitOnTerminationSignals() {
         char bytes[16];
         while (::read(signal_pipe[0], bytes, sizeof bytes) > 0) {
         }
-        QCoreApplication::exit(0);
+        // As closing a screen does: a running append commits what is in flight and stops.
+        EndProgram();
     });
     struct sigaction action {};
     action.sa_handler = OnTerminationSignal;

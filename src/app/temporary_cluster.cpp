@@ -60,12 +60,19 @@ void WriteFile(const std::string& path, const std::string& text) {
 // Runs one of PostgreSQL's programs (as the server account when running as root) and returns
 // its output. Throws naming `step`, with the program's own output, when it fails.
 std::string RunTool(const std::string& step, const std::string& program,
-                    const QStringList& arguments, const std::string& working_directory) {
+                    const QStringList& arguments, const std::string& working_directory,
+                    const std::vector<std::string>& launcher = {}) {
     QString executable = QString::fromStdString(program);
     QStringList all_arguments = arguments;
     if (RunningAsRoot()) {
         all_arguments = QStringList{"-u", kServerAccount, "--", executable} + arguments;
         executable = QString::fromStdString(RunuserPath());
+    }
+    if (!launcher.empty()) {
+        QStringList prefix;
+        for (const std::string& part : launcher) prefix << QString::fromStdString(part);
+        all_arguments = prefix.mid(1) + QStringList{executable} + all_arguments;
+        executable = prefix.front();
     }
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
@@ -118,14 +125,14 @@ std::string ServerSettings(const std::string& host, int port, const std::string&
 
 // Who may log in, replacing initdb's defaults. The first matching line decides; a login that
 // matches none is refused.
-std::string AccessRules() {
+std::string AccessRules(const std::string& clients) {
     return std::string(
                "# The superuser logs in only through the Unix socket in the server's own folder,\n"
                "# which only the folder's owner and root can reach. Over TCP only the members of\n"
                "# the login group get in, with their passwords; nobody else gets in at all.\n"
                "local  all  ") +
            TemporaryCluster::kSuperuser + "  trust\nhost   all  +" +
-           TemporaryCluster::kTcpLoginGroup + "  127.0.0.1/32  scram-sha-256\n";
+           TemporaryCluster::kTcpLoginGroup + "  " + clients + "  scram-sha-256\n";
 }
 
 }  // namespace
@@ -149,7 +156,9 @@ std::string RandomPassword(int length) {
     return password;
 }
 
-TemporaryCluster::TemporaryCluster(Durability durability, const std::string& folder_prefix) {
+TemporaryCluster::TemporaryCluster(Durability durability, const std::string& folder_prefix,
+                                   ServerNetwork network)
+    : network_(std::move(network)), host_(network_.address) {
     bin_ = PostgresBinDirectory();
     if (bin_.empty()) {
         throw std::runtime_error(
@@ -188,7 +197,7 @@ TemporaryCluster::TemporaryCluster(Durability durability, const std::string& fol
             {"-D", QString::fromStdString(DataDirectory()), "-U", kSuperuser, "--auth-local=trust",
              "--auth-host=reject", "-E", "UTF8", "--locale=C.UTF-8", "--no-sync"},
             directory_);
-        WriteFile(DataDirectory() + "/pg_hba.conf", AccessRules());
+        WriteFile(DataDirectory() + "/pg_hba.conf", AccessRules(network_.clients));
 
         // A port found free may be taken by someone else before the server binds it.
         const std::string conf_file = DataDirectory() + "/postgresql.conf";
@@ -224,7 +233,7 @@ void TemporaryCluster::StartServer() {
         RunTool("starting the PostgreSQL server (pg_ctl start)", bin_ + "/pg_ctl",
                 {"-D", QString::fromStdString(DataDirectory()), "-l",
                  QString::fromStdString(LogFile()), "-w", "-t", "60", "start"},
-                directory_);
+                directory_, network_.launcher);
     } catch (const std::runtime_error& e) {
         std::string text = e.what();
         if (!text.ends_with('\n')) text += '\n';

@@ -2,12 +2,23 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "connection/profile.h"
 
 class QTemporaryDir;
 
 namespace trp {
+
+// Where the server takes TCP logins: 127.0.0.1 of this machine, unless a test runs it in a
+// network namespace of its own (to take its link away): `launcher` then enters that
+// namespace to start the server (e.g. "ip netns exec NAME"), `address` is the server's
+// address there and `clients` the addresses its login roles may come from.
+struct ServerNetwork {
+    std::string address = "127.0.0.1";
+    std::string clients = "127.0.0.1/32";
+    std::vector<std::string> launcher;
+};
 
 // A throwaway PostgreSQL server in a temporary folder of its own, stopped and removed again by
 // the destructor. The demo mode, the tests and the benchmark run against one.
@@ -27,7 +38,8 @@ public:
     // folder. Throws std::runtime_error naming the package to install, or the step that failed
     // with the tool's own output; nothing is left behind then.
     explicit TemporaryCluster(Durability durability = Durability::Fast,
-                              const std::string& folder_prefix = "tessaline-pg");
+                              const std::string& folder_prefix = "tessaline-pg",
+                              ServerNetwork network = {});
     ~TemporaryCluster();
     TemporaryCluster(const TemporaryCluster&) = delete;
     TemporaryCluster& operator=(const TemporaryCluster&) = delete;
@@ -63,7 +75,8 @@ private:
     // Stops the server if it runs and removes the folder; never throws.
     void Remove() noexcept;
 
-    std::string host_ = "127.0.0.1";
+    ServerNetwork network_;
+    std::string host_;
     int port_ = 0;
     std::unique_ptr<QTemporaryDir> folder_;
     std::string directory_;

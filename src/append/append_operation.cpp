@@ -7,7 +7,8 @@
 #include "app/operation_host.h"
 #include "append/destination_writer.h"
 #include "append/event_pacer.h"
-#include "append/session_settings.h"
+#include "append/row_transfer.h"
+#include "append/run_step.h"
 #include "append/source_reader.h"
 #include "catalogue/table_probe.h"
 #include "connection/connection.h"
@@ -16,27 +17,18 @@
 namespace trp {
 namespace {
 
-constexpr int kTimeoutSeconds = 5000;
-
-// A step under the trap, except that a stop request ends the whole run instead of being
-// reported as the step's failure.
-template <typename Fn>
-bool Step(ErrorTrap& trap, int line, Fn&& step) {
-    std::exception_ptr stop;
-    const bool ok = trap.Step(line, [&] {
-        try {
-            step();
-        } catch (const StopRequested&) {
-            stop = std::current_exception();
-        }
-    });
-    if (stop) std::rethrow_exception(stop);
-    return ok;
+// The same server, database and login on both sides, so the same privileges apply: the rows may
+// move inside the server.
+bool SameDatabase(const AppendRequest& request, const AppendOptions& options) {
+    const Profile& one = request.profile1;
+    const Profile& two = request.profile2;
+    return options.chunk_blocks > 0 && options.strategy == AppendStrategy::Fast &&
+           one.server == two.server && one.port == two.port && one.user == two.user &&
+           one.database == two.database;
 }
 
 void OpenOn(Connection& connection, const Profile& profile) {
     connection.Open(BuildConnectionString(profile));
-    PinSessionSettings(connection);
 }
 
 void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOptions& options,
@@ -55,11 +47,11 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
 
     trap.Step(114, [&] { host.SetBusyPointer(true); });
     trap.Step(116, [&] { destination.SetMode(ConnectMode::ReadWrite); });
-    trap.Step(118, [&] { destination.SetCommandTimeout(kTimeoutSeconds); });
-    trap.Step(120, [&] { destination.SetConnectionTimeout(kTimeoutSeconds); });
+    trap.Step(118, [&] { destination.SetCommandTimeout(options.command_timeout); });
+    trap.Step(120, [&] { destination.SetConnectionTimeout(options.connection_timeout); });
     trap.Step(122, [&] { source.SetMode(ConnectMode::ReadWrite); });
-    trap.Step(124, [&] { source.SetCommandTimeout(kTimeoutSeconds); });
-    trap.Step(126, [&] { source.SetConnectionTimeout(kTimeoutSeconds); });
+    trap.Step(124, [&] { source.SetCommandTimeout(options.command_timeout); });
+    trap.Step(126, [&] { source.SetConnectionTimeout(options.connection_timeout); });
 
     // Option1: rows of the List2 table go into the List1 table; otherwise the other way round.
     const bool into1 = trap.Test(128, [&] { return request.option1; });
@@ -73,9 +65,10 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
         trap.Step(136, [&] { OpenOn(destination, request.profile2); });
     }
 
-    enum class End { Done, NoRecords, ColumnCounts, Permission } end = End::Done;
+    enum class End { Done, NoRecords, ColumnCounts, Permission, Stopped } end = End::Done;
     std::unique_ptr<SourceReader> reader;
     EventPacer pacer(host);
+    int destination_columns = 0;
 
     if (trap.Test(138, [&] {
             const bool readable1 = CheckPostgreSQLTablePermission(request.profile1, table1);
@@ -84,7 +77,6 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
         })) {
         end = End::Permission;
     } else {
-        int destination_columns = 0;
         int source_columns = 0;
         trap.Step(140, [&] {
             destination_columns =
@@ -97,38 +89,40 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
             end = End::ColumnCounts;
         } else {
             const bool from2 = trap.Test(146, [&] { return into1; });
-            Step(trap, from2 ? 148 : 150,
-                 [&] { reader = std::make_unique<SourceReader>(source, source_table, pacer); });
-            if (trap.Test(152, [&] { return !reader || reader->RowCount() == 0; })) {
+            // A source that cannot be read at all ends the run after its report.
+            if (!RunStep(trap, from2 ? 148 : 150, [&] {
+                    reader = std::make_unique<SourceReader>(
+                        source, source_table, pacer,
+                        SameDatabase(request, options) ? options.chunk_blocks : 0);
+                })) {
+                end = End::Stopped;
+            } else if (trap.Test(152, [&] { return reader->RowCount() == 0; })) {
                 end = End::NoRecords;
             }
         }
     }
 
+    AppendTally tally;
+    const long long rows = reader ? reader->RowCount() : 0;  // 182
     if (end == End::Done) {
-        const long long rows = reader->RowCount();  // 182
-        const auto report_row = [&](std::exception_ptr failure) {
-            trap.Step(212, [&] { std::rethrow_exception(failure); });
-        };
-        std::unique_ptr<DestinationWriter> writer;
-        Step(trap, 212, [&] {
-            writer =
-                MakeDestinationWriter(destination, destination_table, options, pacer, report_row);
+        RowTransfer transfer(trap, host, pacer, rows);
+        const RowTransfer::Ending ending = transfer.Run(*reader, [&] {
+            return MakeDestinationWriter(destination, destination_table, destination_columns,
+                                         reader->RawBytes(), reader->Columns(), options, pacer,
+                                         transfer);
         });
-        for (long long k = 0; writer; ++k) {
-            pacer.Tick();  // 156, 186
-            std::string_view line;
-            bool more = false;
-            // A source that fails part-way is reported once; the rows read so far still go in.
-            if (!Step(trap, 166, [&] { more = reader->Next(line); }) || !more) break;
-            Step(trap, 210, [&] {
-                host.SetProgress(k < rows ? static_cast<double>(k + 1) / rows * 100.0 : 100.0);
-            });
-            Step(trap, 212, [&] { writer->Add(line); });
-        }
-        if (writer) Step(trap, 212, [&] { writer->Finish(); });
-        reader.reset();  // ends the source snapshot before the last message
+        if (ending == RowTransfer::Ending::ProgramEnding) return;
+        if (ending == RowTransfer::Ending::Stopped) end = End::Stopped;
+        tally = transfer.Tally();
+    }
+    // Ends the source's snapshot before the last message.
+    reader.reset();
+    source.Close();
+
+    if (end == End::Done) {
         trap.Step(222, [&] { host.ShowMessage("Done."); });
+    } else if (end == End::Stopped) {
+        trap.Step(222, [&] { host.ShowMessage(StoppedMessage(tally, rows)); });
     } else if (end == End::NoRecords) {
         const bool from2 = trap.Test(224, [&] { return into1; });
         trap.Step(from2 ? 226 : 228,

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "append/commit_check.h"
 #include "connection/profile.h"
 
 namespace trp {
@@ -36,10 +37,22 @@ struct AppendOptions {
     std::size_t batch_rows = 20000;        // rows per committed batch at most
     std::size_t batch_bytes = 8u << 20;    // bytes of row data per batch at most
     std::size_t insert_batch_rows = 1000;  // rows per pipelined INSERT batch at most
+    CommitCheckLimits commit_check;        // asking after a commit whose connection was lost
+    bool binary = true;                    // COPY's binary format where the columns allow it
+    // Rows move inside the server (INSERT … SELECT) where both tables are in one database, in
+    // chunks of this many blocks of the source table (0: never).
+    long long chunk_blocks = 2048;
+    int command_timeout = 5000;     // seconds per statement, on both connections
+    int connection_timeout = 5000;  // seconds to open each connection
 };
 
 // The append operation behind "Start Appending", under its own error trap. It reports through
 // the host: messages, error reports, the busy pointer, the progress bar, pending events.
+// A refused row gets its own report and the run goes on; a failure that concerns the whole run
+// (a lost connection, a missing privilege, a full disk, …) or a source that can no longer be
+// read gets one report and ends the run, as does the user's "Stop Appending": the last message
+// then says how many rows arrived. When the program is ending, the run commits what is in
+// flight and ends without a further word.
 void RunAppend(const AppendRequest& request, OperationHost& host);
 void RunAppend(const AppendRequest& request, OperationHost& host, const AppendOptions& options);
 

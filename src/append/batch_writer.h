@@ -1,33 +1,49 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "append/copy_text_codec.h"
 #include "append/destination_writer.h"
+#include "connection/pg_handles.h"
 
 namespace trp {
 
-// The rows of one batch in COPY's text format, one buffer for all, kept until the batch is
-// committed so that a failed batch can be sent again in pieces.
+// The rows of one batch (COPY text lines or binary tuples), one buffer for all, kept until the
+// batch is committed so that a failed batch can be sent again in pieces. A large row may instead
+// be held alone, in the buffer libpq put it in.
 class RowBatch {
 public:
-    void Append(std::string_view line) {
-        data_.append(line);
-        if (line.empty() || line.back() != '\n') data_ += '\n';
+    // The batch is this one row, in its own buffer (the batch must be empty).
+    void Adopt(PqBuffer buffer, std::string_view row, bool binary) {
+        if (!binary && (row.empty() || row.back() != '\n')) {
+            Append(row, binary);  // a text row without its line end needs one: copied after all
+            return;
+        }
+        adopted_ = std::move(buffer);
+        adopted_row_ = row;
+    }
+    // A row in COPY's text format (its line end is added when missing), or a binary tuple.
+    void Append(std::string_view row, bool binary) {
+        data_.append(row);
+        if (!binary && (row.empty() || row.back() != '\n')) data_ += '\n';
         ends_.push_back(data_.size());
     }
     void Clear() {
         data_.clear();
         ends_.clear();
+        adopted_.reset();
     }
-    std::size_t Rows() const { return ends_.size(); }
-    std::size_t Bytes() const { return data_.size(); }
+    std::size_t Rows() const { return adopted_ ? 1 : ends_.size(); }
+    std::size_t Bytes() const { return adopted_ ? adopted_row_.size() : data_.size(); }
     std::size_t Begin(std::size_t row) const { return row == 0 ? 0 : ends_[row - 1]; }
     // Rows [first, last) as one piece of COPY data.
     std::string_view Range(std::size_t first, std::size_t last) const {
+        if (adopted_) return first == last ? std::string_view() : adopted_row_;
         return std::string_view(data_).substr(Begin(first), Begin(last) - Begin(first));
     }
     std::string_view Row(std::size_t row) const { return Range(row, row + 1); }
@@ -35,25 +51,35 @@ public:
 private:
     std::string data_;
     std::vector<std::size_t> ends_;
+    PqBuffer adopted_;
+    std::string_view adopted_row_;
 };
 
-// Collects rows into batches, each committed on its own. A batch that fails is rolled back and
-// sent again in smaller pieces, down to single rows sent as their own INSERT statements, so that
-// each refused row is reported with the very message a lone INSERT gets while every other row
-// is committed, in source order.
+// Collects rows into batches, each committed in a transaction of its own whose id is read before
+// its COMMIT is sent. A batch that fails is rolled back and sent again in smaller pieces, down to
+// single rows sent as their own INSERT statements, so that each refused row is reported with the
+// very message a lone INSERT gets while every other row is committed, in source order. When the
+// connection goes down while a COMMIT is under way, a new session asks the server what became of
+// that transaction, so its rows are counted by the answer and never sent twice.
 class BatchWriter : public DestinationWriter {
 public:
     void Add(std::string_view line) override;
+    void AddLarge(PqBuffer buffer, std::string_view row) override;
     void Finish() override;
+    void FinishInFlight() override;
+    bool TakesBinaryRows() const override { return table_.binary; }
 
 protected:
     struct Outcome {
         bool committed = false;
         std::optional<std::size_t> failed_row;  // the row that failed, when known
+        std::exception_ptr failure;             // the server's (or libpq's) first failure
+        bool lone_insert = false;               // a single row sent as its own INSERT
+        long long added = 0;                    // rows the committed transaction took
     };
 
-    BatchWriter(Connection& destination, std::string table, std::size_t max_rows,
-                std::size_t max_bytes, EventPacer& pacer, RowFailureHandler on_failure);
+    BatchWriter(Connection& destination, DestinationTable table, std::size_t max_rows,
+                const AppendOptions& options, EventPacer& pacer, WriterListener& listener);
 
     // Called after a row joined the batch; may start sending the batch early.
     virtual void RowAdded() {}
@@ -63,20 +89,42 @@ protected:
     // rolled back otherwise.
     virtual Outcome Send(std::size_t first, std::size_t last) = 0;
 
+    // Rows [first, last) as their own INSERT statements, pipelined in one transaction.
+    Outcome SendInserts(std::size_t first, std::size_t last);
+    // A row's values in their text forms, as the INSERT statement quotes them. A binary tuple is
+    // turned into text by the destination server, with the output settings of the source.
+    RowValues TextValues(std::size_t row);
+    // The connection went down after the COMMIT of the transaction `xid` holding `rows` rows was
+    // sent: counts them by what the server says became of it.
+    void CommitLost(const std::string& xid, std::size_t rows);
+    // Ends an explicit transaction a failure left open (a no-op on a lost connection).
+    void RollBackIfOpen();
+    // Throws the failure when it ends the run.
+    void ThrowIfRunEnds(const Outcome& outcome);
+    // Rows whose transaction committed.
+    void Committed(std::size_t rows, long long added);
+
     Connection& destination_;
-    std::string table_;
+    DestinationTable table_;
     EventPacer& pacer_;
     RowBatch batch_;
 
 private:
     void Flush();
+    void Resolve(std::size_t first, std::size_t last, const Outcome& outcome);
     void Settle(std::size_t first, std::size_t last);
     void SettleHalves(std::size_t first, std::size_t last);
     void SendSingle(std::size_t row);
+    void Refused(const std::exception_ptr& failure);
+    void StopPoint() const;
+    // The failure with the server's message in UTF-8, for showing.
+    std::exception_ptr Readable(const std::exception_ptr& failure);
 
     std::size_t max_rows_;
     std::size_t max_bytes_;
-    RowFailureHandler on_failure_;
+    CommitCheckLimits commit_check_;
+    WriterListener& listener_;
+    std::chrono::steady_clock::time_point batch_started_;
 };
 
 }  // namespace trp

@@ -2,7 +2,11 @@
 
 #include <poll.h>
 
+#include <cstdlib>
+
+#include "append/column_types.h"
 #include "append/event_pacer.h"
+#include "append/run_failure.h"
 #include "connection/connection.h"
 #include "connection/db_error.h"
 
@@ -13,93 +17,142 @@ constexpr std::size_t kStreamChunk = 256 * 1024;
 
 }  // namespace
 
-CopyWriter::CopyWriter(Connection& destination, std::string table, const AppendOptions& options,
-                       EventPacer& pacer, RowFailureHandler on_failure)
-    : BatchWriter(destination, std::move(table), options.batch_rows, options.batch_bytes, pacer,
-                  std::move(on_failure)) {}
+CopyWriter::CopyWriter(Connection& destination, DestinationTable table,
+                       const AppendOptions& options, EventPacer& pacer, WriterListener& listener)
+    : BatchWriter(destination, std::move(table), options.batch_rows, options, pacer, listener) {}
 
 bool CopyWriter::StartCopy() {
-    copy_failed_ = false;
+    PGconn* conn = destination_.Handle();
     sent_ = 0;
-    try {
-        ExecuteAwaited(destination_.Handle(), "COPY " + QuoteIdentifier(table_) + " FROM STDIN",
-                       pacer_);
-        return true;
-    } catch (const DbError&) {
-        // The rows then go one by one, where each gets its own report.
-        copy_failed_ = true;
-        return false;
+    xid_.clear();
+    failure_ = nullptr;
+    const std::string format =
+        table_.binary ? std::string(" (FORMAT binary)") : table_.copy_options;
+    const std::string sql = "BEGIN; SELECT pg_current_xact_id(); COPY " + table_.quoted_name +
+                            " FROM STDIN" + format + "; COMMIT";
+    if (!PQsendQuery(conn, sql.c_str())) ThrowConnectionFailure(conn);
+    ResultStream results(conn, pacer_);
+    while (PgResultPtr result = results.Next()) {
+        const auto status = PQresultStatus(result.get());
+        if (status == PGRES_COPY_IN) {
+            // Each batch is a COPY of its own, so each opens with the binary format's header.
+            if (table_.binary) Put(std::string_view(kBinaryCopyHeader, kBinaryCopyHeaderSize));
+            return true;
+        }
+        if (status == PGRES_TUPLES_OK) xid_ = PQgetvalue(result.get(), 0, 0);
     }
+    failure_ = results.Failure();
+    // The server refused before the data: the rest of the query was skipped.
+    RollBackIfOpen();
+    if (!failure_) ThrowConnectionFailure(conn);
+    Outcome refused;
+    refused.failure = failure_;
+    ThrowIfRunEnds(refused);
+    return false;
 }
 
 void CopyWriter::Put(std::string_view data) {
     PGconn* conn = destination_.Handle();
-    while (!copy_failed_ && !data.empty()) {
+    while (!data.empty()) {
         const int size = static_cast<int>(std::min<std::size_t>(data.size(), kStreamChunk));
         const int queued = PQputCopyData(conn, data.data(), size);
-        if (queued < 0) {
-            // The server ended the COPY with an error; the rest of the data has no taker.
-            copy_failed_ = true;
-        } else if (queued == 0) {
-            try {
-                pacer_.WaitSocket(conn, POLLOUT | POLLIN);
-            } catch (const DbError&) {
-                copy_failed_ = true;
-            }
-            if (!PQconsumeInput(conn)) copy_failed_ = true;
+        if (queued < 0) ThrowConnectionFailure(conn);
+        if (queued == 0) {
+            pacer_.WaitSocket(conn, POLLOUT | POLLIN);
+            if (!PQconsumeInput(conn)) ThrowConnectionFailure(conn);
         } else {
             data.remove_prefix(static_cast<std::size_t>(size));
         }
     }
-    if (!copy_failed_) {
-        // Hand over what libpq holds, without waiting for a full socket to drain.
-        if (PQflush(conn) < 0) copy_failed_ = true;
-    }
+    // Hand over what libpq holds, without waiting for a full socket to drain.
+    if (PQflush(conn) < 0) ThrowConnectionFailure(conn);
 }
 
-CopyWriter::Outcome CopyWriter::EndCopy() {
+CopyWriter::Outcome CopyWriter::EndCopy(std::size_t rows) {
     PGconn* conn = destination_.Handle();
     streaming_ = false;
-    bool committed = false;
-    if (!copy_failed_) {
+    Outcome outcome;
+    bool committing = false;
+    try {
         while (true) {
             const int ended = PQputCopyEnd(conn, nullptr);
-            if (ended != 0) break;
-            try {
-                pacer_.WaitSocket(conn, POLLOUT | POLLIN);
-            } catch (const DbError&) {
-                break;
-            }
-            if (!PQconsumeInput(conn)) break;
+            if (ended < 0) ThrowConnectionFailure(conn);
+            if (ended == 1) break;
+            pacer_.WaitSocket(conn, POLLOUT | POLLIN);
+            if (!PQconsumeInput(conn)) ThrowConnectionFailure(conn);
         }
+        // The end of the data runs the COMMIT that follows the COPY in the same query.
+        committing = true;
+        ResultStream results(conn, pacer_);
+        std::size_t statements = 0;
+        while (PgResultPtr result = results.Next()) {
+            if (++statements == 1) outcome.added = std::atoll(PQcmdTuples(result.get()));
+            // A refused COPY skips its COMMIT: nothing of this batch can be committed.
+            if (results.Failure()) committing = false;
+        }
+        outcome.failure = results.Failure();
+        committing = false;
+        outcome.committed = !outcome.failure && statements == 2;
+    } catch (const BrokenConnection&) {
+        if (committing) CommitLost(xid_, rows);
+        throw;
     }
-    // The COPY's result, then the end of the command; a failure rolls the whole COPY back.
+    if (!outcome.committed) RollBackIfOpen();
+    return outcome;
+}
+
+bool CopyWriter::CanMoveInsideServer(const ColumnTypes& source_columns) const {
+    return !table_.foreign_keys && !source_columns.empty() &&
+           SameTypes(source_columns, table_.column_types);
+}
+
+bool CopyWriter::MoveInsideServer(const std::string& select, const std::string& snapshot) {
+    Finish();  // rows taken earlier go first
+    PGconn* conn = destination_.Handle();
+    // The id is known before the COMMIT is sent, and so is the number of rows.
+    const PgResultPtr begun =
+        ExecuteAwaited(conn,
+                       "BEGIN ISOLATION LEVEL REPEATABLE READ; SET TRANSACTION SNAPSHOT " +
+                           QuoteLiteral(snapshot) + "; SELECT pg_current_xact_id()",
+                       pacer_);
+    const std::string xid = PQgetvalue(begun.get(), 0, 0);
+    long long rows = 0;
     try {
-        bool failed = copy_failed_;
-        bool abandoned = false;
-        while (PgResultPtr result = AwaitResult(conn, pacer_)) {
-            const auto status = PQresultStatus(result.get());
-            if (status == PGRES_COPY_IN) {
-                // Only reached when the data could not be handed over: abandon the COPY, and
-                // give up on a connection that cannot even take that.
-                failed = true;
-                if (abandoned || PQputCopyEnd(conn, "the rows could not be sent") != 1) break;
-                abandoned = true;
-                continue;
-            }
-            if (status != PGRES_COMMAND_OK) failed = true;
-        }
-        committed = !failed;
+        const PgResultPtr inserted =
+            ExecuteAwaited(conn, "INSERT INTO " + table_.quoted_name + " " + select, pacer_);
+        rows = std::atoll(PQcmdTuples(inserted.get()));
+    } catch (const BrokenConnection&) {
+        throw;
     } catch (const DbError&) {
-        committed = false;
+        Outcome refused;
+        refused.failure = std::current_exception();
+        RollBackIfOpen();
+        ThrowIfRunEnds(refused);
+        return false;
     }
-    return Outcome{committed, std::nullopt};
+    try {
+        ExecuteAwaited(conn, "COMMIT", pacer_);
+    } catch (const BrokenConnection&) {
+        CommitLost(xid, static_cast<std::size_t>(rows));
+        throw;
+    } catch (const DbError&) {
+        // A check left to the end of the transaction refused one of the rows.
+        Outcome refused;
+        refused.failure = std::current_exception();
+        ThrowIfRunEnds(refused);
+        return false;
+    }
+    Committed(static_cast<std::size_t>(rows), rows);
+    return true;
 }
 
 void CopyWriter::RowAdded() {
     if (!streaming_) {
-        if (copy_failed_) return;  // this batch's COPY could not start; retried at the end
-        if (!StartCopy()) return;
+        if (start_failed_) return;  // this batch goes in pieces once it is complete
+        if (!StartCopy()) {
+            start_failed_ = true;
+            return;
+        }
         streaming_ = true;
     }
     if (batch_.Bytes() - sent_ >= kStreamChunk) {
@@ -112,22 +165,23 @@ CopyWriter::Outcome CopyWriter::SendBatch() {
     Outcome outcome;
     if (streaming_) {
         Put(batch_.Range(0, batch_.Rows()).substr(sent_));
-        outcome = EndCopy();
+        outcome = EndCopy(batch_.Rows());
+    } else {
+        outcome.failure = failure_;
     }
-    copy_failed_ = false;
+    start_failed_ = false;
     sent_ = 0;
     return outcome;
 }
 
 CopyWriter::Outcome CopyWriter::Send(std::size_t first, std::size_t last) {
     if (!StartCopy()) {
-        copy_failed_ = false;
-        return {};
+        Outcome refused;
+        refused.failure = failure_;
+        return refused;
     }
     Put(batch_.Range(first, last));
-    Outcome outcome = EndCopy();
-    copy_failed_ = false;
-    return outcome;
+    return EndCopy(last - first);
 }
 
 }  // namespace trp

@@ -4,12 +4,17 @@
 
 namespace trp {
 
-// Loads batches with COPY FROM STDIN, each COPY a transaction of its own. The first attempt of a
-// batch streams its rows while they are still being read from the source.
+// Loads batches with COPY FROM STDIN, each COPY in a transaction of its own that one query
+// opens and, once the data has ended, commits: "BEGIN; SELECT pg_current_xact_id(); COPY …;
+// COMMIT". The first attempt of a batch streams its rows while they are still being read from
+// the source.
 class CopyWriter : public BatchWriter {
 public:
-    CopyWriter(Connection& destination, std::string table, const AppendOptions& options,
-               EventPacer& pacer, RowFailureHandler on_failure);
+    CopyWriter(Connection& destination, DestinationTable table, const AppendOptions& options,
+               EventPacer& pacer, WriterListener& listener);
+
+    bool CanMoveInsideServer(const ColumnTypes& source_columns) const override;
+    bool MoveInsideServer(const std::string& select, const std::string& snapshot) override;
 
 protected:
     void RowAdded() override;
@@ -17,13 +22,18 @@ protected:
     Outcome Send(std::size_t first, std::size_t last) override;
 
 private:
+    // Opens the transaction and the COPY; false when the server refused them (a refusal that
+    // ends the run is thrown).
     bool StartCopy();
     void Put(std::string_view data);
-    Outcome EndCopy();
+    // Ends the data, which commits; the outcome of the rows sent since StartCopy.
+    Outcome EndCopy(std::size_t rows);
 
-    bool streaming_ = false;    // a COPY of the current batch is open
-    bool copy_failed_ = false;  // the server refused the COPY or its data part-way
-    std::size_t sent_ = 0;      // bytes of the current batch sent in the open COPY
+    bool streaming_ = false;      // a COPY of the current batch is open
+    bool start_failed_ = false;   // the current batch's COPY could not start
+    std::exception_ptr failure_;  // why it could not
+    std::string xid_;             // the open transaction's id
+    std::size_t sent_ = 0;        // bytes of the current batch sent in the open COPY
 };
 
 }  // namespace trp

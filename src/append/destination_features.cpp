@@ -1,5 +1,8 @@
 #include "append/destination_features.h"
 
+#include <string_view>
+#include <vector>
+
 #include "connection/connection.h"
 
 namespace trp {
@@ -59,16 +62,35 @@ std::string FeatureQuery(const std::string& table) {
            " AND d.objid = k.oid AND d.refclassid = 'pg_proc'::regclass "
            " JOIN pg_proc p ON p.oid = d.refobjid "
            " WHERE p.provolatile <> 'i' AND (k.conrelid IN (SELECT oid FROM tree) "
-           " OR k.contypid IN (SELECT oid FROM domains)) "
-           "LIMIT 1";
+           " OR k.contypid IN (SELECT oid FROM domains))";
 }
 
 }  // namespace
 
 DestinationFeatures DetectDestinationFeatures(Connection& destination, const std::string& table) {
-    RecordSet found = destination.Execute(FeatureQuery(table));
-    if (found.Eof()) return {true, {}};
-    return {false, found.Value(0).value_or("")};
+    PGconn* conn = destination.Handle();
+    const std::string quoted = QuoteIdentifier(table);
+    const std::string sql = FeatureQuery(table) + "; " + ColumnTypesQuery(quoted) +
+                            "; SELECT EXISTS (SELECT FROM pg_constraint WHERE contype = 'f' AND "
+                            "conrelid = " +
+                            QuoteLiteral(quoted) + "::regclass)";
+    if (!PQsendQuery(conn, sql.c_str())) ThrowConnectionFailure(conn);
+    std::vector<PgResultPtr> results;
+    while (PgResultPtr result = PgResultPtr(PQgetResult(conn)))
+        results.push_back(std::move(result));
+    for (const PgResultPtr& result : results) CheckResult(result.get(), conn);
+    if (results.size() != 3) ThrowConnectionFailure(conn);
+
+    DestinationFeatures features;
+    const PGresult* found = results[0].get();
+    features.copy_equivalent = PQntuples(found) == 0;
+    if (!features.copy_equivalent) features.reason = PQgetvalue(found, 0, 0);
+    for (int row = 0; row < PQntuples(found); ++row)
+        if (std::string_view(PQgetvalue(found, row, 0)) == "row-level security")
+            features.row_security = true;
+    features.columns = ReadColumnTypes(results[1].get());
+    features.foreign_keys = PQgetvalue(results[2].get(), 0, 0)[0] == 't';
+    return features;
 }
 
 }  // namespace trp

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "append/column_types.h"
+
 namespace trp {
 
 class Connection;
@@ -12,9 +14,16 @@ class Connection;
 struct DestinationFeatures {
     bool copy_equivalent = false;
     std::string reason;
+    // Policies apply to the table or a partition: they may refuse single rows.
+    bool row_security = false;
+    // The table's columns, for the choice of COPY's format.
+    ColumnTypes columns;
+    // It refers to other tables: its checks must see their rows as they are now.
+    bool foreign_keys = false;
 };
 
-// Reads the destination's catalogue. Throws DbError when the catalogue cannot be read.
+// Reads the destination's catalogue, in one round trip. Throws DbError when the catalogue cannot
+// be read.
 DestinationFeatures DetectDestinationFeatures(Connection& destination, const std::string& table);
 
 }  // namespace trp

@@ -1,43 +1,98 @@
 #pragma once
 
 #include <exception>
-#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "append/append_operation.h"
+#include "append/column_types.h"
+#include "connection/pg_handles.h"
 
 namespace trp {
 
 class Connection;
 class EventPacer;
 
-// Told about each row that cannot be appended, in source order, with the server's failure.
-using RowFailureHandler = std::function<void(std::exception_ptr failure)>;
+// Where a run stands on the destination.
+struct AppendTally {
+    long long settled = 0;    // source rows whose outcome is final: committed or reported
+    long long added = 0;      // rows the destination took in committed transactions
+    long long unchecked = 0;  // rows of a commit whose outcome could not be checked
+};
 
-// Appends rows, given in COPY's text format, to the destination table in the order given.
-// Every row ends either committed or reported to the failure handler; no row is lost silently.
+// What a writer tells the run as rows reach their outcome, in source order.
+class WriterListener {
+public:
+    virtual ~WriterListener() = default;
+    // A row the destination refused, with the failure its own INSERT statement got. Returns
+    // false when the user chose to stop appending.
+    virtual bool RowRefused(const std::exception_ptr& failure) = 0;
+    // The tally moved on: rows were committed or reported.
+    virtual void Progressed(const AppendTally& tally) = 0;
+};
+
+// The destination table as the writers address it.
+struct DestinationTable {
+    std::string quoted_name;  // the identifier in double quotes, as the session reads it
+    int columns = 0;
+    bool row_security = false;  // policies may refuse single rows with insufficient privilege
+    bool messages_in_server_encoding = false;  // see DestinationSession
+    std::string copy_options;                  // see DestinationSession
+    ColumnTypes column_types;   // as the catalogue has them (empty when it could not be read)
+    bool foreign_keys = false;  // see DestinationFeatures
+    // Rows come as binary tuples (COPY's binary format).
+    bool binary = false;
+};
+
+// Appends rows, given in COPY's text format, to the destination table in the order given, each
+// batch in a transaction of its own. Every row ends committed or reported to the listener. A
+// failure that concerns the whole run (see EndsTheRun) leaves as the DbError itself, after the
+// outcome of a commit that was under way has been settled; AppendStopped leaves when the user
+// stops or the program ends.
 class DestinationWriter {
 public:
     virtual ~DestinationWriter() = default;
     // Takes the next row (with its line end); may send and commit rows taken earlier.
     virtual void Add(std::string_view line) = 0;
+    // The same for a large row, together with the buffer that holds it (which it keeps rather
+    // than copy the row).
+    virtual void AddLarge(PqBuffer buffer, std::string_view row) = 0;
     // Sends and commits every row still held.
     virtual void Finish() = 0;
+    // The program is ending: commits the rows taken so far as they stand, if the destination
+    // takes them all, and reports nothing.
+    virtual void FinishInFlight() = 0;
+
+    const AppendTally& Tally() const { return tally_; }
+    // The rows are to come as binary tuples rather than in COPY's text format.
+    virtual bool TakesBinaryRows() const { return false; }
+
+    // Whether rows of a table of the same database with these columns can move inside the
+    // server (INSERT … SELECT) with exactly the outcome they would have row by row: the same
+    // types, and a destination where COPY would do (no triggers, rules, …) that refers to no
+    // other table (its checks would see those as of the source's snapshot).
+    virtual bool CanMoveInsideServer(const ColumnTypes& /*source_columns*/) const { return false; }
+    // Moves the rows `select` gives (a SELECT on the source table) in one transaction that
+    // reads the source's exported `snapshot`. False, with nothing of them kept, when the
+    // destination refused one of them: they then have to come the usual way, through Add.
+    virtual bool MoveInsideServer(const std::string& /*select*/, const std::string& /*snapshot*/) {
+        return false;
+    }
+
+protected:
+    AppendTally tally_;
 };
 
-// The writer for the strategy; for the fast strategy it looks at the destination's catalogue
-// to choose COPY or pipelined INSERT statements.
-std::unique_ptr<DestinationWriter> MakeDestinationWriter(Connection& destination,
-                                                         const std::string& table,
-                                                         const AppendOptions& options,
-                                                         EventPacer& pacer,
-                                                         RowFailureHandler on_failure);
-
-// Sends the row's INSERT statement on its own, committed on its own. Throws DbError with the
-// server's message when the row is refused.
-void InsertOneRow(Connection& destination, const std::string& table, std::string_view line,
-                  EventPacer& pacer);
+// The writer for the strategy. Pins the destination session's parsing settings; for the fast
+// strategy it looks at the destination's catalogue to choose COPY or pipelined INSERT statements.
+// `raw_bytes`: the rows are bytes of a database without an encoding, passed on unconverted.
+// Whether they travel in COPY's binary format is decided from the source's column types and the
+// destination's (TakesBinaryRows says so; the source is then read that way).
+std::unique_ptr<DestinationWriter> MakeDestinationWriter(
+    Connection& destination, const std::string& table, int columns, bool raw_bytes,
+    const ColumnTypes& source_columns, const AppendOptions& options, EventPacer& pacer,
+    WriterListener& listener);
 
 }  // namespace trp

@@ -12,6 +12,7 @@
 #include <iterator>
 #include <tuple>
 
+#include "app/activity.h"
 #include "app/pointer_state.h"
 #include "app/progress_bar.h"
 #include "app/push_button.h"
@@ -51,7 +52,7 @@ Form2::Form2(Form1& form1, QWidget* parent) : QWidget(parent), form1_(form1) {
     SetTabOrder();
 
     pointer_ = new PointerState(*this);
-    host_ = std::make_unique<ScreenHost>(*pointer_, ProgressBar1);
+    host_ = std::make_unique<ScreenHost>(*this, *pointer_, ProgressBar1);
     WireHandlers();
 }
 
@@ -153,8 +154,15 @@ void Form2::WireHandlers() {
           static_cast<QWidget*>(Frame2), static_cast<QWidget*>(List1), List1->viewport()})
         pointer_->WatchResetElement(element);
 
-    connect(PushButton2, &PushButton::clicked, this, &Form2::PushButton2_Click);
-    connect(PushButton5, &PushButton::clicked, this, &Form2::PushButton5_Click);
+    // A listing or an append processes events, so the buttons can be pressed meanwhile: no
+    // second append starts, and the screen is not left while its lists are being filled
+    // (leaving it during an append is fine: the run goes on).
+    connect(PushButton2, &PushButton::clicked, this, [this] {
+        if (!ActivityScope::AnyRunning()) PushButton2_Click();
+    });
+    connect(PushButton5, &PushButton::clicked, this, [this] {
+        if (!ActivityScope::Running(Activity::Listing)) PushButton5_Click();
+    });
 }
 
 }  // namespace trp

@@ -53,7 +53,7 @@ public:
     // The screen's pointer state (default, busy during an append, the hand over push buttons).
     PointerState& Pointer() { return *pointer_; }
     // True while "Start Appending" runs; a second press meanwhile is ignored.
-    bool Appending() const { return appending_; }
+    bool Appending() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;  // Form_Unload: ends the program
@@ -67,7 +67,6 @@ private:
     Form1& form1_;
     PointerState* pointer_ = nullptr;  // child of this screen
     std::unique_ptr<ScreenHost> host_;
-    bool appending_ = false;
 };
 
 }  // namespace trp

@@ -3,6 +3,7 @@
 #include <QListWidget>
 #include <QRadioButton>
 
+#include "app/activity.h"
 #include "app/error_report.h"
 #include "app/error_trap.h"
 #include "app/form_colors.h"
@@ -42,14 +43,12 @@ void Form2::Form_Load() {
     trap.Step(114, [&] { AddTablesToPostgreSQLListbox2(*List2, form1_, *host_); });
 }
 
+bool Form2::Appending() const {
+    return ActivityScope::Running(Activity::Append);
+}
+
 void Form2::PushButton2_Click() {
-    // The append processes events once per row, so the button can be pressed again meanwhile.
-    if (appending_) return;
-    appending_ = true;
-    struct Reset {
-        bool& flag;
-        ~Reset() { flag = false; }
-    } reset{appending_};
+    const ActivityScope appending(Activity::Append);
 
     // The run keeps what the screens show now, whatever the user changes while it goes on.
     AppendRequest request;

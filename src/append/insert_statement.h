@@ -7,7 +7,8 @@
 namespace trp {
 
 // INSERT INTO "<table>" VALUES('<value 1>', NULL, …): every value a quoted literal with its
-// apostrophes doubled, NULL as NULL, no column list.
-std::string BuildInsertStatement(const std::string& table, const RowValues& values);
+// apostrophes doubled, NULL as NULL, no column list. A row of a table without columns is
+// INSERT INTO "<table>" DEFAULT VALUES. `quoted_table` is the name already quoted.
+std::string BuildInsertStatement(std::string_view quoted_table, const RowValues& values);
 
 }  // namespace trp

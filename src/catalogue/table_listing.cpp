@@ -3,6 +3,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "app/activity.h"
 #include "app/error_trap.h"
 #include "app/operation_host.h"
 #include "connection/connection.h"
@@ -23,6 +24,7 @@ T& Existing(std::optional<T>& object) {
 
 void ListTables(const Profile& profile, ListTarget& list, OperationHost& host,
                 const std::string& location) {
+    const ActivityScope listing(Activity::Listing);
     ErrorTrap trap(location, host);
     std::optional<Connection> connection;
     std::optional<RecordSet> result;

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <map>
+#include <new>
 #include <vector>
 
 #include "connection/connection_string.h"
@@ -29,8 +30,8 @@ std::map<std::string, std::string> LibpqParameters(std::string_view connection_s
                       std::string(kDriverName) + "\".");
     }
     static const std::map<std::string, std::string> kSynonyms = {
-        {"server", "host"},     {"servername", "host"}, {"port", "port"},
-        {"uid", "user"},        {"username", "user"},   {"pwd", "password"},
+        {"server", "host"},       {"servername", "host"}, {"port", "port"},
+        {"uid", "user"},          {"username", "user"},   {"pwd", "password"},
         {"password", "password"}, {"database", "dbname"}};
     std::map<std::string, std::string> params;
     for (const auto& [key, value] : pairs) {
@@ -50,12 +51,20 @@ std::string Options(ConnectMode mode, int command_timeout) {
 
 }  // namespace
 
-void Connection::Open(std::string_view connection_string) {
+void Connection::Open(std::string_view connection_string, SocketWaiter* waiter) {
     conn_.reset();
     auto params = LibpqParameters(connection_string);
     params["options"] = Options(mode_, command_timeout_);
     params["application_name"] = "Tessaline Row Porter";
     params["client_encoding"] = "UTF8";
+    // A host that stops answering is found within about a minute: keepalives after 10 s of
+    // silence, every 5 s, three unanswered; data left unacknowledged for 60 s ends the
+    // connection. A healthy server that is merely slow is not affected.
+    params["keepalives"] = "1";
+    params["keepalives_idle"] = "10";
+    params["keepalives_interval"] = "5";
+    params["keepalives_count"] = "3";
+    params["tcp_user_timeout"] = "60000";
 
     std::vector<const char*> keys;
     std::vector<const char*> values;
@@ -77,19 +86,30 @@ void Connection::Open(std::string_view connection_string) {
     while (true) {
         if (state == PGRES_POLLING_OK) break;
         if (state == PGRES_POLLING_FAILED) throw DbError(ErrorText(conn.get()));
-        pollfd fd{PQsocket(conn.get()), static_cast<short>(state == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
+        pollfd fd{PQsocket(conn.get()),
+                  static_cast<short>(state == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
         int wait_ms = -1;
         if (bounded) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0) throw DbError("timeout expired while connecting to the server");
             wait_ms = static_cast<int>(left.count());
         }
-        const int ready = poll(&fd, 1, wait_ms);
+        int ready = 0;
+        if (waiter) {
+            // The waiter may come back early; the deadline above is checked on every pass.
+            const auto limit = std::chrono::milliseconds(wait_ms < 0 ? 1000 : wait_ms);
+            if (!waiter->Wait(fd.fd, fd.events, limit)) continue;
+            ready = 1;
+        } else {
+            ready = poll(&fd, 1, wait_ms);
+        }
         if (ready == 0) throw DbError("timeout expired while connecting to the server");
         if (ready < 0 && errno != EINTR) throw DbError("could not wait for the server's answer");
         if (ready > 0) state = PQconnectPoll(conn.get());
     }
     conn_ = std::move(conn);
+    connection_string_ = std::string(connection_string);
 }
 
 PGconn* Connection::Handle() const {
@@ -123,28 +143,67 @@ std::string QuoteLiteral(std::string_view value) {
     return quoted + '\'';
 }
 
+std::string UnescapeBytea(const std::string& text) {
+    std::size_t length = 0;
+    unsigned char* bytes =
+        PQunescapeBytea(reinterpret_cast<const unsigned char*>(text.c_str()), &length);
+    if (!bytes) throw std::bad_alloc();
+    std::string out(reinterpret_cast<const char*>(bytes), length);
+    PQfreemem(bytes);
+    return out;
+}
+
+std::string ByteaLiteral(PGconn* conn, std::string_view bytes) {
+    std::size_t length = 0;
+    unsigned char* escaped = PQescapeByteaConn(
+        conn, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &length);
+    if (!escaped) ThrowConnectionFailure(conn);
+    std::string literal = "'" + std::string(reinterpret_cast<const char*>(escaped)) + "'::bytea";
+    PQfreemem(escaped);
+    return literal;
+}
+
 std::string ErrorText(const PGresult* result) {
     return TrimNewlines(result ? PQresultErrorMessage(result) : "");
 }
 
-std::string ErrorText(const PGconn* conn) { return TrimNewlines(PQerrorMessage(conn)); }
+std::string ErrorText(const PGconn* conn) {
+    return TrimNewlines(PQerrorMessage(conn));
+}
 
 void CheckResult(const PGresult* result, const PGconn* conn) {
-    if (!result) throw DbError(ErrorText(conn));
+    if (!result) ThrowConnectionFailure(conn);
     switch (PQresultStatus(result)) {
         case PGRES_COMMAND_OK:
         case PGRES_TUPLES_OK:
         case PGRES_EMPTY_QUERY:
         case PGRES_COPY_IN:
         case PGRES_COPY_OUT:
+        case PGRES_PIPELINE_SYNC:
             return;
         default: {
             const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
             std::string text = ErrorText(result);
             if (text.empty()) text = ErrorText(conn);
+            if (PQstatus(conn) == CONNECTION_BAD) throw BrokenConnection(text, state ? state : "");
             throw DbError(text, state ? state : "");
         }
     }
+}
+
+void RethrowAsBroken(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const BrokenConnection&) {
+        throw;
+    } catch (const DbError& error) {
+        throw BrokenConnection(error.what(), error.sqlstate());
+    }
+}
+
+void ThrowConnectionFailure(const PGconn* conn) {
+    if (PQstatus(conn) == CONNECTION_BAD) throw BrokenConnection(ErrorText(conn));
+    throw DbError(ErrorText(conn));
 }
 
 }  // namespace trp

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -12,6 +14,15 @@ namespace trp {
 // objects know.
 enum class ConnectMode { Unknown = 0, Read = 1, Write = 2, ReadWrite = 3 };
 enum class CursorLocation { Server = 2, Client = 3 };
+
+// Waits for a socket on behalf of a caller that has to stay alive meanwhile (a screen that keeps
+// processing its events). Returns true when the socket may be ready, false when it is not yet
+// (at the latest after `limit`; it may also come back earlier, and the caller simply waits again).
+class SocketWaiter {
+public:
+    virtual ~SocketWaiter() = default;
+    virtual bool Wait(int socket, short events, std::chrono::milliseconds limit) = 0;
+};
 
 // One database connection, opened from an ODBC-style connection string and run through libpq.
 // Move-only; the PGconn is closed when the object goes away, whatever path that takes.
@@ -31,8 +42,11 @@ public:
     void SetCursorLocation(CursorLocation location) { cursor_location_ = location; }
 
     // Connects or throws DbError with libpq's message. The whole attempt (name lookup aside)
-    // is bounded by the connection time-out, also against a server that never answers.
-    void Open(std::string_view connection_string);
+    // is bounded by the connection time-out, also against a server that never answers. With a
+    // waiter, the waits for the server go through it. Every TCP connection sends keepalives and
+    // gives up on unacknowledged data after a minute, so a server whose host stops answering is
+    // noticed as a lost connection instead of blocking until the system's own TCP time-out.
+    void Open(std::string_view connection_string, SocketWaiter* waiter = nullptr);
     bool IsOpen() const { return conn_ != nullptr; }
     void Close() { conn_.reset(); }
 
@@ -43,8 +57,12 @@ public:
     // The libpq handle, for the operations this class does not wrap (COPY, pipelines).
     PGconn* Handle() const;
 
+    // The string the connection was last opened with.
+    const std::string& ConnectionString() const { return connection_string_; }
+
 private:
     PgConnPtr conn_;
+    std::string connection_string_;
     ConnectMode mode_ = ConnectMode::Unknown;
     int command_timeout_ = kDefaultCommandTimeout;
     int connection_timeout_ = kDefaultConnectionTimeout;
@@ -57,10 +75,22 @@ std::string QuoteIdentifier(std::string_view name);
 // standard_conforming_strings is on, which every connection of this program ensures.
 std::string QuoteLiteral(std::string_view value);
 
+// The bytes of a bytea value in the server's text form ("\x…"), unescaped by libpq.
+std::string UnescapeBytea(const std::string& text);
+// A bytea literal ('\x…'::bytea) holding the bytes, escaped by libpq for the connection.
+std::string ByteaLiteral(PGconn* conn, std::string_view bytes);
+
 // The message of a failed result or connection, without libpq's trailing newline.
 std::string ErrorText(const PGresult* result);
 std::string ErrorText(const PGconn* conn);
-// Throws DbError unless the result is one of the successful statuses.
+// Throws DbError unless the result is one of the successful statuses; BrokenConnection when the
+// connection went down with it.
 void CheckResult(const PGresult* result, const PGconn* conn);
+// The failure of a libpq call on the connection (sending, flushing, reading): BrokenConnection
+// when the connection is down, DbError otherwise; both with libpq's message.
+[[noreturn]] void ThrowConnectionFailure(const PGconn* conn);
+// Rethrows a failure as BrokenConnection, keeping its message and SQLSTATE: for a server error
+// that came just before the connection went down.
+[[noreturn]] void RethrowAsBroken(const std::exception_ptr& failure);
 
 }  // namespace trp

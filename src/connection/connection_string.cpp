@@ -6,7 +6,9 @@
 namespace trp {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 bool NeedsBraces(std::string_view value) {
     if (value.find_first_of(";{}") != std::string_view::npos) return true;

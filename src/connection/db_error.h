@@ -18,4 +18,11 @@ private:
     std::string sqlstate_;
 };
 
+// The connection is gone or unusable: nothing more can be sent on it. Whatever was not
+// committed before is lost; a commit that was under way may or may not have happened.
+class BrokenConnection : public DbError {
+public:
+    using DbError::DbError;
+};
+
 }  // namespace trp

@@ -10,7 +10,12 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QVBoxLayout>
+#include <stdexcept>
+#include <utility>
 
+#include "app/activity.h"
+#include "app/error_report.h"
+#include "app/error_trap.h"
 #include "app/pointer_state.h"
 #include "app/push_button.h"
 #include "app/screen_font.h"
@@ -66,7 +71,7 @@ Form1::Form1(ProfileStore& store, QWidget* parent) : QWidget(parent), store_(sto
     pointer_ = new PointerState(*this);
     skin_ = new SkinEngine(this);
     skin_->setObjectName(QStringLiteral("SkinFramework1"));
-    host_ = std::make_unique<ScreenHost>(*pointer_);
+    host_ = std::make_unique<ScreenHost>(*this, *pointer_);
 
     CreateControls();
     ArrangeControls();
@@ -197,12 +202,17 @@ void Form1::WireControls() {
     WireField(Text9, "Password2");
     WireField(Text10, "Database2");
 
-    connect(PushButton1, &PushButton::clicked, this, &Form1::PushButton1_Click);
-    connect(PushButton2, &PushButton::clicked, this, &Form1::PushButton2_Click);
-    connect(PushButton3, &PushButton::clicked, this, &Form1::PushButton3_Click);
-    connect(PushButton4, &PushButton::clicked, this, &Form1::PushButton4_Click);
-    connect(PushButton5, &PushButton::clicked, this, &Form1::PushButton5_Click);
-    connect(PushButton6, &PushButton::clicked, this, &Form1::PushButton6_Click);
+    // Every command of this screen starts an operation or a modal box: while a listing or an
+    // append is processing events, a press is ignored rather than run inside it.
+    const std::pair<PushButton*, void (Form1::*)()> commands[] = {
+        {PushButton1, &Form1::PushButton1_Click}, {PushButton2, &Form1::PushButton2_Click},
+        {PushButton3, &Form1::PushButton3_Click}, {PushButton4, &Form1::PushButton4_Click},
+        {PushButton5, &Form1::PushButton5_Click}, {PushButton6, &Form1::PushButton6_Click}};
+    for (const auto& [button, handler] : commands) {
+        connect(button, &PushButton::clicked, this, [this, handler = handler] {
+            if (!ActivityScope::AnyRunning()) (this->*handler)();
+        });
+    }
 
     // The hover rule: the hand over every push button, the default pointer over the screen,
     // its frames and five of the fields; never over a busy pointer.
@@ -217,8 +227,22 @@ void Form1::WireControls() {
 void Form1::WireField(QLineEdit* field, const char* key) {
     const QString name = QString::fromLatin1(key);
     // Every change, typed or set by start-up, is stored at once.
-    connect(field, &QLineEdit::textChanged, this,
-            [this, name](const QString& text) { store_.Save(name, text); });
+    connect(field, &QLineEdit::textChanged, this, [this, field, name](const QString& text) {
+        if (store_.Save(name, text)) {
+            settings_failure_reported_ = false;
+            return;
+        }
+        // Reported once, not at every keystroke, until a change can be written again.
+        if (std::exchange(settings_failure_reported_, true)) return;
+        ErrorTrap trap(LocationText("Form1", field->objectName().toStdString() + "_Change"),
+                       *host_);
+        trap.Step(0, [&] {
+            throw std::runtime_error("The settings could not be saved in " +
+                                     store_.FilePath().toStdString() +
+                                     ". Changes to the profiles will be lost when the program "
+                                     "ends.");
+        });
+    });
 }
 
 Profile Form1::Profile1() const {

@@ -106,6 +106,7 @@ private:
     std::unique_ptr<ScreenHost> host_;
     std::unique_ptr<Form2> form2_;
     bool shown_before_ = false;
+    bool settings_failure_reported_ = false;
 };
 
 // The texts and addresses the connection screen shows.

@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "app/message_box.h"
+#include "app/program_end.h"
 #include "app/startup_signals.h"
 
 namespace trp {
@@ -138,17 +139,24 @@ TEST(HandCursor, DamagedFilesFailAsInvalidPicturesWithoutReadingPastTheirEnd) {
     EXPECT_THROW(LoadCursorFile(dir.filePath("missing.cur")), std::runtime_error);
 }
 
-TEST(TerminationSignals, EndTheEventLoopInsteadOfTheProcess) {
+TEST(TerminationSignals, EndTheProgramAsClosingAScreenDoesInsteadOfKillingTheProcess) {
     QuitOnTerminationSignals();
-    QEventLoop loop;
-    bool timed_out = false;
-    QTimer::singleShot(0, [] { std::raise(SIGTERM); });
-    QTimer::singleShot(5000, &loop, [&] {
-        timed_out = true;
-        loop.quit();
-    });
-    loop.exec();
-    EXPECT_FALSE(timed_out);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        ResetProgramEnding();
+        QObject guard;
+        bool timed_out = false;
+        QTimer::singleShot(0, &guard, [signal] { std::raise(signal); });
+        QTimer::singleShot(5000, &guard, [&] {
+            timed_out = true;
+            QCoreApplication::exit(1);
+        });
+        // The application's own loop, as in the program, ends normally.
+        EXPECT_EQ(QCoreApplication::exec(), 0) << signal;
+        EXPECT_FALSE(timed_out) << signal;
+        // A running append sees the program ending and stops at its next safe point.
+        EXPECT_TRUE(ProgramEnding()) << signal;
+    }
+    ResetProgramEnding();
 }
 
 }  // namespace

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
+#include "append/row_transfer.h"
 #include "append_test_support.h"
 #include "connection/connection.h"
 #include "connection/connection_string.h"
@@ -19,6 +23,15 @@ std::vector<Event::Kind> Kinds(const RecordingHost& host) {
     return kinds;
 }
 
+TEST(StoppedMessage, CountsWithThousandsSeparatorsAndRowsThatCouldNotBeChecked) {
+    EXPECT_EQ(StoppedMessage({1600000, 1600000, 0}, 5000000),
+              "Appending stopped. 1,600,000 of 5,000,000 rows were appended.");
+    EXPECT_EQ(StoppedMessage({0, 0, 0}, 999), "Appending stopped. 0 of 999 rows were appended.");
+    EXPECT_EQ(StoppedMessage({1000, 1000, 20000}, 1000000),
+              "Appending stopped. 1,000 of 1,000,000 rows were appended. Whether the last 20,000 "
+              "rows were appended could not be checked.");
+}
+
 TEST_F(AppendTest, WithoutBothSelectionsOnlyAsksForThem) {
     RecordingHost host;
     AppendRequest request = Request("t", "t");
@@ -30,22 +43,21 @@ TEST_F(AppendTest, WithoutBothSelectionsOnlyAsksForThem) {
     EXPECT_EQ(host.events[0].text, "Please select a table and field from each database.");
 }
 
-TEST_F(AppendTest, AppendsInBothDirectionsWithProgressBeforeEachRow) {
+TEST_F(AppendTest, AppendsInBothDirectionsWithTheBarFollowingCommittedRows) {
     Exec(db1_, "CREATE TABLE one (id int, name text)");
     Exec(db2_, "CREATE TABLE two (id int, name text)");
     Exec(db2_, "INSERT INTO two VALUES (1, 'a'), (2, 'b'), (3, 'c'), (4, 'd')");
 
     RecordingHost into1;
-    RunAppend(Request("one", "two", true), into1);
+    AppendOptions one_row_batches;
+    one_row_batches.batch_rows = 1;
+    RunAppend(Request("one", "two", true), into1, one_row_batches);
     EXPECT_EQ(Query(db1_, "SELECT id::text, name FROM one ORDER BY id").size(), 4u);
     EXPECT_EQ(Kinds(into1),
               (std::vector<Event::Kind>{Event::Busy, Event::Progress, Event::Progress,
                                         Event::Progress, Event::Progress, Event::Message,
                                         Event::NotBusy, Event::ProgressReset}));
-    std::vector<double> progress;
-    for (const auto& e : into1.events)
-        if (e.kind == Event::Progress) progress.push_back(e.value);
-    EXPECT_EQ(progress, (std::vector<double>{25, 50, 75, 100}));
+    EXPECT_EQ(into1.Progress(), (std::vector<double>{25, 50, 75, 100}));
     EXPECT_EQ(into1.Messages(), std::vector<std::string>{"Done."});
     EXPECT_GT(into1.pending_event_calls, 0);
 
@@ -112,6 +124,59 @@ TEST_F(AppendTest, FailingRowsAreReportedAtTheirLineWhileTheOthersArrive) {
     EXPECT_EQ(Query(db1_, "SELECT id::text FROM one ORDER BY id").size(), 3u);
     EXPECT_EQ(Scalar(db1_, "SELECT string_agg(id::text, ',' ORDER BY id) FROM one"), "1,2,4");
     EXPECT_EQ(host.Messages(), std::vector<std::string>{"Done."});
+}
+
+TEST_F(AppendTest, ARefusedRowIsReportedBeforeTheBarPassesIt) {
+    Exec(db1_, "CREATE TABLE one (id int, n int)");
+    Exec(db2_, "CREATE TABLE two (id int, n text)");
+    Exec(db2_,
+         "INSERT INTO two SELECT g, CASE WHEN g = 5 THEN 'x' ELSE g::text END "
+         "FROM generate_series(1, 10) g");
+    RecordingHost host;
+    RunAppend(Request("one", "two"), host);
+    double before = 0;
+    double after = -1;
+    bool reported = false;
+    for (const auto& e : host.events) {
+        if (e.kind == Event::ErrorBox) reported = true;
+        if (e.kind != Event::Progress) continue;
+        if (!reported) before = e.value;
+        if (reported && after < 0) after = e.value;
+    }
+    ASSERT_TRUE(reported);
+    EXPECT_LE(before, 40);  // at most the four rows before it
+    EXPECT_GE(after, 50);
+    EXPECT_EQ(host.Progress().back(), 100);
+}
+
+// A host that, after the first batch, is busy for longer than the command time-out, while the
+// source's reading statement is still under way (no batch is open on the destination then).
+class BusyHost : public RecordingHost {
+public:
+    void SetProgress(double percent) override {
+        RecordingHost::SetProgress(percent);
+        if (busy_once_) return;
+        busy_once_ = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    }
+
+private:
+    bool busy_once_ = false;
+};
+
+TEST_F(AppendTest, ARunLongerThanTheCommandTimeOutStillReadsItsWholeSource) {
+    Exec(db1_, "CREATE TABLE one (id int, pad text)");
+    // Far more than the sockets hold, so that the server is still sending when the time runs out.
+    Exec(db2_,
+         "CREATE TABLE two (id int, pad text); INSERT INTO two SELECT g, repeat('x', 100) "
+         "FROM generate_series(1, 200000) g");
+    BusyHost host;
+    AppendOptions options;
+    options.command_timeout = 1;
+    RunAppend(Request("one", "two"), host, options);
+    EXPECT_TRUE(host.ErrorReports().empty()) << host.ErrorReports().front();
+    EXPECT_EQ(host.Messages(), std::vector<std::string>{"Done."});
+    EXPECT_EQ(Scalar(db1_, "SELECT count(*) FROM one"), "200000");
 }
 
 TEST_F(AppendTest, SelfAppendDoublesTheTableExactly) {
@@ -224,7 +289,7 @@ public:
             test::Cluster().Execute("postgres",
                                     "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE "
                                     "datname = " +
-                                        QuoteLiteral(database_) + " AND query LIKE 'COPY%'");
+                                        QuoteLiteral(database_) + " AND query LIKE '%TO STDOUT%'");
         }
     }
 
@@ -245,10 +310,10 @@ TEST_F(AppendTest, SourceLostPartWayIsReportedOnceAndTheRowsReadSoFarStay) {
     RunAppend(Request("one", "two"), host, options);
     ASSERT_EQ(host.ErrorReports().size(), 1u);
     EXPECT_NE(host.ErrorReports()[0].find("at line 166"), std::string::npos);
-    EXPECT_EQ(host.Messages(), std::vector<std::string>{"Done."});
     const int appended = std::stoi(Scalar(db1_, "SELECT count(*) FROM one"));
     EXPECT_GT(appended, 0);
     EXPECT_LT(appended, 30000);
+    EXPECT_EQ(host.Messages(), std::vector<std::string>{test::StoppedMessage(appended, 30000)});
     // The rows that arrived are the first ones, without gaps.
     EXPECT_EQ(Scalar(db1_, "SELECT max(id) FROM one"), std::to_string(appended));
 }

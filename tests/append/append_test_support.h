@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLocale>
 #include <string>
 
 #include "app/error_report.h"
@@ -8,6 +9,19 @@
 #include "support/recording_host.h"
 
 namespace trp::test {
+
+// A count as the program writes it for people: 1,600,000.
+inline std::string WithSeparators(long long number) {
+    return QLocale(QLocale::English, QLocale::UnitedStates)
+        .toString(static_cast<qlonglong>(number))
+        .toStdString();
+}
+
+// The last message of a run that ended early.
+inline std::string StoppedMessage(long long appended, long long rows) {
+    return "Appending stopped. " + WithSeparators(appended) + " of " + WithSeparators(rows) +
+           " rows were appended.";
+}
 
 // Two fresh databases for append runs: "append_one" is database #1, "append_two" database #2.
 class AppendTest : public PgTest {

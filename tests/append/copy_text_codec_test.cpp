@@ -28,12 +28,12 @@ TEST(CopyTextCodec, EncodedRowsDecodeToTheSameValues) {
     for (const auto& row : rows) EXPECT_EQ(DecodeCopyLine(EncodeCopyLine(row) + "\n"), row);
 }
 
-TEST(InsertStatement, QuotesEveryValueAndKeepsNulls) {
-    EXPECT_EQ(
-        BuildInsertStatement("people", {std::string("O'Brien"), std::nullopt, std::string("42")}),
-        "INSERT INTO \"people\" VALUES('O''Brien', NULL, '42')");
-    EXPECT_EQ(BuildInsertStatement("a \"b\"", {std::string()}),
-              "INSERT INTO \"a \"\"b\"\"\" VALUES('')");
+TEST(InsertStatement, QuotesEveryValueKeepsNullsAndGivesRowsWithoutColumnsTheirDefaults) {
+    EXPECT_EQ(BuildInsertStatement("\"people\"",
+                                   {std::string("O'Brien"), std::nullopt, std::string("42")}),
+              "INSERT INTO \"people\" VALUES('O''Brien', NULL, '42')");
+    EXPECT_EQ(BuildInsertStatement("\"a\"", {std::string()}), "INSERT INTO \"a\" VALUES('')");
+    EXPECT_EQ(BuildInsertStatement("\"none\"", {}), "INSERT INTO \"none\" DEFAULT VALUES");
 }
 
 }  // namespace

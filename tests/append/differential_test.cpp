@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "append/append_operation.h"
+#include "append/column_types.h"
 #include "append/destination_features.h"
 #include "append_test_support.h"
 #include "connection/connection.h"
@@ -26,7 +27,7 @@ protected:
     // `setup` creates the destination table "dest" (and whatever it needs) in database #1.
     void ExpectSameAsRowByRow(const std::string& source_rows, const std::string& setup,
                               const std::string& ordered_rows, bool expect_copy) {
-        Exec(db2_, "CREATE TABLE src (a text, b text)");
+        Exec(db2_, "CREATE TABLE src " + source_columns_);
         Exec(db2_, "INSERT INTO src VALUES " + source_rows);
 
         Exec(db1_, setup);
@@ -41,12 +42,18 @@ protected:
         const Outcome expected = Run(reference, ordered_rows);
         ASSERT_FALSE(expected.rows.empty());
 
-        for (const auto strategy : {AppendStrategy::Fast, AppendStrategy::PipelinedInserts}) {
+        // COPY in its binary format (where the columns allow it) and in its text format, and the
+        // pipelined INSERT statements.
+        const std::pair<AppendStrategy, bool> paths[] = {{AppendStrategy::Fast, true},
+                                                         {AppendStrategy::Fast, false},
+                                                         {AppendStrategy::PipelinedInserts, false}};
+        for (const auto& [strategy, binary] : paths) {
             for (const std::size_t batch : {3u, 4u, 1000u}) {
                 CreateDatabase(db1_);
                 Exec(db1_, setup);
                 AppendOptions fast;
                 fast.strategy = strategy;
+                fast.binary = binary;
                 fast.batch_rows = batch;
                 fast.insert_batch_rows = batch;
                 const Outcome actual = Run(fast, ordered_rows);
@@ -55,6 +62,9 @@ protected:
             }
         }
     }
+
+    // The source table's columns; the values are given as text and converted by the server.
+    std::string source_columns_ = "(a text, b text)";
 
     Outcome Run(const AppendOptions& options, const std::string& ordered_rows) {
         RecordingHost host;
@@ -156,6 +166,56 @@ TEST_F(DifferentialTest, CheckThatLooksAtTheTable) {
                          "CREATE DOMAIN roomy_text AS text CHECK (room_left());"
                          "ALTER TABLE dest ALTER COLUMN b TYPE roomy_text",
                          "SELECT id::text, b FROM dest ORDER BY ctid", false);
+}
+
+TEST_F(DifferentialTest, RowsOfManyTypesRefusedAndTakenAlikeInBinary) {
+    // Source and destination share their column types, so COPY's binary format carries the rows;
+    // a refused row's report still quotes its values in their text forms.
+    const std::string columns =
+        "(id int, n numeric(12,3), f float8, t text, ts timestamptz, b bytea, u uuid, j jsonb, "
+        "d date, iv interval, bo bool, ip inet, c char(3), m money, r real)";
+    source_columns_ = columns;
+    ExpectSameAsRowByRow(
+        "(1, 1.5, 0.1, 'O''Brien', '2001-02-03 04:05:06.789+02', '\\x00ff', "
+        " 'a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11', '{\"k\": [1, 2]}', '4713-01-01 BC', "
+        " '-1 year 2 mons -3 days 04:05:06.789', true, '10.0.0.1/8', 'ab', 12.34, 1e-45), "
+        "(2, -0.001, -1, 'refused by the check', now(), NULL, NULL, NULL, 'infinity', NULL, "
+        " false, '::1', NULL, -0.01, 'NaN'), "
+        "(1, 2, 2, 'a duplicate id', NULL, NULL, NULL, 'null', NULL, '1 day', NULL, NULL, "
+        " 'xyz', NULL, NULL), "
+        "(3, NULL, 'Infinity', E'tab\\there', '-infinity', '', NULL, '[]', '2000-02-29', "
+        " '-00:00:01', NULL, NULL, 'x', 0, '-Infinity'), "
+        "(4, 99999999.999, 1.7976931348623157e308, NULL, NULL, NULL, NULL, NULL, NULL, NULL, "
+        " NULL, NULL, NULL, NULL, NULL)",
+        "CREATE TABLE dest " + columns +
+            "; ALTER TABLE dest ADD PRIMARY KEY (id), ADD CHECK (f > 0)",
+        "SET TimeZone = 'UTC'; SET extra_float_digits = 3; "
+        "SELECT dest::text FROM dest ORDER BY ctid",
+        true);
+}
+
+TEST_F(DifferentialTest, BinaryOnlyForTheSameBuiltInScalarTypesWithTheSameModifiers) {
+    const auto types = [&](const std::string& database, const std::string& columns) {
+        Exec(database, "DROP TABLE IF EXISTS shape; CREATE TABLE shape " + columns);
+        Connection connection;
+        connection.Open(BuildConnectionString(UserProfile(database)));
+        const PgResultPtr result(
+            PQexec(connection.Handle(), ColumnTypesQuery("\"shape\"").c_str()));
+        return ReadColumnTypes(result.get());
+    };
+    Exec(db1_, "CREATE TYPE mood AS ENUM ('sad'); CREATE DOMAIN positive AS int CHECK (VALUE > 0)");
+    Exec(db2_, "CREATE TYPE mood AS ENUM ('sad'); CREATE DOMAIN positive AS int CHECK (VALUE > 0)");
+    const std::string scalars = "(a int, b numeric(10,2), c varchar(5), d timestamptz(3), e text)";
+    EXPECT_TRUE(BinaryCompatible(types(db1_, scalars), types(db2_, scalars)));
+    EXPECT_FALSE(BinaryCompatible(types(db1_, scalars),
+                                  types(db2_,
+                                        "(a int, b numeric, c varchar(5), d timestamptz(3), "
+                                        "e text)")));
+    EXPECT_FALSE(BinaryCompatible(types(db1_, "(a int)"), types(db2_, "(a bigint)")));
+    EXPECT_FALSE(BinaryCompatible(types(db1_, "(a int)"), types(db2_, "(a int, b int)")));
+    for (const char* other :
+         {"(a int[])", "(a mood)", "(a positive)", "(a regclass)", "(a int4range)", "(a aclitem)"})
+        EXPECT_FALSE(BinaryCompatible(types(db1_, other), types(db2_, other))) << other;
 }
 
 TEST_F(DifferentialTest, GeneratedColumnAndRowSecurityAreDetected) {

@@ -82,7 +82,9 @@ protected:
         ResetProgramEnding();
     }
 
-    void SetProfiles(const Profile& p1, const Profile& p2) { test::FillProfileFields(form1, p1, p2); }
+    void SetProfiles(const Profile& p1, const Profile& p2) {
+        test::FillProfileFields(form1, p1, p2);
+    }
     Profile Wrong() {
         Profile profile = UserProfile("postgres");
         profile.password = "wrong";

@@ -6,12 +6,14 @@ namespace trp {
 namespace {
 
 TEST(BuildConnectionString, PlainValuesStandAsTyped) {
-    EXPECT_EQ(BuildConnectionString({"localhost", "5432", "reports", "", "sales"}),
-              "Driver={PostgreSQL Unicode};Server=localhost;Port=5432;Uid=reports;Pwd=;Database=sales");
+    EXPECT_EQ(
+        BuildConnectionString({"localhost", "5432", "reports", "", "sales"}),
+        "Driver={PostgreSQL Unicode};Server=localhost;Port=5432;Uid=reports;Pwd=;Database=sales");
     EXPECT_EQ(BuildConnectionString({}),
               "Driver={PostgreSQL Unicode};Server=;Port=;Uid=;Pwd=;Database=");
-    EXPECT_EQ(BuildConnectionString({"db host", "54 32", "o'neil", "p=w", "Straße"}),
-              "Driver={PostgreSQL Unicode};Server=db host;Port=54 32;Uid=o'neil;Pwd=p=w;Database=Straße");
+    EXPECT_EQ(
+        BuildConnectionString({"db host", "54 32", "o'neil", "p=w", "Straße"}),
+        "Driver={PostgreSQL Unicode};Server=db host;Port=54 32;Uid=o'neil;Pwd=p=w;Database=Straße");
 }
 
 TEST(BuildConnectionString, BracesValuesThatWouldBreakTheString) {

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <chrono>
+#include <map>
 
 #include "connection/connection.h"
 #include "connection/connection_string.h"
@@ -23,6 +27,26 @@ protected:
         return connection;
     }
 };
+
+TEST_F(DataAccessTest, EveryConnectionNoticesAServerThatStopsAnsweringWithinAMinute) {
+    Connection connection = OpenAs(UserProfile("access"));
+    std::map<std::string, std::string> in_use;
+    PQconninfoOption* options = PQconninfo(connection.Handle());
+    for (PQconninfoOption* option = options; option && option->keyword; ++option)
+        if (option->val) in_use[option->keyword] = option->val;
+    PQconninfoFree(options);
+    EXPECT_EQ(in_use["keepalives"], "1");
+    EXPECT_EQ(in_use["keepalives_idle"], "10");
+    EXPECT_EQ(in_use["keepalives_interval"], "5");
+    EXPECT_EQ(in_use["keepalives_count"], "3");
+    EXPECT_EQ(in_use["tcp_user_timeout"], "60000");
+    // And the kernel was told so.
+    int idle = 0;
+    socklen_t length = sizeof idle;
+    ASSERT_EQ(getsockopt(PQsocket(connection.Handle()), IPPROTO_TCP, TCP_KEEPIDLE, &idle, &length),
+              0);
+    EXPECT_EQ(idle, 10);
+}
 
 TEST_F(DataAccessTest, ReadsRowsValuesAndNulls) {
     Connection connection;

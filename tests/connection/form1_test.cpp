@@ -231,6 +231,25 @@ TEST_F(Form1Test, TypingWritesEveryChangeAndFocusSelectsTheWholeText) {
     EXPECT_FALSE(form.Text8->hasSelectedText());
 }
 
+TEST_F(Form1Test, ASettingsFileThatCannotBeWrittenIsReportedOnceNotAtEveryKeystroke) {
+    // The store's folder is taken by a file, so nothing can be written there.
+    QFile blocker(settings_.filePath("blocked"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    ProfileStore unwritable(settings_.filePath("blocked/Kestrelby.conf"));
+    Form1 form(unwritable);
+    form.Text5->setText("a");
+    form.Text5->setText("ab");
+    form.Text9->setText("secret");
+    ASSERT_EQ(shown_.size(), 1u);
+    EXPECT_EQ(shown_[0].title, "Application Error");
+    EXPECT_EQ(shown_[0].icon, MessageBox::Icon::Warning);
+    EXPECT_TRUE(
+        shown_[0].text.startsWith("The settings could not be saved in " + unwritable.FilePath()));
+    EXPECT_TRUE(shown_[0].text.contains(
+        "\r\nin TessalineRowPort2021/08/31.Form1.Text5_Change at line 0\r\r"));
+}
+
 TEST_F(Form1Test, ConnectionTestsShowTheirAnswerUnderTheBusyPointer) {
     Form1& form = Start(UserProfile("left"), Unreachable());
     form.PushButton3->click();

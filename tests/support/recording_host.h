@@ -17,7 +17,15 @@ public:
     };
 
     void ShowMessage(const std::string& text) override { events.push_back({Event::Message, text}); }
-    void ShowErrorBox(const std::string& text) override { events.push_back({Event::ErrorBox, text}); }
+    void ShowErrorBox(const std::string& text) override {
+        events.push_back({Event::ErrorBox, text});
+    }
+    // A refused row's report, answered "Stop Appending" when it is the `stop_at_row_report`-th
+    // (counting from 1) and "OK" otherwise.
+    bool ShowRowErrorBox(const std::string& text) override {
+        events.push_back({Event::ErrorBox, text});
+        return ++row_reports == stop_at_row_report;
+    }
     void SetBusyPointer(bool busy) override {
         events.push_back({busy ? Event::Busy : Event::NotBusy, {}});
     }
@@ -34,8 +42,18 @@ public:
     std::vector<std::string> Messages() const { return Texts(Event::Message); }
     std::vector<std::string> ErrorReports() const { return Texts(Event::ErrorBox); }
 
+    // The bar's values, in order.
+    std::vector<double> Progress() const {
+        std::vector<double> out;
+        for (const auto& e : events)
+            if (e.kind == Event::Progress) out.push_back(e.value);
+        return out;
+    }
+
     std::vector<Event> events;
     long long pending_event_calls = 0;
+    int row_reports = 0;
+    int stop_at_row_report = 0;
 };
 
 }  // namespace trp::test

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace trp {
+
+// The name of the program file, used in every line the program prints.
+inline constexpr const char* kProgramName = "tessaline-row-porter";
+
+// Exit codes besides 0: start-up failed (no display, the demo could not be set up), and a
+// mistake on the command line.
+inline constexpr int kExitStartFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// What the command line asks for. It is read before the application object exists, so that
+// --help, --version and mistakes are answered without a display. Qt's own options (-platform,
+// -style, ...) are accepted and left in the arguments for QApplication, which removes them.
+struct CommandLine {
+    bool demo = false;
+    // The value of Qt's -platform option, empty when not given.
+    QString platform;
+    // Set when the program ends at once: `output` goes to standard output when the code is 0
+    // (--help, --version) and to standard error otherwise.
+    std::optional<int> exit_code;
+    QString output;
+};
+
+// `arguments` begins with the program's own name, as argv does.
+CommandLine ReadCommandLine(const QStringList& arguments);
+QStringList ArgumentsOf(int argc, char** argv);
+
+// Prints the answer of a command line that ends the program and returns its exit code.
+int EndEarly(const CommandLine& command_line);
+
+}  // namespace trp

@@ -1,0 +1,143 @@
+#include "append/row_transfer.h"
+
+#include <string_view>
+
+#include "app/error_trap.h"
+#include "app/operation_host.h"
+#include "append/event_pacer.h"
+#include "append/run_failure.h"
+#include "append/run_step.h"
+#include "append/source_reader.h"
+#include "connection/db_error.h"
+
+namespace trp {
+namespace {
+
+// Rows of this size and more are kept in the buffer they arrived in, not copied.
+constexpr std::size_t kLargeRow = 1 << 20;
+
+std::string WithThousands(long long number) {
+    std::string digits = std::to_string(number < 0 ? -number : number);
+    for (auto at = static_cast<long long>(digits.size()) - 3; at > 0; at -= 3)
+        digits.insert(static_cast<std::size_t>(at), 1, ',');
+    return number < 0 ? "-" + digits : digits;
+}
+
+}  // namespace
+
+std::string StoppedMessage(const AppendTally& tally, long long source_rows) {
+    std::string text = "Appending stopped. " + WithThousands(tally.added) + " of " +
+                       WithThousands(source_rows) + " rows were appended.";
+    if (tally.unchecked > 0)
+        text += " Whether the last " + WithThousands(tally.unchecked) +
+                " rows were appended could not be checked.";
+    return text;
+}
+
+RowTransfer::RowTransfer(ErrorTrap& trap, OperationHost& host, EventPacer& pacer,
+                         long long source_rows)
+    : trap_(trap), host_(host), pacer_(pacer), source_rows_(source_rows) {}
+
+RowTransfer::~RowTransfer() = default;
+
+RowTransfer::Ending RowTransfer::Run(
+    SourceReader& reader, const std::function<std::unique_ptr<DestinationWriter>()>& make_writer) {
+    Ending ending = Ending::Stopped;
+    try {
+        if (RunStep(trap_, 212, [&] { writer_ = make_writer(); })) {
+            if (!reader.Chunks().empty() && writer_->CanMoveInsideServer(reader.Columns()))
+                ending = TransferInsideServer(reader);
+            else
+                ending = Transfer(reader, {});
+        }
+    } catch (const AppendStopped&) {
+        ending = pacer_.Ending() ? EndInFlight() : Ending::Stopped;
+    } catch (const StopRequested&) {
+        ending = Ending::ProgramEnding;
+    }
+    if (writer_) tally_ = writer_->Tally();
+    return ending;
+}
+
+RowTransfer::Ending RowTransfer::TransferInsideServer(SourceReader& reader) {
+    for (const std::string& chunk : reader.Chunks()) {
+        pacer_.Tick();
+        if (pacer_.Ending()) return EndInFlight();
+        bool moved = false;
+        if (!RunStep(trap_, 212,
+                     [&] { moved = writer_->MoveInsideServer(chunk, reader.Snapshot()); }))
+            return Ending::Stopped;
+        // The destination refused one of the chunk's rows: they come the usual way, each
+        // refused row with its report.
+        if (!moved) {
+            const Ending ending = Transfer(reader, chunk);
+            if (ending != Ending::Complete) return ending;
+        }
+    }
+    return Ending::Complete;
+}
+
+RowTransfer::Ending RowTransfer::Transfer(SourceReader& reader, const std::string& select) {
+    // The writer decides the rows' format (binary where the columns allow it), and the source
+    // is read that way.
+    if (!RunStep(trap_, 166, [&] { reader.Start(writer_->TakesBinaryRows(), select); }))
+        return Ending::Stopped;
+    bool source_failed = false;
+    while (true) {
+        pacer_.Tick();  // 156, 186
+        if (pacer_.Ending()) return EndInFlight();
+        std::string_view line;
+        bool more = false;
+        // A source that fails part-way is reported once; the rows read so far still go in.
+        if (!RunStep(trap_, 166, [&] { more = reader.Next(line); })) {
+            source_failed = true;
+            break;
+        }
+        if (!more) break;
+        if (!RunStep(trap_, 212, [&] {
+                if (line.size() >= kLargeRow)
+                    writer_->AddLarge(reader.TakeRow(), line);
+                else
+                    writer_->Add(line);
+            }))
+            return Ending::Stopped;
+    }
+    if (pacer_.Ending()) return EndInFlight();
+    if (source_failed) {
+        // One report per run, the source's: what the destination makes of the rows read so far
+        // shows in the count.
+        try {
+            writer_->Finish();
+        } catch (const DbError&) {
+        }
+        return Ending::Stopped;
+    }
+    if (!RunStep(trap_, 212, [&] { writer_->Finish(); })) return Ending::Stopped;
+    return Ending::Complete;
+}
+
+RowTransfer::Ending RowTransfer::EndInFlight() {
+    try {
+        writer_->FinishInFlight();
+    } catch (const StopRequested&) {
+        // The server did not finish in time; the program ends all the same.
+    }
+    return Ending::ProgramEnding;
+}
+
+bool RowTransfer::RowRefused(const std::exception_ptr& failure) {
+    if (pacer_.Ending()) return false;
+    const std::string report =
+        ComposeErrorReport(FailureDescription(failure), trap_.Location(), 212);
+    return !host_.ShowRowErrorBox(report);
+}
+
+void RowTransfer::Progressed(const AppendTally& tally) {
+    trap_.Step(210, [&] {
+        host_.SetProgress(source_rows_ > 0 ? 100.0 * static_cast<double>(tally.settled) /
+                                                 static_cast<double>(source_rows_)
+                                           : 100.0);
+    });
+}
+
+}  // namespace trp

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "append/destination_writer.h"
+
+namespace trp {
+
+class ErrorTrap;
+class EventPacer;
+class OperationHost;
+class SourceReader;
+
+// The rows' way from the source to the destination, under the append's error trap: the reading
+// of each row (line 166), its sending (212) and the bar (210), which follows the rows whose
+// outcome is final.
+class RowTransfer : public WriterListener {
+public:
+    enum class Ending {
+        Complete,       // every row read and settled
+        Stopped,        // a failure ended the run (reported), or the user stopped it
+        ProgramEnding,  // the program is ending: nothing more may be shown
+    };
+
+    RowTransfer(ErrorTrap& trap, OperationHost& host, EventPacer& pacer, long long source_rows);
+    ~RowTransfer() override;
+
+    Ending Run(SourceReader& reader,
+               const std::function<std::unique_ptr<DestinationWriter>()>& make_writer);
+    const AppendTally& Tally() const { return tally_; }
+
+    bool RowRefused(const std::exception_ptr& failure) override;
+    void Progressed(const AppendTally& tally) override;
+
+private:
+    // Streams the rows of the source table (or of one SELECT on it) to the writer and settles
+    // them all.
+    Ending Transfer(SourceReader& reader, const std::string& select);
+    // Moves the rows chunk by chunk inside the server, a chunk that holds a refused row the
+    // usual way.
+    Ending TransferInsideServer(SourceReader& reader);
+    Ending EndInFlight();
+
+    ErrorTrap& trap_;
+    OperationHost& host_;
+    EventPacer& pacer_;
+    long long source_rows_;
+    std::unique_ptr<DestinationWriter> writer_;
+    AppendTally tally_;
+};
+
+// "Appending stopped. X of Y rows were appended." with comma thousands separators, and the
+// sentence on rows whose commit could not be checked when there are any.
+std::string StoppedMessage(const AppendTally& tally, long long source_rows);
+
+}  // namespace trp

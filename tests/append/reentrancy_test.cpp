@@ -1,0 +1,77 @@
+// Presses while a listing or an append processes events: ignored when they would start the same
+// or a conflicting operation, so no list is filled twice and no run runs inside another.
+#include <gtest/gtest.h>
+
+#include <QListWidget>
+#include <QTimer>
+#include <map>
+
+#include "app/activity.h"
+#include "app/push_button.h"
+#include "screen_run.h"
+
+namespace trp {
+namespace {
+
+PushButton* Button(QWidget& screen, const char* name) {
+    return screen.findChild<PushButton*>(QString::fromLatin1(name));
+}
+
+std::map<QString, int> Names(QWidget& screen, const char* list_name) {
+    std::map<QString, int> names;
+    const auto* list = screen.findChild<QListWidget*>(QString::fromLatin1(list_name));
+    for (int i = 0; i < list->count(); ++i) ++names[list->item(i)->text()];
+    return names;
+}
+
+class ReentrancyTest : public test::ScreenRunTest {};
+
+TEST_F(ReentrancyTest, PressesDuringAListRefillAreIgnoredAndEveryNameIsListedOnce) {
+    for (const char* table : {"alpha", "beta", "gamma", "delta"})
+        Exec(db1_, std::string("CREATE TABLE ") + table + " (id int)");
+    Exec(db2_, "CREATE TABLE omega (id int)");
+    Form1& form1 = *form1_;
+    bool pressed_during_listing = false;
+    // Once the refill processes events, the user presses everything that would start something.
+    QTimer::singleShot(0, [&] {
+        pressed_during_listing = ActivityScope::Running(Activity::Listing);
+        Button(form1, "PushButton2")->click();          // Next >
+        Button(form1, "PushButton3")->click();          // Test Connection
+        Button(form1, "PushButton5")->click();          // Help
+        Button(form1.form2(), "PushButton2")->click();  // Start Appending
+        Button(form1.form2(), "PushButton5")->click();  // Switch PostgreSQL DB
+    });
+    Button(form1, "PushButton2")->click();
+    EXPECT_TRUE(pressed_during_listing);
+    EXPECT_TRUE(shown_.empty());
+    EXPECT_TRUE(form1.form2().isVisible());
+    EXPECT_FALSE(form1.isVisible());
+    for (const char* list : {"List1", "List2"})
+        for (const auto& [name, count] : Names(form1.form2(), list))
+            EXPECT_EQ(count, 1) << name.toStdString();
+    EXPECT_EQ(Names(form1.form2(), "List1").count("alpha"), 1u);
+}
+
+TEST_F(ReentrancyTest, DuringAnAppendOnlyLeavingTheScreenWorks) {
+    Exec(db2_, "CREATE TABLE src (id int); INSERT INTO src SELECT generate_series(1, 100000)");
+    Exec(db1_, "CREATE TABLE dst (id int)");
+    int presses = 0;
+    AtPercent(20, [&](double) {
+        ++presses;
+        EXPECT_TRUE(ActivityScope::Running(Activity::Append));
+        Button(Screen(), "PushButton2")->click();  // a second Start Appending
+        Button(*form1_, "PushButton2")->click();   // Next > on the connection screen
+        Button(Screen(), "PushButton5")->click();  // Switch PostgreSQL DB
+    });
+    Press("dst", "src");
+    EXPECT_EQ(presses, 1);
+    EXPECT_EQ(Messages(), QStringList{"Done."});
+    EXPECT_EQ(Scalar(db1_, "SELECT count(*) FROM dst"), "100000");
+    // Leaving the screen worked; nothing else started.
+    EXPECT_FALSE(Screen().isVisible());
+    EXPECT_TRUE(form1_->isVisible());
+    EXPECT_FALSE(form1_->HasForm2());
+}
+
+}  // namespace
+}  // namespace trp

@@ -1,0 +1,247 @@
+// Runs that break, through the real screens: lost servers, revoked rights, refused rows, the
+// user's Stop and the closed window. Each ends with one clear report, says how many rows
+// arrived, and never sends a row twice.
+#include <gtest/gtest.h>
+
+#include <QTimer>
+
+#include "app/temporary_cluster.h"
+#include "append/form2.h"
+#include "connection/connection.h"
+#include "connection/connection_string.h"
+#include "screen_run.h"
+
+namespace trp {
+namespace {
+
+using test::NoDoubles;
+using test::StoppedMessage;
+
+constexpr long long kRows = 200000;
+
+class RunFaultsTest : public test::ScreenRunTest {
+protected:
+    // `rows` rows in "src" of database #2 and an empty "dst" of the same shape in database #1.
+    void MakeTables(long long rows) {
+        Exec(db2_, "CREATE TABLE src (id int, pad text)");
+        Exec(db2_, "INSERT INTO src SELECT g, repeat('x', 100) FROM generate_series(1, " +
+                       std::to_string(rows) + ") g");
+        Exec(db1_, "CREATE TABLE dst (id int, pad text)");
+    }
+    long long Arrived() { return std::stoll(Scalar(db1_, "SELECT count(*) FROM dst")); }
+    // Ends the server processes of a database's sessions that match `condition`.
+    void Terminate(const std::string& database, const std::string& condition = "true") {
+        Admin("postgres",
+              "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = " +
+                  QuoteLiteral(database) + " AND pid <> pg_backend_pid() AND " + condition);
+    }
+    // The one report of the run, which names `line`.
+    void ExpectOneReportAt(int line) {
+        const QStringList reports = Reports();
+        ASSERT_EQ(reports.size(), 1) << reports.join("\n---\n").toStdString();
+        EXPECT_TRUE(reports[0].contains(QString("at line %1\r").arg(line)))
+            << reports[0].toStdString();
+    }
+};
+
+TEST_F(RunFaultsTest, DestinationSessionEndedMidRun) {
+    MakeTables(kRows);
+    AtPercent(30, [&](double) { Terminate(db1_); });
+    Press("dst", "src");
+    ExpectOneReportAt(212);
+    const long long arrived = Arrived();
+    EXPECT_GE(arrived, kRows * 30 / 100);
+    EXPECT_LT(arrived, kRows);
+    EXPECT_EQ(Messages(), QStringList{QString::fromStdString(StoppedMessage(arrived, kRows))});
+    EXPECT_TRUE(NoDoubles(UserProfile(db1_), "dst"));
+}
+
+TEST_F(RunFaultsTest, SourceSessionEndedMidRunKeepsTheRowsReadSoFar) {
+    MakeTables(kRows);
+    double at = 0;
+    AtPercent(30, [&](double percent) {
+        at = percent;
+        Terminate(db2_, "query LIKE '%TO STDOUT%'");
+    });
+    Press("dst", "src");
+    ExpectOneReportAt(166);
+    const long long arrived = Arrived();
+    // The rows read before the loss are committed: at least what the bar showed, and more.
+    EXPECT_GT(arrived, static_cast<long long>(at * kRows / 100));
+    EXPECT_EQ(Messages(), QStringList{QString::fromStdString(StoppedMessage(arrived, kRows))});
+    EXPECT_TRUE(NoDoubles(UserProfile(db1_), "dst"));
+    EXPECT_EQ(Scalar(db1_, "SELECT max(id) FROM dst"), std::to_string(arrived));
+}
+
+// A destination on a server of its own with PostgreSQL's durable settings, so that a commit that
+// was acknowledged survives the server being stopped as by a crash.
+class DurableDestinationTest : public RunFaultsTest {
+protected:
+    void SetUp() override {
+        RunFaultsTest::SetUp();
+        password_ = RandomPassword();
+        server_.CreateLoginRole("porter", password_);
+        server_.Execute("postgres", "CREATE DATABASE dest OWNER porter");
+        SetProfiles(Destination(), UserProfile(db2_));
+    }
+    Profile Destination() const {
+        return Profile{server_.Host(), std::to_string(server_.Port()), "porter", password_, "dest"};
+    }
+    // Runs SQL on the destination as its owner.
+    void DestinationSql(const std::string& sql) {
+        Connection connection;
+        connection.SetCommandTimeout(0);
+        connection.Open(BuildConnectionString(Destination()));
+        connection.Execute(sql);
+    }
+    long long DestinationCount() {
+        return std::stoll(*test::QueryRows(Destination(), "SELECT count(*) FROM dst")[0][0]);
+    }
+    // The destination's COMMIT of the batch holding row `id` takes a while: a deferred trigger
+    // sleeps. `during_commit` runs once while it does (the run processes events meanwhile).
+    void SlowCommitAt(int id, std::function<void()> during_commit) {
+        DestinationSql(
+            "CREATE FUNCTION slow() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+            "IF NEW.id = " +
+            std::to_string(id) +
+            " THEN PERFORM pg_sleep(5); END IF; "
+            "RETURN NULL; END $$; "
+            "CREATE CONSTRAINT TRIGGER slow AFTER INSERT ON dst DEFERRABLE INITIALLY DEFERRED "
+            "FOR EACH ROW EXECUTE FUNCTION slow()");
+        auto* poll = new QTimer(&Screen());
+        QObject::connect(poll, &QTimer::timeout, poll, [this, poll, during_commit] {
+            const test::Rows sleeping = test::QueryRows(
+                server_.AdminProfile(),
+                "SELECT count(*) FROM pg_stat_activity WHERE wait_event = 'PgSleep'");
+            if (sleeping[0][0] == "0") return;
+            poll->stop();
+            during_commit();
+        });
+        poll->start(20);
+    }
+
+    TemporaryCluster server_{TemporaryCluster::Durability::Durable};
+    std::string password_;
+};
+
+TEST_F(DurableDestinationTest, ServerStoppedBetweenBatchesEndsTheRunWithWhatArrived) {
+    MakeTables(kRows);
+    DestinationSql("CREATE TABLE dst (id int, pad text)");
+    AtPercent(30, [&](double) { server_.StopServer(); });
+    Press("dst", "src");
+    ExpectOneReportAt(212);
+    ASSERT_EQ(Messages().size(), 1);
+    server_.StartServer();
+    const long long arrived = DestinationCount();
+    EXPECT_GE(arrived, kRows * 30 / 100);
+    EXPECT_EQ(Messages().front().toStdString(), StoppedMessage(arrived, kRows));
+    EXPECT_TRUE(NoDoubles(Destination(), "dst"));
+}
+
+TEST_F(DurableDestinationTest, ServerStoppedDuringACommitSaysThoseRowsCouldNotBeChecked) {
+    MakeTables(3000);
+    DestinationSql("CREATE TABLE dst (id int, pad text)");
+    // The INSERT path commits every 1,000 rows; the second batch's COMMIT is under way.
+    SlowCommitAt(1500, [&] { server_.StopServer(); });
+    Press("dst", "src");
+    ExpectOneReportAt(212);
+    EXPECT_EQ(Messages(), QStringList{"Appending stopped. 1,000 of 3,000 rows were appended. "
+                                      "Whether the last 1,000 rows were appended could not be "
+                                      "checked."});
+    server_.StartServer();
+    const long long arrived = DestinationCount();
+    EXPECT_GE(arrived, 1000);
+    EXPECT_LE(arrived, 2000);
+    EXPECT_TRUE(NoDoubles(Destination(), "dst"));
+}
+
+TEST_F(DurableDestinationTest, SessionEndedDuringACommitIsCountedByTheServersAnswer) {
+    MakeTables(3000);
+    DestinationSql("CREATE TABLE dst (id int, pad text)");
+    SlowCommitAt(1500, [&] {
+        server_.Execute("postgres",
+                        "SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                        "WHERE wait_event = 'PgSleep'");
+    });
+    Press("dst", "src");
+    ExpectOneReportAt(212);
+    // The server answers that the interrupted transaction did not commit: no sentence of doubt.
+    EXPECT_EQ(Messages(), QStringList{"Appending stopped. 1,000 of 3,000 rows were appended."});
+    EXPECT_EQ(DestinationCount(), 1000);
+}
+
+TEST_F(RunFaultsTest, PrivilegeRevokedMidRunEndsTheRunAfterOneReport) {
+    MakeTables(kRows);
+    AtPercent(30, [&](double) { Admin(db1_, "REVOKE INSERT ON dst FROM porter"); });
+    Press("dst", "src");
+    ExpectOneReportAt(212);
+    EXPECT_TRUE(Reports().front().contains("permission denied for table dst"));
+    const long long arrived = Arrived();
+    EXPECT_GE(arrived, kRows * 30 / 100);
+    EXPECT_EQ(Messages(), QStringList{QString::fromStdString(StoppedMessage(arrived, kRows))});
+    EXPECT_TRUE(NoDoubles(UserProfile(db1_), "dst"));
+}
+
+TEST_F(RunFaultsTest, ReadOnlyDestinationEndsTheRunAfterOneReport) {
+    MakeTables(5000);
+    Admin("postgres", "ALTER DATABASE " + db1_ + " SET default_transaction_read_only = on");
+    Press("dst", "src");
+    ExpectOneReportAt(212);
+    EXPECT_TRUE(Reports().front().contains("read-only transaction"));
+    EXPECT_EQ(Messages(), QStringList{"Appending stopped. 0 of 5,000 rows were appended."});
+}
+
+TEST_F(RunFaultsTest, EveryRowRefusedAndStopOnTheFirstReport) {
+    Exec(db2_, "CREATE TABLE src (id int, v text)");
+    Exec(db2_, "INSERT INTO src SELECT g, 'x' FROM generate_series(1, 100000) g");
+    Exec(db1_, "CREATE TABLE dst (id int, v int)");
+    StopAtRowReport(1);
+    Press("dst", "src");
+    ASSERT_EQ(shown_.size(), 2u);
+    EXPECT_TRUE(shown_[0].offers_stop);
+    EXPECT_TRUE(shown_[0].text.contains("invalid input syntax for type integer: \"x\""));
+    EXPECT_FALSE(shown_[1].offers_stop);
+    EXPECT_EQ(Messages(), QStringList{"Appending stopped. 0 of 100,000 rows were appended."});
+    EXPECT_EQ(Arrived(), 0);
+}
+
+TEST_F(RunFaultsTest, StopOnARefusedRowKeepsEveryRowBeforeIt) {
+    // Every thousandth row is refused; the user stops at the fifth refusal (row 5000).
+    Exec(db2_, "CREATE TABLE src (id int, v text)");
+    Exec(db2_,
+         "INSERT INTO src SELECT g, CASE WHEN g % 1000 = 0 THEN 'x' ELSE g::text END "
+         "FROM generate_series(1, 50000) g");
+    Exec(db1_, "CREATE TABLE dst (id int, v int)");
+    StopAtRowReport(5);
+    Press("dst", "src");
+    ASSERT_EQ(Reports().size(), 5);
+    for (const QString& report : Reports()) EXPECT_TRUE(report.contains("at line 212\r"));
+    const long long arrived = Arrived();
+    EXPECT_EQ(Scalar(db1_, "SELECT count(*) FROM dst WHERE id < 5000"), "4995");
+    EXPECT_EQ(Messages(), QStringList{QString::fromStdString(StoppedMessage(arrived, 50000))});
+    EXPECT_TRUE(NoDoubles(UserProfile(db1_), "dst"));
+    // A later run without stopping goes through to the end, refused rows and all.
+    Exec(db1_, "TRUNCATE dst");
+    StopAtRowReport(0);
+    Press("dst", "src");
+    EXPECT_EQ(Reports().size(), 50);
+    EXPECT_EQ(Messages(), QStringList{"Done."});
+    EXPECT_EQ(Arrived(), 49950);
+}
+
+TEST_F(RunFaultsTest, ClosingTheScreenMidRunCommitsWhatIsInFlightAndShowsNothingMore) {
+    MakeTables(kRows);
+    double at = 0;
+    AtPercent(40, [&](double percent) {
+        at = percent;
+        Screen().close();
+    });
+    Press("dst", "src");
+    EXPECT_TRUE(shown_.empty());
+    const long long arrived = Arrived();
+    EXPECT_GE(arrived, static_cast<long long>(at * kRows / 100));
+    EXPECT_TRUE(NoDoubles(UserProfile(db1_), "dst"));
+}
+
+}  // namespace
+}  // namespace trp

@@ -1,0 +1,103 @@
+#include "screen_run.h"
+
+#include <QListWidget>
+#include <QRadioButton>
+
+#include "app/program_end.h"
+#include "app/progress_bar.h"
+#include "app/push_button.h"
+#include "append/form2.h"
+#include "support/profile_fields.h"
+
+namespace trp::test {
+namespace {
+
+template <typename T>
+T* Control(QWidget& screen, const char* name) {
+    T* control = screen.findChild<T*>(QString::fromLatin1(name));
+    if (!control) throw std::runtime_error(std::string("no control ") + name);
+    return control;
+}
+
+void Pick(QListWidget* list, const std::string& table) {
+    const auto items = list->findItems(QString::fromStdString(table), Qt::MatchExactly);
+    ASSERT_EQ(items.size(), 1) << table;
+    items.front()->setSelected(true);
+}
+
+}  // namespace
+
+void ScreenRunTest::SetUp() {
+    AppendTest::SetUp();
+    ASSERT_TRUE(folder_.isValid());
+    store_ = std::make_unique<ProfileStore>(folder_.filePath("Kestrelby.conf"));
+    form1_ = std::make_unique<Form1>(*store_);
+    FillProfileFields(*form1_, UserProfile(db1_), UserProfile(db2_));
+    form2_ = std::make_unique<Form2>(*form1_);
+    MessageBox::SetRecorder([this](const MessageBox::Shown& shown) {
+        shown_.push_back(shown);
+        if (shown.offers_stop && ++row_reports_ == stop_at_row_report_)
+            MessageBox::SetNextChoice(MessageBox::Choice::StopAppending);
+    });
+}
+
+void ScreenRunTest::TearDown() {
+    MessageBox::SetRecorder({});
+    MessageBox::SetNextChoice(MessageBox::Choice::Ok);
+    ResetProgramEnding();
+}
+
+void ScreenRunTest::SetProfiles(const Profile& profile1, const Profile& profile2) {
+    FillProfileFields(*form1_, profile1, profile2);
+}
+
+void ScreenRunTest::Press(const std::string& table1, const std::string& table2, bool option1) {
+    form2_->Form_Load();
+    Pick(Control<QListWidget>(*form2_, "List1"), table1);
+    Pick(Control<QListWidget>(*form2_, "List2"), table2);
+    Control<QRadioButton>(*form2_, option1 ? "Option1" : "Option2")->setChecked(true);
+    shown_.clear();
+    row_reports_ = 0;
+    highest_percent_ = 0;
+    auto* bar = Control<ProgressBar>(*form2_, "ProgressBar1");
+    const auto watch = QObject::connect(bar, &QProgressBar::valueChanged, bar, [this, bar] {
+        highest_percent_ = std::max(highest_percent_, bar->percent());
+    });
+    form2_->show();
+    Control<PushButton>(*form2_, "PushButton2")->click();
+    QObject::disconnect(watch);
+}
+
+void ScreenRunTest::AtPercent(double percent, std::function<void(double)> fault) {
+    auto* bar = Control<ProgressBar>(*form2_, "ProgressBar1");
+    auto done = std::make_shared<bool>(false);
+    QObject::connect(bar, &QProgressBar::valueChanged, bar,
+                     [bar, percent, done, fault = std::move(fault)] {
+                         if (*done || bar->percent() < percent) return;
+                         *done = true;
+                         fault(bar->percent());
+                     });
+}
+
+QStringList ScreenRunTest::Reports() const {
+    QStringList reports;
+    for (const auto& shown : shown_)
+        if (shown.title == "Application Error") reports << shown.text;
+    return reports;
+}
+
+QStringList ScreenRunTest::Messages() const {
+    QStringList messages;
+    for (const auto& shown : shown_)
+        if (shown.title != "Application Error") messages << shown.text;
+    return messages;
+}
+
+::testing::AssertionResult NoDoubles(const Profile& profile, const std::string& table) {
+    const Rows rows = QueryRows(profile, "SELECT count(*) - count(DISTINCT id) FROM " + table);
+    if (rows.at(0).at(0) == "0") return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << *rows.at(0).at(0) << " rows of " << table << " arrived twice";
+}
+
+}  // namespace trp::test

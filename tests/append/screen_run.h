@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QStringList>
+#include <QTemporaryDir>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "app/message_box.h"
+#include "append/form2.h"
+#include "append_test_support.h"
+#include "connection/form1.h"
+#include "connection/profile_store.h"
+
+// Texts as themselves in test failures.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+namespace trp::test {
+
+// Appends through the real screens, offscreen: the profiles typed into the connection screen,
+// the tables picked in the table selection screen's lists, "Start Appending" pressed; every
+// message box recorded (and answered: "OK", unless a test says otherwise).
+class ScreenRunTest : public AppendTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Types other profiles into the connection screen.
+    void SetProfiles(const Profile& profile1, const Profile& profile2);
+    // Refills the lists, picks `table1` in database #1's list and `table2` in database #2's, sets
+    // the direction and presses "Start Appending"; returns once the run is over.
+    void Press(const std::string& table1, const std::string& table2, bool option1 = true);
+    // Runs `fault` once, when the bar first shows at least `percent`. It sees the bar's value.
+    void AtPercent(double percent, std::function<void(double)> fault);
+    // Answers "Stop Appending" on the `n`-th refused row's report.
+    void StopAtRowReport(int n) { stop_at_row_report_ = n; }
+
+    QStringList Reports() const;   // error reports, in order
+    QStringList Messages() const;  // ordinary messages, in order
+    // The bar's highest value during the last run.
+    double HighestPercent() const { return highest_percent_; }
+
+    Form2& Screen() { return *form2_; }
+
+    std::vector<MessageBox::Shown> shown_;
+    QTemporaryDir folder_;
+    std::unique_ptr<ProfileStore> store_;
+    std::unique_ptr<Form1> form1_;
+
+private:
+    std::unique_ptr<Form2> form2_;
+    double highest_percent_ = 0;
+    int stop_at_row_report_ = 0;
+    int row_reports_ = 0;
+};
+
+// Whether every row of the table is there once: count(*) = count(DISTINCT id).
+::testing::AssertionResult NoDoubles(const Profile& profile, const std::string& table);
+
+}  // namespace trp::test

@@ -1,0 +1,145 @@
+// Both tables in one database, reached with the same login: the rows move inside the server
+// (INSERT … SELECT, chunk by chunk, all chunks reading one snapshot of the source) instead of
+// making a round trip through the program, with the very outcome the rows would have one by one.
+#include <gtest/gtest.h>
+
+#include "append/append_operation.h"
+#include "append_test_support.h"
+#include "connection/connection.h"
+#include "connection/connection_string.h"
+
+namespace trp {
+namespace {
+
+using test::AppendTest;
+using test::RecordingHost;
+
+// A host that notes, whenever the bar moves, whether the program read the source's rows itself
+// (a COPY … TO STDOUT of the source's session), and lets another session add rows to the source.
+class WatchingHost : public RecordingHost {
+public:
+    WatchingHost(const Profile& profile, std::string meddle) : meddle_(std::move(meddle)) {
+        session_.SetCommandTimeout(0);
+        session_.Open(BuildConnectionString(profile));
+    }
+    void SetProgress(double percent) override {
+        RecordingHost::SetProgress(percent);
+        if (!session_
+                 .Execute("SELECT FROM pg_stat_activity WHERE query LIKE '%TO STDOUT%' AND pid <> "
+                          "pg_backend_pid()")
+                 .Eof())
+            read_through_program = true;
+        if (!meddle_.empty()) session_.Execute(meddle_);
+    }
+    bool read_through_program = false;
+
+private:
+    Connection session_;
+    std::string meddle_;
+};
+
+class WithinServerTest : public AppendTest {
+protected:
+    AppendRequest Same(const std::string& destination, const std::string& source) const {
+        return AppendRequest{destination, source, true, UserProfile(db1_), UserProfile(db1_)};
+    }
+    static AppendOptions SmallChunks() {
+        AppendOptions options;
+        options.chunk_blocks = 3;
+        return options;
+    }
+};
+
+TEST_F(WithinServerTest, RowsMoveInsideTheServerChunkByChunkFromOneSnapshot) {
+    Exec(db1_, "CREATE TABLE src (id int, pad text); CREATE TABLE dst (id int, pad text)");
+    Exec(db1_, "INSERT INTO src SELECT g, repeat('x', 200) FROM generate_series(1, 3000) g");
+    WatchingHost host(UserProfile(db1_), "INSERT INTO src VALUES (-1, 'added during the run')");
+    RunAppend(Same("dst", "src"), host, SmallChunks());
+    EXPECT_TRUE(host.ErrorReports().empty());
+    EXPECT_EQ(host.Messages(), std::vector<std::string>{"Done."});
+    EXPECT_FALSE(host.read_through_program);
+    // Many chunks, each moving the bar; rows added meanwhile are not in the snapshot.
+    EXPECT_GT(host.Progress().size(), 20u);
+    EXPECT_EQ(host.Progress().back(), 100);
+    EXPECT_EQ(Scalar(db1_, "SELECT count(*) FROM dst"), "3000");
+    EXPECT_EQ(Scalar(db1_, "SELECT count(*) FROM dst WHERE id < 0"), "0");
+    // In the source's stored order.
+    EXPECT_EQ(Scalar(db1_,
+                     "SELECT bool_and(id = n) FROM (SELECT id, row_number() OVER "
+                     "(ORDER BY ctid) AS n FROM dst) d"),
+              "t");
+}
+
+TEST_F(WithinServerTest, ATableAppendedToItselfDoublesExactly) {
+    Exec(db1_, "CREATE TABLE t (id int, pad text)");
+    Exec(db1_, "INSERT INTO t SELECT g, repeat('y', 300) FROM generate_series(1, 2000) g");
+    WatchingHost host(UserProfile(db1_), "");
+    RunAppend(Same("t", "t"), host, SmallChunks());
+    EXPECT_TRUE(host.ErrorReports().empty());
+    EXPECT_FALSE(host.read_through_program);
+    EXPECT_EQ(Scalar(db1_, "SELECT count(*) FROM t"), "4000");
+    EXPECT_EQ(Scalar(db1_,
+                     "SELECT count(*) FROM (SELECT id FROM t GROUP BY id "
+                     "HAVING count(*) <> 2) odd"),
+              "0");
+}
+
+TEST_F(WithinServerTest, AChunkWithRefusedRowsGoesRowByRowWithTheSameReportsAsTheReference) {
+    const std::string make =
+        "DROP TABLE IF EXISTS src, dst; "
+        "CREATE TABLE src (id int, v text); CREATE TABLE dst (id int PRIMARY KEY, v text); "
+        "INSERT INTO src SELECT g, repeat('z', 100) FROM generate_series(1, 2000) g; "
+        "INSERT INTO src VALUES (17, 'duplicate early'), (1999, 'duplicate late'); "
+        "INSERT INTO src SELECT g, 'after' FROM generate_series(2001, 2100) g";
+    Exec(db1_, make);
+    RecordingHost reference;
+    AppendOptions row_by_row;
+    row_by_row.strategy = AppendStrategy::RowByRow;
+    RunAppend(Same("dst", "src"), reference, row_by_row);
+    const auto expected = Query(db1_, "SELECT id::text, v FROM dst ORDER BY id, v");
+    ASSERT_EQ(reference.ErrorReports().size(), 2u);
+
+    Exec(db1_, make);
+    WatchingHost host(UserProfile(db1_), "");
+    RunAppend(Same("dst", "src"), host, SmallChunks());
+    EXPECT_EQ(host.ErrorReports(), reference.ErrorReports());
+    EXPECT_EQ(host.Messages(), std::vector<std::string>{"Done."});
+    // The same rows (where in the table's pages the server puts them is its own business).
+    EXPECT_EQ(Query(db1_, "SELECT id::text, v FROM dst ORDER BY id, v"), expected);
+    // Only the chunk that held a refused row came through the program.
+    EXPECT_TRUE(host.read_through_program);
+}
+
+TEST_F(WithinServerTest, OnlyWhereTheRowsWouldFareTheSameOneByOne) {
+    // Other column types (the values are converted), a destination that refers to another table
+    // (its check would see that table as of the snapshot): the usual way.
+    Exec(db1_,
+         "CREATE TABLE src (id int, v text); INSERT INTO src SELECT g, g::text FROM "
+         "generate_series(1, 500) g; CREATE TABLE wide (id bigint, v text); "
+         "CREATE TABLE parent (id int PRIMARY KEY); INSERT INTO parent SELECT generate_series(1, "
+         "500); CREATE TABLE child (id int REFERENCES parent, v text)");
+    for (const char* destination : {"wide", "child"}) {
+        WatchingHost host(UserProfile(db1_), "");
+        RunAppend(Same(destination, "src"), host, SmallChunks());
+        EXPECT_EQ(host.Messages(), std::vector<std::string>{"Done."});
+        EXPECT_TRUE(host.read_through_program) << destination;
+        EXPECT_EQ(Scalar(db1_, std::string("SELECT count(*) FROM ") + destination), "500");
+    }
+    // Another login on the same database may lack the source's privileges: the usual way too.
+    Admin("postgres", "CREATE ROLE other_login LOGIN PASSWORD 'other pw' IN ROLE " +
+                          std::string(TemporaryCluster::kTcpLoginGroup));
+    Exec(db1_, "GRANT SELECT, INSERT ON src, wide TO other_login");
+    Profile other = UserProfile(db1_);
+    other.user = "other_login";
+    other.password = "other pw";
+    Exec(db1_, "CREATE TABLE dst (id int, v text); GRANT INSERT, SELECT ON dst TO other_login");
+    WatchingHost host(UserProfile(db1_), "");
+    RunAppend(AppendRequest{"dst", "src", true, other, UserProfile(db1_)}, host, SmallChunks());
+    EXPECT_EQ(host.Messages(), std::vector<std::string>{"Done."});
+    EXPECT_TRUE(host.read_through_program);
+    Admin(db1_, "DROP OWNED BY other_login");
+    Admin("postgres", "DROP ROLE other_login");
+}
+
+}  // namespace
+}  // namespace trp
