@@ -3,16 +3,11 @@
 // statement-level trigger, peak resident memory and the longest pause in event processing.
 //
 // The server comes from PGHOST, PGPORT, PGUSER and PGPASSWORD (or --host, --port, --user,
-// --password), the user needing CREATEDB; --temporary-cluster starts a throwaway one instead
-// (fsync off, as for the tests; with --durable, PostgreSQL's durable defaults).
-// The databases "bench_a" and "bench_b" are created afresh. Each engine run happens in a child
-// process so that its peak resident memory can be read alone.
+// --password), the user needing CREATEDB and pg_checkpoint; --temporary-cluster starts a throwaway
+// one instead (fsync off, as for the tests; with --durable, PostgreSQL's durable defaults). The
+// databases "bench_a" and "bench_b" are created afresh. Each engine run happens in a child process
+// so that its peak resident memory can be read alone.
 
-#include <sys/resource.h>
-
-#include <QCoreApplication>
-#include <QProcess>
-#include <QStringList>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -26,41 +21,25 @@
 #include "app/temporary_cluster.h"
 #include "append/append_operation.h"
 #include "base/operation_host.h"
-#include "db/connection.h"
-#include "db/connection_string.h"
+#include "bench_server.h"
+#include "bench_tables.h"
+#include "child_process.h"
+#include "median.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using trp::AppendStrategy;
+using trp::bench::CreateSixColumnTable;
+using trp::bench::ExpectRows;
+using trp::bench::FillSixColumnTable;
+using trp::bench::Median;
+using trp::bench::ProfileFor;
+using trp::bench::Sql;
+using trp::bench::TimeCommand;
 
 double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
-}
-
-std::string Env(const char* name, const std::string& fallback = {}) {
-    const char* value = std::getenv(name);
-    return value ? value : fallback;
-}
-
-trp::Profile ProfileFor(const std::string& database) {
-    return trp::Profile{Env("PGHOST", "localhost"), Env("PGPORT", "5432"), Env("PGUSER"),
-                        Env("PGPASSWORD"), database};
-}
-
-void Sql(const std::string& database, const std::string& sql) {
-    trp::Connection connection;
-    connection.SetCommandTimeout(0);
-    connection.Open(trp::BuildConnectionString(ProfileFor(database)));
-    connection.Execute(sql);
-}
-
-std::string Scalar(const std::string& database, const std::string& sql) {
-    trp::Connection connection;
-    connection.SetCommandTimeout(0);
-    connection.Open(trp::BuildConnectionString(ProfileFor(database)));
-    trp::RecordSet rows = connection.Execute(sql);
-    return rows.Eof() ? "" : rows.Value(0).value_or("");
 }
 
 // The host of a run without a screen: it measures the pauses between event processing.
@@ -90,8 +69,7 @@ public:
 };
 
 // Child: one append of bench_a.<source> into bench_b.<destination>; prints
-// "<seconds> <longest gap in ms> <error reports> <peak resident kB> <processor seconds>
-// <messages>", the last two of the whole child process.
+// "<seconds> <longest gap in ms> <error reports> <messages>".
 int ChildRun(const std::string& strategy_name, const std::string& source,
              const std::string& destination) {
     trp::AppendOptions options;
@@ -110,13 +88,9 @@ int ChildRun(const std::string& strategy_name, const std::string& source,
     const double seconds = Seconds(Clock::now() - start);
     std::string said;
     for (const auto& m : host.messages) said += (said.empty() ? "" : "|") + m;
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const double cpu_seconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 +
-                               usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
-    std::printf("%.3f %.1f %d %ld %.3f %s\n", seconds,
+    std::printf("%.3f %.1f %d %s\n", seconds,
                 std::chrono::duration<double, std::milli>(host.longest_gap).count(), host.errors,
-                usage.ru_maxrss, cpu_seconds, said.c_str());
+                said.c_str());
     return 0;
 }
 
@@ -132,61 +106,30 @@ struct ChildResult {
 
 ChildResult RunChild(const std::string& strategy, const std::string& source,
                      const std::string& destination) {
-    QProcess child;
-    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    const auto start = Clock::now();
-    child.start(QCoreApplication::applicationFilePath(),
-                {"--child", QString::fromStdString(strategy), QString::fromStdString(source),
-                 QString::fromStdString(destination)});
-    if (!child.waitForFinished(-1))
-        throw std::runtime_error("engine run failed: " + child.errorString().toStdString());
+    const trp::bench::ChildOutcome child =
+        trp::bench::RunSelf({"--child", strategy, source, destination});
     ChildResult result;
-    result.wall_seconds = Seconds(Clock::now() - start);
-    const std::string text = child.readAllStandardOutput().toStdString();
-    std::istringstream in(text);
-    in >> result.seconds >> result.longest_gap_ms >> result.errors >> result.max_rss_kb >>
-        result.cpu_seconds;
+    result.wall_seconds = child.wall_seconds;
+    result.max_rss_kb = child.peak_rss_kb;
+    result.cpu_seconds = child.cpu_seconds;
+    std::istringstream in(child.output);
+    in >> result.seconds >> result.longest_gap_ms >> result.errors;
     std::getline(in >> std::ws, result.messages);
-    if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0 ||
-        result.messages != "Done." || result.errors != 0)
-        throw std::runtime_error("engine run failed: " + text);
+    if (!child.succeeded || result.messages != "Done." || result.errors != 0)
+        throw std::runtime_error("engine run failed: " + child.output);
     return result;
 }
 
-double TimeCommand(const std::string& command) {
-    const auto start = Clock::now();
-    if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
-    return Seconds(Clock::now() - start);
-}
-
-const char* kShape =
-    "(id bigint, name text, amount numeric(12,2), at timestamptz, flag boolean, note varchar(80))";
-
 void Fill(const std::string& table, long long rows) {
-    Sql("bench_a", "CREATE TABLE " + table + " " + kShape);
-    Sql("bench_a", "INSERT INTO " + table +
-                       " SELECT g, 'name ' || g || ' ' || md5(g::text), (g * 1.37) % 1e9, "
-                       "timestamptz '2020-01-01 00:00:00+00' + g * interval '1.001 second', "
-                       "g % 3 = 0, CASE WHEN g % 10 = 0 THEN NULL ELSE 'note ' || "
-                       "md5((g * 7)::text) END FROM generate_series(1, " +
-                       std::to_string(rows) + ") g");
-    Sql("bench_a", "VACUUM ANALYZE " + table);
+    FillSixColumnTable("bench_a", table, rows);
 }
 
 void Fresh(const std::string& table, const std::string& extra = {}) {
-    Sql("bench_b",
-        "DROP TABLE IF EXISTS " + table + "; CREATE TABLE " + table + " " + kShape + ";" + extra);
+    CreateSixColumnTable("bench_b", table, extra);
 }
 
 void ExpectCount(const std::string& table, long long rows) {
-    const std::string count = Scalar("bench_b", "SELECT count(*) FROM " + table);
-    if (count != std::to_string(rows))
-        throw std::runtime_error(table + " holds " + count + " rows, not " + std::to_string(rows));
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+    ExpectRows("bench_b", table, rows);
 }
 
 // The plain-table runs against the COPY pipe, and the peak memory at two table sizes; returns
@@ -278,8 +221,8 @@ void InsertPaths(long long per_row_rows, long long insert_rows, double& longest_
 
 int Main(long long rows, long long big_rows, long long per_row_rows, long long insert_rows,
          bool inserts_only) {
-    std::cout << "server " << Env("PGHOST") << ":" << Env("PGPORT") << " as " << Env("PGUSER")
-              << "\n";
+    const trp::Profile server = ProfileFor("postgres");
+    std::cout << "server " << server.server << ":" << server.port << " as " << server.user << "\n";
     for (const char* db : {"bench_a", "bench_b"}) {
         Sql("postgres", std::string("DROP DATABASE IF EXISTS ") + db);
         Sql("postgres", std::string("CREATE DATABASE ") + db);
@@ -297,10 +240,12 @@ int Main(long long rows, long long big_rows, long long per_row_rows, long long i
 }  // namespace
 
 int main(int argc, char** argv) {
-    const QCoreApplication application(argc, argv);
     try {
         std::vector<std::string> args(argv + 1, argv + argc);
-        if (args.size() == 4 && args[0] == "--child") return ChildRun(args[1], args[2], args[3]);
+        if (args.size() == 4 && args[0] == "--child") {
+            trp::bench::ReportOwnUsageAtExit();
+            return ChildRun(args[1], args[2], args[3]);
+        }
         bool inserts_only = false;
         long long rows = 1000000, big_rows = 4000000, per_row_rows = 20000, insert_rows = 200000;
         bool temporary_cluster = false;
@@ -341,17 +286,7 @@ int main(int argc, char** argv) {
             }
         }
         std::unique_ptr<trp::TemporaryCluster> cluster;
-        if (temporary_cluster) {
-            // A login role of the benchmark's own, over TCP as with any server; the psql pipe
-            // reads the same variables.
-            cluster = std::make_unique<trp::TemporaryCluster>(durability, "tessaline-bench");
-            const std::string password = trp::RandomPassword();
-            cluster->CreateLoginRole("bench", password, "CREATEDB");
-            setenv("PGHOST", cluster->Host().c_str(), 1);
-            setenv("PGPORT", std::to_string(cluster->Port()).c_str(), 1);
-            setenv("PGUSER", "bench", 1);
-            setenv("PGPASSWORD", password.c_str(), 1);
-        }
+        if (temporary_cluster) cluster = trp::bench::StartThrowawayServer(durability);
         return Main(rows, big_rows, per_row_rows, insert_rows, inserts_only);
     } catch (const std::exception& e) {
         std::cerr << "append_bench: " << e.what() << '\n';

@@ -1,30 +1,22 @@
 #!/bin/sh
-# Builds the append benchmark without sanitizers and runs it twice:
+# Builds the benchmarks without sanitizers (build-bench/, Release) and runs the targets table:
+# every case through the table selection screen on Qt's offscreen platform, against a throwaway
+# local server with PostgreSQL's default durable settings that the benchmark starts itself, in
+# a folder only its owner can enter, with a login role whose password is drawn at random.
 #
-# 1. Against a throwaway local cluster with PostgreSQL's default, durable settings (fsync and
-#    synchronous_commit on), where every commit waits for the disk as on a real server. These are
-#    the figures the targets are read from.
-# 2. Against a throwaway cluster with fsync=off, synchronous_commit=off and full_page_writes=off
-#    (the one the test suite uses), for reference: commits cost almost nothing there, which
-#    flatters the one-INSERT-per-row path.
+# Arguments go to the benchmark: --case NAME (repeatable) runs only those cases, --rows N and
+# --pairs N make them smaller, --value-mb N sizes the one large value, --existing-server uses
+# the server of PGHOST, PGPORT, PGUSER and PGPASSWORD instead. Run with --help for the cases.
+# The whole table takes about seven minutes on two cores.
 #
-# The benchmark starts each throwaway cluster itself (--temporary-cluster), in a folder only its
-# owner can enter, with a login role whose password is drawn at random.
-#
-# Extra arguments go to both runs (--rows, --big-rows, --per-row-rows, --insert-rows). To use an
-# existing server instead, run build-bench/bench/append_bench with PGHOST, PGPORT, PGUSER and
-# PGPASSWORD set.
+# The engine alone, without the screen: build-bench/bench/append_bench --temporary-cluster
+# [--durable].
 set -eu
 cd "$(dirname "$0")/.."
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRP_SANITIZE=OFF \
       -DTRP_BUILD_TESTS=OFF >/dev/null
-ninja -C build-bench -j2 append_bench >/dev/null
-bench=$(pwd)/build-bench/bench/append_bench
+ninja -C build-bench -j"${TRP_JOBS:-2}" screen_bench append_bench >/dev/null
 
 uptime
-echo "== throwaway cluster, default durable settings"
-"$bench" --temporary-cluster --durable "$@"
-
-echo "== throwaway cluster, fsync=off (reference)"
-"$bench" --temporary-cluster "$@"
+build-bench/bench/screen_bench "$@"
 uptime
