@@ -261,9 +261,11 @@ BatchWriter::Outcome BatchWriter::SendInserts(std::size_t first, std::size_t las
         if (!PQsendFlushRequest(conn)) ThrowConnectionFailure(conn);
         for (std::size_t row = first; row < last; ++row) {
             // The values are let go before the statement is handed to libpq: a value may be
-            // large.
+            // large. So is a large row held alone: once its own statement is written, nothing
+            // sends it again (refused, it is reported; committed, it is done).
             const std::string sql = BuildInsertStatement(
                 table_.quoted_name, table_.binary ? rows[row - first] : TextValues(row));
+            if (outcome.lone_insert) batch_.LetGoOfAdopted();
             SendStatement(conn, sql);
             if ((row - first) % 64 == 63) FlushOutput(conn, pacer_);
             pacer_.Tick();

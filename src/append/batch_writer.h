@@ -33,17 +33,25 @@ public:
         if (!binary && (row.empty() || row.back() != '\n')) data_ += '\n';
         ends_.push_back(data_.size());
     }
+    // Frees a row held alone in its own buffer; the batch still counts it.
+    void LetGoOfAdopted() {
+        if (!adopted_) return;
+        adopted_.reset();
+        adopted_row_ = {};
+        let_go_ = true;
+    }
     void Clear() {
         data_.clear();
         ends_.clear();
         adopted_.reset();
+        let_go_ = false;
     }
-    std::size_t Rows() const { return adopted_ ? 1 : ends_.size(); }
+    std::size_t Rows() const { return adopted_ || let_go_ ? 1 : ends_.size(); }
     std::size_t Bytes() const { return adopted_ ? adopted_row_.size() : data_.size(); }
     std::size_t Begin(std::size_t row) const { return row == 0 ? 0 : ends_[row - 1]; }
     // Rows [first, last) as one piece of COPY data.
     std::string_view Range(std::size_t first, std::size_t last) const {
-        if (adopted_) return first == last ? std::string_view() : adopted_row_;
+        if (adopted_ || let_go_) return first == last ? std::string_view() : adopted_row_;
         return std::string_view(data_).substr(Begin(first), Begin(last) - Begin(first));
     }
     std::string_view Row(std::size_t row) const { return Range(row, row + 1); }
@@ -53,6 +61,7 @@ private:
     std::vector<std::size_t> ends_;
     PqBuffer adopted_;
     std::string_view adopted_row_;
+    bool let_go_ = false;
 };
 
 // Collects rows into batches, each committed in a transaction of its own whose id is read before

@@ -57,15 +57,11 @@ void CopyWriter::Put(std::string_view data) {
         const int size = static_cast<int>(std::min<std::size_t>(data.size(), kStreamChunk));
         const int queued = PQputCopyData(conn, data.data(), size);
         if (queued < 0) ThrowConnectionFailure(conn);
-        if (queued == 0) {
-            pacer_.WaitSocket(conn, POLLOUT | POLLIN);
-            if (!PQconsumeInput(conn)) ThrowConnectionFailure(conn);
-        } else {
-            data.remove_prefix(static_cast<std::size_t>(size));
-        }
+        if (queued > 0) data.remove_prefix(static_cast<std::size_t>(size));
+        // libpq would take everything and hold it while a slow network drains: it holds one
+        // chunk at most, and the rows wait in the batch, which holds them anyway.
+        FlushOutput(conn, pacer_);
     }
-    // Hand over what libpq holds, without waiting for a full socket to drain.
-    if (PQflush(conn) < 0) ThrowConnectionFailure(conn);
 }
 
 CopyWriter::Outcome CopyWriter::EndCopy(std::size_t rows) {

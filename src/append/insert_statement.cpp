@@ -27,7 +27,8 @@ std::string BuildInsertStatement(std::string_view quoted_table, const RowValues&
         }
         sql += '\'';
     }
-    return sql + ")";
+    sql += ')';
+    return sql;
 }
 
 }  // namespace trp
