@@ -36,7 +36,7 @@ struct AppendOptions {
     AppendStrategy strategy = AppendStrategy::Fast;
     std::size_t batch_rows = 1000000;      // rows per committed batch at most
     std::size_t batch_bytes = 16u << 20;   // bytes of row data per batch at most
-    std::size_t insert_batch_rows = 1000;  // rows per pipelined INSERT batch at most
+    std::size_t insert_batch_rows = 5000;  // rows per pipelined INSERT batch at most
     CommitCheckLimits commit_check;        // asking after a commit whose connection was lost
     bool binary = true;                    // COPY's binary format where the columns allow it
     // Rows move inside the server (INSERT … SELECT) where both tables are in one database, in
