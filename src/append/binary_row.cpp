@@ -12,10 +12,9 @@ namespace {
 
 std::int32_t ReadInt32(std::string_view& bytes) {
     if (bytes.size() < 4) throw DbError("a row of COPY's binary format is cut short");
-    const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto value = static_cast<std::int32_t>(BigEndian32(bytes.data()));
     bytes.remove_prefix(4);
-    return static_cast<std::int32_t>((std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) |
-                                     (std::uint32_t{b[2]} << 8) | b[3]);
+    return value;
 }
 
 void Send(PGconn* conn, const std::string& sql, int count = 0, const Oid* types = nullptr,
@@ -26,6 +25,12 @@ void Send(PGconn* conn, const std::string& sql, int count = 0, const Oid* types 
 }
 
 }  // namespace
+
+std::uint32_t BigEndian32(const char* bytes) {
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+    return (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) | (std::uint32_t{b[2]} << 8) |
+           b[3];
+}
 
 std::vector<std::optional<std::string_view>> BinaryTupleFields(std::string_view tuple) {
     if (tuple.size() < 2) throw DbError("a row of COPY's binary format is cut short");

@@ -2,6 +2,7 @@
 
 #include <libpq-fe.h>
 
+#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -12,6 +13,9 @@
 namespace trp {
 
 class EventPacer;
+
+// A 32-bit integer in network byte order, as COPY's binary format writes them.
+std::uint32_t BigEndian32(const char* bytes);
 
 // The fields of one tuple of COPY's binary format (a 16-bit field count, then each field as a
 // 32-bit length, -1 for NULL, and its bytes); nullopt for NULL. Throws DbError when the tuple is

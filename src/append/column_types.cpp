@@ -1,5 +1,6 @@
 #include "append/column_types.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "db/connection.h"
@@ -34,15 +35,9 @@ bool SameTypes(const ColumnTypes& source, const ColumnTypes& destination) {
 }
 
 bool BinaryCompatible(const ColumnTypes& source, const ColumnTypes& destination) {
-    if (source.size() != destination.size()) return false;
-    for (std::size_t i = 0; i < source.size(); ++i) {
-        const ColumnType& from = source[i];
-        const ColumnType& to = destination[i];
-        if (!from.portable_binary || !to.portable_binary || from.type != to.type ||
-            from.modifier != to.modifier)
-            return false;
-    }
-    return true;
+    return SameTypes(source, destination) &&
+           std::all_of(source.begin(), source.end(),
+                       [](const ColumnType& column) { return column.portable_binary; });
 }
 
 }  // namespace trp

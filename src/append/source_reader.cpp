@@ -4,21 +4,13 @@
 
 #include <cstring>
 
+#include "append/binary_row.h"
 #include "append/event_pacer.h"
 #include "append/session_settings.h"
 #include "db/connection.h"
 #include "db/db_error.h"
 
 namespace trp {
-namespace {
-
-std::uint32_t BigEndian32(const char* bytes) {
-    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
-    return (std::uint32_t{b[0]} << 24) | (std::uint32_t{b[1]} << 16) | (std::uint32_t{b[2]} << 8) |
-           b[3];
-}
-
-}  // namespace
 
 SourceReader::SourceReader(Connection& source, const std::string& table, EventPacer& pacer,
                            long long chunk_blocks)

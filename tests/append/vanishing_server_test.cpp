@@ -22,40 +22,51 @@ namespace {
 
 constexpr const char* kIp = "/usr/sbin/ip";
 
-// Runs ip with the arguments; false when it fails.
-bool Ip(const QStringList& arguments) {
+// Runs ip with the arguments; false when it fails, with what it said in `complaint`.
+bool Ip(const QStringList& arguments, QString* complaint = nullptr) {
     QProcess ip;
     ip.setProcessChannelMode(QProcess::MergedChannels);
     ip.start(kIp, arguments);
-    return ip.waitForFinished(10000) && ip.exitStatus() == QProcess::NormalExit &&
-           ip.exitCode() == 0;
+    const bool done =
+        ip.waitForFinished(10000) && ip.exitStatus() == QProcess::NormalExit && ip.exitCode() == 0;
+    if (!done && complaint)
+        *complaint = "ip " + arguments.join(' ') + ": " + QString::fromLocal8Bit(ip.readAll());
+    return done;
 }
 
 // A network namespace joined to this one by a pair of virtual links, removed again at the end.
 class Namespace {
 public:
     Namespace() {
-        const quint32 tag = QRandomGenerator::system()->bounded(1u, 60000u);
+        // Names and addresses of their own (10.100.0.0 to 10.254.249.255), so runs side by side
+        // do not meet.
+        const quint32 tag = QRandomGenerator::system()->bounded(1u, 38750u);
         name_ = QStringLiteral("trp-ns-%1").arg(tag);
         outside_ = QStringLiteral("trpo%1").arg(tag);
         const QString inside = QStringLiteral("trpi%1").arg(tag);
         const QString net = QStringLiteral("10.%1.%2.").arg(100 + tag / 250).arg(tag % 250);
         here_ = (net + "1").toStdString();
         there_ = (net + "2").toStdString();
-        ready_ = geteuid() == 0 && access(kIp, X_OK) == 0 && Ip({"netns", "add", name_}) &&
-                 Ip({"link", "add", outside_, "type", "veth", "peer", "name", inside}) &&
-                 Ip({"link", "set", inside, "netns", name_}) &&
-                 Ip({"addr", "add", net + "1/30", "dev", outside_}) &&
-                 Ip({"link", "set", outside_, "up"}) &&
-                 Ip({"-n", name_, "addr", "add", net + "2/30", "dev", inside}) &&
-                 Ip({"-n", name_, "link", "set", inside, "up"}) &&
-                 Ip({"-n", name_, "link", "set", "lo", "up"});
+        if (geteuid() != 0 || access(kIp, X_OK) != 0) {
+            complaint_ = "ip needs root and /usr/sbin/ip";
+            return;
+        }
+        ready_ =
+            Ip({"netns", "add", name_}, &complaint_) &&
+            Ip({"link", "add", outside_, "type", "veth", "peer", "name", inside}, &complaint_) &&
+            Ip({"link", "set", inside, "netns", name_}, &complaint_) &&
+            Ip({"addr", "add", net + "1/30", "dev", outside_}, &complaint_) &&
+            Ip({"link", "set", outside_, "up"}, &complaint_) &&
+            Ip({"-n", name_, "addr", "add", net + "2/30", "dev", inside}, &complaint_) &&
+            Ip({"-n", name_, "link", "set", inside, "up"}, &complaint_) &&
+            Ip({"-n", name_, "link", "set", "lo", "up"}, &complaint_);
     }
     ~Namespace() {
         Ip({"link", "del", outside_});
         Ip({"netns", "del", name_});
     }
     bool Ready() const { return ready_; }
+    const QString& Complaint() const { return complaint_; }
     std::vector<std::string> Launcher() const {
         return {kIp, "netns", "exec", name_.toStdString()};
     }
@@ -71,13 +82,16 @@ private:
     std::string here_;
     std::string there_;
     bool ready_ = false;
+    QString complaint_;
 };
 
 class VanishingServerTest : public test::ScreenRunTest {
 protected:
     void SetUp() override {
         ScreenRunTest::SetUp();
-        if (!network_.Ready()) GTEST_SKIP() << "this machine allows no network namespaces";
+        if (!network_.Ready())
+            GTEST_SKIP() << "this machine allows no network namespaces: "
+                         << network_.Complaint().toStdString();
         server_ = std::make_unique<TemporaryCluster>(
             TemporaryCluster::Durability::Durable, "tessaline-netns",
             ServerNetwork{network_.There(), network_.Here() + "/32", network_.Launcher()});
