@@ -222,9 +222,7 @@ RowValues BatchWriter::TextValues(std::size_t row) {
 }
 
 BatchWriter::Outcome BatchWriter::SendInserts(std::size_t first, std::size_t last) {
-    PGconn* conn = destination_.Handle();
-    Outcome outcome;
-    outcome.lone_insert = last - first == 1;
+    const bool lone = last - first == 1;
     std::vector<RowValues> rows;
     if (table_.binary) {
         // Binary rows are turned into text before the statements go out.
@@ -233,11 +231,46 @@ BatchWriter::Outcome BatchWriter::SendInserts(std::size_t first, std::size_t las
         } catch (const BrokenConnection&) {
             throw;
         } catch (const DbError&) {
-            outcome.failure = std::current_exception();
-            return outcome;
+            Outcome refused;
+            refused.lone_insert = lone;
+            refused.failure = std::current_exception();
+            return refused;
         }
     }
+    BeginInserts();
+    for (std::size_t row = first; row < last; ++row) {
+        SendInsert(row, table_.binary ? &rows[row - first] : nullptr, lone);
+        pacer_.Tick();
+    }
+    return EndInserts(first, last);
+}
+
+void BatchWriter::BeginInserts() {
+    PGconn* conn = destination_.Handle();
     if (!PQenterPipelineMode(conn)) ThrowConnectionFailure(conn);
+    SendStatement(conn, "BEGIN");
+    SendStatement(conn, "SELECT pg_current_xact_id()");
+    // The server sends the id at once, while the rows are still going out.
+    if (!PQsendFlushRequest(conn)) ThrowConnectionFailure(conn);
+    inserts_sent_ = 0;
+}
+
+void BatchWriter::SendInsert(std::size_t row, const RowValues* values, bool lone) {
+    PGconn* conn = destination_.Handle();
+    // The values are let go before the statement is handed to libpq: a value may be large. So
+    // is a large row held alone: once its own statement is written, nothing sends it again
+    // (refused, it is reported; committed, it is done).
+    const std::string sql =
+        BuildInsertStatement(table_.quoted_name, values ? *values : TextValues(row));
+    if (lone) batch_.LetGoOfAdopted();
+    SendStatement(conn, sql);
+    if (++inserts_sent_ % 64 == 0) FlushOutput(conn, pacer_);
+}
+
+BatchWriter::Outcome BatchWriter::EndInserts(std::size_t first, std::size_t last) {
+    PGconn* conn = destination_.Handle();
+    Outcome outcome;
+    outcome.lone_insert = last - first == 1;
     std::string xid;
     bool committing = false;
     ResultStream results(conn, pacer_);
@@ -255,21 +288,6 @@ BatchWriter::Outcome BatchWriter::SendInserts(std::size_t first, std::size_t las
         return true;
     };
     try {
-        SendStatement(conn, "BEGIN");
-        SendStatement(conn, "SELECT pg_current_xact_id()");
-        // The server sends the id at once, while the rows are still going out.
-        if (!PQsendFlushRequest(conn)) ThrowConnectionFailure(conn);
-        for (std::size_t row = first; row < last; ++row) {
-            // The values are let go before the statement is handed to libpq: a value may be
-            // large. So is a large row held alone: once its own statement is written, nothing
-            // sends it again (refused, it is reported; committed, it is done).
-            const std::string sql = BuildInsertStatement(
-                table_.quoted_name, table_.binary ? rows[row - first] : TextValues(row));
-            if (outcome.lone_insert) batch_.LetGoOfAdopted();
-            SendStatement(conn, sql);
-            if ((row - first) % 64 == 63) FlushOutput(conn, pacer_);
-            pacer_.Tick();
-        }
         bool begun = note(NextResult(conn, results).get(), std::nullopt);
         PgResultPtr id = NextResult(conn, results);
         if (begun && note(id.get(), std::nullopt)) xid = PQgetvalue(id.get(), 0, 0);

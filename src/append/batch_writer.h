@@ -47,6 +47,8 @@ public:
         let_go_ = false;
     }
     std::size_t Rows() const { return adopted_ || let_go_ ? 1 : ends_.size(); }
+    // The batch is a large row held alone.
+    bool Adopted() const { return adopted_ != nullptr || let_go_; }
     std::size_t Bytes() const { return adopted_ ? adopted_row_.size() : data_.size(); }
     std::size_t Begin(std::size_t row) const { return row == 0 ? 0 : ends_[row - 1]; }
     // Rows [first, last) as one piece of COPY data.
@@ -100,6 +102,13 @@ protected:
 
     // Rows [first, last) as their own INSERT statements, pipelined in one transaction.
     Outcome SendInserts(std::size_t first, std::size_t last);
+    // The same in three parts, for rows that go out as they come: the pipeline and its
+    // transaction opened; one row's statement (its values, when already in text); and the end,
+    // where the COMMIT goes out once the transaction's id is known, and the outcome of rows
+    // [first, last), which must be the rows sent since the beginning.
+    void BeginInserts();
+    void SendInsert(std::size_t row, const RowValues* values, bool lone);
+    Outcome EndInserts(std::size_t first, std::size_t last);
     // A row's values in their text forms, as the INSERT statement quotes them. A binary tuple is
     // turned into text by the destination server, with the output settings of the source.
     RowValues TextValues(std::size_t row);
@@ -129,6 +138,7 @@ private:
     // The failure with the server's message in UTF-8, for showing.
     std::exception_ptr Readable(const std::exception_ptr& failure);
 
+    std::size_t inserts_sent_ = 0;  // statements in the open pipeline
     std::size_t max_rows_;
     std::size_t max_bytes_;
     CommitCheckLimits commit_check_;

@@ -14,7 +14,25 @@ public:
         : BatchWriter(destination, std::move(table), batch_rows, options, pacer, listener) {}
 
 protected:
+    // The first attempt of a batch sends each row's statement as the row comes, so the server
+    // works on them while the next rows are being read.
+    void RowAdded() override {
+        if (batch_.Adopted()) return;  // a large row alone goes when its batch is sent
+        if (!streaming_) {
+            BeginInserts();
+            streaming_ = true;
+        }
+        SendInsert(batch_.Rows() - 1, nullptr, false);
+    }
+    Outcome SendBatch() override {
+        if (!streaming_) return Send(0, batch_.Rows());
+        streaming_ = false;
+        return EndInserts(0, batch_.Rows());
+    }
     Outcome Send(std::size_t first, std::size_t last) override { return SendInserts(first, last); }
+
+private:
+    bool streaming_ = false;  // the current batch's statements are going out
 };
 
 }  // namespace trp
