@@ -104,7 +104,7 @@ void BatchWriter::Resolve(std::size_t first, std::size_t last, const Outcome& ou
         Committed(last - first, outcome.added);
         return;
     }
-    ThrowIfRunEnds(outcome);
+    ThrowIfRunEnds(outcome.failure);
     if (outcome.lone_insert) {
         Refused(outcome.failure);
         return;
@@ -159,9 +159,9 @@ void BatchWriter::StopPoint() const {
     if (pacer_.Ending()) throw AppendStopped();
 }
 
-void BatchWriter::ThrowIfRunEnds(const Outcome& outcome) {
-    if (outcome.failure && EndsTheRun(outcome.failure, table_.row_security))
-        std::rethrow_exception(Readable(outcome.failure));
+void BatchWriter::ThrowIfRunEnds(const std::exception_ptr& failure) {
+    if (failure && EndsTheRun(failure, table_.row_security))
+        std::rethrow_exception(Readable(failure));
 }
 
 std::exception_ptr BatchWriter::Readable(const std::exception_ptr& failure) {

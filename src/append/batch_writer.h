@@ -118,7 +118,7 @@ protected:
     // Ends an explicit transaction a failure left open (a no-op on a lost connection).
     void RollBackIfOpen();
     // Throws the failure when it ends the run.
-    void ThrowIfRunEnds(const Outcome& outcome);
+    void ThrowIfRunEnds(const std::exception_ptr& failure);
     // Rows whose transaction committed.
     void Committed(std::size_t rows, long long added);
 

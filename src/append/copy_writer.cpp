@@ -45,9 +45,7 @@ bool CopyWriter::StartCopy() {
     // The server refused before the data: the rest of the query was skipped.
     RollBackIfOpen();
     if (!failure_) ThrowConnectionFailure(conn);
-    Outcome refused;
-    refused.failure = failure_;
-    ThrowIfRunEnds(refused);
+    ThrowIfRunEnds(failure_);
     return false;
 }
 
@@ -120,8 +118,7 @@ bool CopyWriter::MoveInsideServer(const std::string& select, const std::string& 
     } catch (const BrokenConnection&) {
         throw;
     } catch (const DbError&) {
-        Outcome refused;
-        refused.failure = std::current_exception();
+        const std::exception_ptr refused = std::current_exception();
         RollBackIfOpen();
         ThrowIfRunEnds(refused);
         return false;
@@ -133,9 +130,7 @@ bool CopyWriter::MoveInsideServer(const std::string& select, const std::string& 
         throw;
     } catch (const DbError&) {
         // A check left to the end of the transaction refused one of the rows.
-        Outcome refused;
-        refused.failure = std::current_exception();
-        ThrowIfRunEnds(refused);
+        ThrowIfRunEnds(std::current_exception());
         return false;
     }
     Committed(static_cast<std::size_t>(rows), rows);
