@@ -1,13 +1,16 @@
 #include "append/append_operation.h"
 
+#include <algorithm>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "append/destination_writer.h"
 #include "append/event_pacer.h"
 #include "append/row_transfer.h"
 #include "append/run_step.h"
 #include "append/source_reader.h"
+#include "append/source_row_lookup.h"
 #include "base/error_trap.h"
 #include "base/operation_host.h"
 #include "catalogue/table_probe.h"
@@ -29,6 +32,27 @@ bool SameDatabase(const AppendRequest& request, const AppendOptions& options) {
 
 void OpenOn(Connection& connection, const Profile& profile) {
     connection.Open(BuildConnectionString(profile));
+}
+
+std::vector<std::string> FieldNames(const RecordSet& result) {
+    std::vector<std::string> names;
+    for (int i = 0; i < result.FieldCount(); ++i) names.push_back(result.FieldName(i));
+    return names;
+}
+
+// The order in which the source's columns are read: the destination's, where both tables have
+// the same names in another order (by position they could only be a mistake); otherwise as
+// they stand (empty).
+std::vector<std::string> ColumnOrder(const std::vector<std::string>& destination,
+                                     std::vector<std::string> source) {
+    if (destination == source) return {};
+    std::vector<std::string> sorted_destination = destination;
+    std::sort(sorted_destination.begin(), sorted_destination.end());
+    std::sort(source.begin(), source.end());
+    if (sorted_destination != source ||
+        std::adjacent_find(source.begin(), source.end()) != source.end())
+        return {};
+    return destination;
 }
 
 void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOptions& options,
@@ -67,8 +91,9 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
 
     enum class End { Done, NoRecords, ColumnCounts, Permission, Stopped } end = End::Done;
     std::unique_ptr<SourceReader> reader;
+    std::unique_ptr<SourceRowLookup> lookup;
     EventPacer pacer(host);
-    int destination_columns = 0;
+    std::vector<std::string> destination_names;
 
     if (trap.Test(138, [&] {
             const bool readable1 = CheckPostgreSQLTablePermission(request.profile1, table1);
@@ -77,23 +102,27 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
         })) {
         end = End::Permission;
     } else {
-        int source_columns = 0;
+        std::vector<std::string> source_names;
         trap.Step(140, [&] {
-            destination_columns =
-                destination.Execute(ZeroRowSelect(destination, destination_table)).FieldCount();
+            destination_names =
+                FieldNames(destination.Execute(ZeroRowSelect(destination, destination_table)));
         });
         trap.Step(142, [&] {
-            source_columns = source.Execute(ZeroRowSelect(source, source_table)).FieldCount();
+            source_names = FieldNames(source.Execute(ZeroRowSelect(source, source_table)));
         });
-        if (trap.Test(144, [&] { return destination_columns != source_columns; })) {
+        if (trap.Test(144, [&] { return destination_names.size() != source_names.size(); })) {
             end = End::ColumnCounts;
         } else {
             const bool from2 = trap.Test(146, [&] { return into1; });
             // A source that cannot be read at all ends the run after its report.
             if (!RunStep(trap, from2 ? 148 : 150, [&] {
                     reader = std::make_unique<SourceReader>(
-                        source, source_table, pacer,
+                        source, source.QuoteIdentifier(source_table),
+                        ColumnOrder(destination_names, source_names), pacer,
                         SameDatabase(request, options) ? options.chunk_blocks : 0);
+                    lookup = std::make_unique<SourceRowLookup>(
+                        source.ConnectionString(), reader->QuotedTable(), reader->SelectList(),
+                        reader->Snapshot(), pacer);
                 })) {
                 end = End::Stopped;
             } else if (trap.Test(152, [&] { return reader->RowCount() == 0; })) {
@@ -107,15 +136,20 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
     if (end == End::Done) {
         RowTransfer transfer(trap, host, pacer, rows);
         const RowTransfer::Ending ending = transfer.Run(*reader, [&] {
-            return MakeDestinationWriter(destination, destination_table, destination_columns,
-                                         reader->RawBytes(), reader->Columns(), options, pacer,
-                                         transfer);
+            return MakeDestinationWriter(
+                destination, destination.QuoteIdentifier(destination_table),
+                static_cast<int>(destination_names.size()), reader->RawBytes(), reader->Columns(),
+                options, pacer, transfer, reader->Snapshot().empty() ? nullptr : lookup.get());
         });
         if (ending == RowTransfer::Ending::ProgramEnding) return;
         if (ending == RowTransfer::Ending::Stopped) end = End::Stopped;
         tally = transfer.Tally();
+        // "Done." only when every row of the source is accounted for: sent in a committed
+        // transaction or reported.
+        if (end == End::Done && tally.settled != rows) end = End::Stopped;
     }
     // Ends the source's snapshot before the last message.
+    lookup.reset();
     reader.reset();
     source.Close();
 

@@ -2,8 +2,7 @@
 
 #include <cstdlib>
 
-#include "append/binary_row.h"
-#include "append/commit_check.h"
+#include "append/column_types.h"
 #include "append/copy_text_codec.h"
 #include "append/event_pacer.h"
 #include "append/insert_statement.h"
@@ -34,6 +33,17 @@ PgResultPtr NextResult(PGconn* conn, ResultStream& results) {
     return result;
 }
 
+// A failure that ends the run whatever its SQLSTATE says.
+std::exception_ptr AsRunFailure(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const DbError& error) {
+        return std::make_exception_ptr(DbError(error.what()));
+    } catch (...) {
+        return std::current_exception();
+    }
+}
+
 // The batch is done with, whichever way its sending ends.
 struct ClearOnExit {
     RowBatch& batch;
@@ -43,18 +53,21 @@ struct ClearOnExit {
 }  // namespace
 
 BatchWriter::BatchWriter(Connection& destination, DestinationTable table, std::size_t max_rows,
-                         const AppendOptions& options, EventPacer& pacer, WriterListener& listener)
+                         const AppendOptions& options, EventPacer& pacer, WriterListener& listener,
+                         SourceRowTexts* texts)
     : destination_(destination),
       table_(std::move(table)),
       pacer_(pacer),
       max_rows_(max_rows == 0 ? 1 : max_rows),
       max_bytes_(options.batch_bytes),
+      command_timeout_(options.command_timeout),
       commit_check_(options.commit_check),
-      listener_(listener) {}
+      listener_(listener),
+      texts_(texts) {}
 
-void BatchWriter::Add(std::string_view line) {
+void BatchWriter::Add(std::string_view line, const RowLocator& at) {
     if (batch_.Rows() == 0) batch_started_ = Clock::now();
-    batch_.Append(line, table_.binary);
+    batch_.Append(line, table_.binary, at);
     RowAdded();
     const std::size_t rows = batch_.Rows();
     if (rows >= max_rows_ || batch_.Bytes() >= max_bytes_ ||
@@ -62,11 +75,11 @@ void BatchWriter::Add(std::string_view line) {
         Flush();
 }
 
-void BatchWriter::AddLarge(PqBuffer buffer, std::string_view row) {
+void BatchWriter::AddLarge(PqBuffer buffer, std::string_view row, const RowLocator& at) {
     // A batch of its own, held where libpq put it rather than copied.
     Flush();
     batch_started_ = Clock::now();
-    batch_.Adopt(std::move(buffer), row, table_.binary);
+    batch_.Adopt(std::move(buffer), row, table_.binary, at);
     RowAdded();
     Flush();
 }
@@ -84,8 +97,6 @@ void BatchWriter::FinishInFlight() {
         if (outcome.committed) {
             tally_.settled += static_cast<long long>(rows);
             tally_.added += outcome.added;
-        } else {
-            RollBackIfOpen();
         }
     } catch (const DbError&) {
         // Nothing more is shown: the program is ending.
@@ -97,6 +108,10 @@ void BatchWriter::Flush() {
     if (rows == 0) return;
     ClearOnExit clear{batch_};
     Resolve(0, rows, SendBatch());
+}
+
+TransactionSetup BatchWriter::Setup(std::string begin, std::string snapshot) const {
+    return TransactionSetup{std::move(begin), std::move(snapshot), table_.settings};
 }
 
 void BatchWriter::Resolve(std::size_t first, std::size_t last, const Outcome& outcome) {
@@ -160,8 +175,31 @@ void BatchWriter::StopPoint() const {
 }
 
 void BatchWriter::ThrowIfRunEnds(const std::exception_ptr& failure) {
-    if (failure && EndsTheRun(failure, table_.row_security))
-        std::rethrow_exception(Readable(failure));
+    if (!failure) return;
+    switch (ReachOf(failure, table_.row_security)) {
+        case FailureReach::Row:
+            return;
+        case FailureReach::Table:
+            if (!TableChanged()) return;
+            break;
+        case FailureReach::Run:
+            break;
+    }
+    std::rethrow_exception(Readable(failure));
+}
+
+bool BatchWriter::TableChanged() {
+    // Without the shape the run started with, nothing tells a row's failure from the table's.
+    if (table_.column_types.empty()) return true;
+    try {
+        const PgResultPtr shape = ExecuteAwaited(
+            destination_.Handle(), ColumnTypesQuery(destination_, table_.quoted_name), pacer_);
+        return !SameTypes(ReadColumnTypes(shape.get()), table_.column_types);
+    } catch (const BrokenConnection&) {
+        throw;
+    } catch (const DbError&) {
+        return true;  // not found under its name any more
+    }
 }
 
 std::exception_ptr BatchWriter::Readable(const std::exception_ptr& failure) {
@@ -191,21 +229,18 @@ std::exception_ptr BatchWriter::Readable(const std::exception_ptr& failure) {
     }
 }
 
-void BatchWriter::RollBackIfOpen() {
-    PGconn* conn = destination_.Handle();
-    if (PQstatus(conn) != CONNECTION_OK || PQtransactionStatus(conn) == PQTRANS_IDLE) return;
-    ExecuteAwaited(conn, "ROLLBACK", pacer_);
-}
-
-void BatchWriter::CommitLost(const std::string& xid, std::size_t rows) {
+void BatchWriter::Lost(BatchTransaction& transaction, std::size_t rows,
+                       std::optional<long long> added) {
+    const auto count = [&] { Committed(rows, added.value_or(static_cast<long long>(rows))); };
+    if (transaction.Committed()) {
+        count();
+        return;
+    }
     // Nobody would see the answer of a program that is ending.
-    if (pacer_.Ending()) return;
-    const CommitStatus status =
-        xid.empty() ? CommitStatus::Unknown
-                    : CheckCommit(destination_.ConnectionString(), xid, pacer_, commit_check_);
-    switch (status) {
+    if (!transaction.InDoubt() || pacer_.Ending()) return;
+    switch (transaction.CheckLostCommit(commit_check_)) {
         case CommitStatus::Committed:
-            Committed(rows, static_cast<long long>(rows));
+            count();
             break;
         case CommitStatus::Aborted:
             break;
@@ -216,27 +251,20 @@ void BatchWriter::CommitLost(const std::string& xid, std::size_t rows) {
 }
 
 RowValues BatchWriter::TextValues(std::size_t row) {
-    if (table_.binary)
-        return TextForms(destination_.Handle(), pacer_, batch_.Row(row), table_.column_types);
+    if (table_.binary) {
+        if (!texts_) throw DbError("the source's text of a binary row is not at hand");
+        return texts_->Texts(batch_.Locator(row));
+    }
     return table_.columns == 0 ? RowValues{} : DecodeCopyLine(batch_.Row(row));
 }
 
 BatchWriter::Outcome BatchWriter::SendInserts(std::size_t first, std::size_t last) {
     const bool lone = last - first == 1;
     std::vector<RowValues> rows;
-    if (table_.binary) {
-        // Binary rows are turned into text before the statements go out.
-        try {
-            for (std::size_t row = first; row < last; ++row) rows.push_back(TextValues(row));
-        } catch (const BrokenConnection&) {
-            throw;
-        } catch (const DbError&) {
-            Outcome refused;
-            refused.lone_insert = lone;
-            refused.failure = std::current_exception();
-            return refused;
-        }
-    }
+    // Binary rows are read again as text before the statements go out: a failure to read one
+    // is the run's, not the row's.
+    if (table_.binary)
+        for (std::size_t row = first; row < last; ++row) rows.push_back(TextValues(row));
     BeginInserts();
     for (std::size_t row = first; row < last; ++row) {
         SendInsert(row, table_.binary ? &rows[row - first] : nullptr, lone);
@@ -246,12 +274,8 @@ BatchWriter::Outcome BatchWriter::SendInserts(std::size_t first, std::size_t las
 }
 
 void BatchWriter::BeginInserts() {
-    PGconn* conn = destination_.Handle();
-    if (!PQenterPipelineMode(conn)) ThrowConnectionFailure(conn);
-    SendStatement(conn, "BEGIN");
-    SendStatement(conn, "SELECT pg_current_xact_id()");
-    // The server sends the id at once, while the rows are still going out.
-    if (!PQsendFlushRequest(conn)) ThrowConnectionFailure(conn);
+    transaction_.emplace(destination_, pacer_, Setup());
+    transaction_->SendInPipeline();
     inserts_sent_ = 0;
 }
 
@@ -261,7 +285,7 @@ void BatchWriter::SendInsert(std::size_t row, const RowValues* values, bool lone
     // is a large row held alone: once its own statement is written, nothing sends it again
     // (refused, it is reported; committed, it is done).
     const std::string sql =
-        BuildInsertStatement(table_.quoted_name, values ? *values : TextValues(row));
+        BuildInsertStatement(table_.quoted_name_in_transaction, values ? *values : TextValues(row));
     if (lone) batch_.LetGoOfAdopted();
     SendStatement(conn, sql);
     if (++inserts_sent_ % 64 == 0) FlushOutput(conn, pacer_);
@@ -269,60 +293,47 @@ void BatchWriter::SendInsert(std::size_t row, const RowValues* values, bool lone
 
 BatchWriter::Outcome BatchWriter::EndInserts(std::size_t first, std::size_t last) {
     PGconn* conn = destination_.Handle();
+    BatchTransaction& transaction = *transaction_;
     Outcome outcome;
     outcome.lone_insert = last - first == 1;
-    std::string xid;
-    bool committing = false;
     ResultStream results(conn, pacer_);
-    const auto note = [&](const PGresult* result, std::optional<std::size_t> row) {
-        try {
-            CheckResult(result, conn);
-        } catch (const DbError&) {
-            // The first failure names its row; the statements after it are skipped.
-            if (!outcome.failure && PQresultStatus(result) != PGRES_PIPELINE_ABORTED) {
-                outcome.failure = std::current_exception();
-                outcome.failed_row = row;
-            }
-            return false;
-        }
-        return true;
-    };
     try {
-        bool begun = note(NextResult(conn, results).get(), std::nullopt);
-        PgResultPtr id = NextResult(conn, results);
-        if (begun && note(id.get(), std::nullopt)) xid = PQgetvalue(id.get(), 0, 0);
-        // The COMMIT goes out only once its transaction's id is known.
-        if (!xid.empty()) SendStatement(conn, "COMMIT");
-        if (!PQpipelineSync(conn)) ThrowConnectionFailure(conn);
-        committing = !xid.empty();
+        // The statements' results come back before anything commits.
+        if (!PQsendFlushRequest(conn)) ThrowConnectionFailure(conn);
+        const bool open = transaction.ReadOpening(results);
         for (std::size_t row = first; row < last; ++row) {
             const PgResultPtr result = NextResult(conn, results);
-            if (note(result.get(), row))
+            if (PQresultStatus(result.get()) == PGRES_COMMAND_OK) {
                 outcome.added += std::atoll(PQcmdTuples(result.get()));
-            else
-                committing = false;
+            } else if (!outcome.failed_row &&
+                       PQresultStatus(result.get()) != PGRES_PIPELINE_ABORTED) {
+                // The first failure names its row; the statements after it are skipped.
+                outcome.failed_row = row;
+            }
         }
-        if (!xid.empty()) {
+        outcome.failure = results.Failure();
+        if (!open) {
+            // Opening a transaction fails for no row's sake: the run cannot go on.
+            transaction.Ended(false);
+            transaction.RollBack();
+            transaction_.reset();
+            std::rethrow_exception(Readable(AsRunFailure(outcome.failure)));
+        }
+        if (!outcome.failure) {
             // A deferred check fails here; it is the row's own when the row went alone.
-            note(NextResult(conn, results).get(),
-                 outcome.lone_insert ? std::optional(first) : std::nullopt);
+            outcome.failure = transaction.CommitPipeline(results);
+            outcome.committed = !outcome.failure;
+            if (outcome.failure && outcome.lone_insert) outcome.failed_row = first;
+        } else {
+            transaction.Ended(false);
+            transaction.RollBack();
         }
-        // From here on the outcome is known, whatever becomes of the connection.
-        committing = false;
-        outcome.committed = !outcome.failure;
-        PgResultPtr sync = results.Next();
-        if (!sync || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC)
-            ThrowConnectionFailure(conn);
     } catch (const BrokenConnection&) {
-        if (outcome.committed) {
-            Committed(last - first, outcome.added);
-        } else if (committing) {
-            CommitLost(xid, last - first);
-        }
+        Lost(transaction, last - first, outcome.added);
+        transaction_.reset();
         throw;
     }
-    if (PQpipelineStatus(conn) != PQ_PIPELINE_OFF) PQexitPipelineMode(conn);
-    if (!outcome.committed) RollBackIfOpen();
+    transaction_.reset();
     return outcome;
 }
 

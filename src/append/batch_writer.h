@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "append/batch_transaction.h"
 #include "append/copy_text_codec.h"
 #include "append/destination_writer.h"
 #include "db/pg_handles.h"
@@ -14,24 +15,27 @@
 namespace trp {
 
 // The rows of one batch (COPY text lines or binary tuples), one buffer for all, kept until the
-// batch is committed so that a failed batch can be sent again in pieces. A large row may instead
-// be held alone, in the buffer libpq put it in.
+// batch is committed so that a failed batch can be sent again in pieces; for binary tuples also
+// where each is stored in the source. A large row may instead be held alone, in the buffer libpq
+// put it in.
 class RowBatch {
 public:
     // The batch is this one row, in its own buffer (the batch must be empty).
-    void Adopt(PqBuffer buffer, std::string_view row, bool binary) {
+    void Adopt(PqBuffer buffer, std::string_view row, bool binary, const RowLocator& at) {
         if (!binary && (row.empty() || row.back() != '\n')) {
-            Append(row, binary);  // a text row without its line end needs one: copied after all
+            Append(row, binary, at);  // a text row without its line end needs one: copied after all
             return;
         }
         adopted_ = std::move(buffer);
         adopted_row_ = row;
+        if (binary) locators_.push_back(at);
     }
     // A row in COPY's text format (its line end is added when missing), or a binary tuple.
-    void Append(std::string_view row, bool binary) {
+    void Append(std::string_view row, bool binary, const RowLocator& at) {
         data_.append(row);
         if (!binary && (row.empty() || row.back() != '\n')) data_ += '\n';
         ends_.push_back(data_.size());
+        if (binary) locators_.push_back(at);
     }
     // Frees a row held alone in its own buffer; the batch still counts it.
     void LetGoOfAdopted() {
@@ -43,6 +47,7 @@ public:
     void Clear() {
         data_.clear();
         ends_.clear();
+        locators_.clear();
         adopted_.reset();
         let_go_ = false;
     }
@@ -57,25 +62,28 @@ public:
         return std::string_view(data_).substr(Begin(first), Begin(last) - Begin(first));
     }
     std::string_view Row(std::size_t row) const { return Range(row, row + 1); }
+    // Where a binary row is stored in the source.
+    const RowLocator& Locator(std::size_t row) const { return locators_.at(row); }
 
 private:
     std::string data_;
     std::vector<std::size_t> ends_;
+    std::vector<RowLocator> locators_;
     PqBuffer adopted_;
     std::string_view adopted_row_;
     bool let_go_ = false;
 };
 
-// Collects rows into batches, each committed in a transaction of its own whose id is read before
-// its COMMIT is sent. A batch that fails is rolled back and sent again in smaller pieces, down to
-// single rows sent as their own INSERT statements, so that each refused row is reported with the
-// very message a lone INSERT gets while every other row is committed, in source order. When the
-// connection goes down while a COMMIT is under way, a new session asks the server what became of
-// that transaction, so its rows are counted by the answer and never sent twice.
+// Collects rows into batches, each committed in a transaction of its own (BatchTransaction). A
+// batch that fails is rolled back and sent again in smaller pieces, down to single rows sent as
+// their own INSERT statements, so that each refused row is reported with the very message a
+// lone INSERT gets while every other row is committed, in source order. When the connection goes
+// down while a COMMIT is under way, a new session asks the server what became of that
+// transaction, so its rows are counted by the answer and never sent twice.
 class BatchWriter : public DestinationWriter {
 public:
-    void Add(std::string_view line) override;
-    void AddLarge(PqBuffer buffer, std::string_view row) override;
+    void Add(std::string_view line, const RowLocator& at) override;
+    void AddLarge(PqBuffer buffer, std::string_view row, const RowLocator& at) override;
     void Finish() override;
     void FinishInFlight() override;
     bool TakesBinaryRows() const override { return table_.binary; }
@@ -90,7 +98,8 @@ protected:
     };
 
     BatchWriter(Connection& destination, DestinationTable table, std::size_t max_rows,
-                const AppendOptions& options, EventPacer& pacer, WriterListener& listener);
+                const AppendOptions& options, EventPacer& pacer, WriterListener& listener,
+                SourceRowTexts* texts);
 
     // Called after a row joined the batch; may start sending the batch early.
     virtual void RowAdded() {}
@@ -102,21 +111,24 @@ protected:
 
     // Rows [first, last) as their own INSERT statements, pipelined in one transaction.
     Outcome SendInserts(std::size_t first, std::size_t last);
-    // The same in three parts, for rows that go out as they come: the pipeline and its
-    // transaction opened; one row's statement (its values, when already in text); and the end,
-    // where the COMMIT goes out once the transaction's id is known, and the outcome of rows
+    // The same in three parts, for rows that go out as they come: the transaction opened in a
+    // pipeline; one row's statement (its values, when already in text); and the end, where the
+    // statements' results are read and the COMMIT goes out only once they all succeeded (so
+    // what the server stored is known before it commits), and the outcome of rows
     // [first, last), which must be the rows sent since the beginning.
     void BeginInserts();
     void SendInsert(std::size_t row, const RowValues* values, bool lone);
     Outcome EndInserts(std::size_t first, std::size_t last);
-    // A row's values in their text forms, as the INSERT statement quotes them. A binary tuple is
-    // turned into text by the destination server, with the output settings of the source.
+    // A row's values in their text forms, as the INSERT statement quotes them. A binary tuple's
+    // are the source's own output of the stored row.
     RowValues TextValues(std::size_t row);
-    // The connection went down after the COMMIT of the transaction `xid` holding `rows` rows was
-    // sent: counts them by what the server says became of it.
-    void CommitLost(const std::string& xid, std::size_t rows);
-    // Ends an explicit transaction a failure left open (a no-op on a lost connection).
-    void RollBackIfOpen();
+    // How every transaction of this writer opens (`begin` and `snapshot` for one that reads
+    // the source's snapshot inside the server).
+    TransactionSetup Setup(std::string begin = "BEGIN", std::string snapshot = {}) const;
+    // The connection went down during `transaction`, which holds `rows` rows of which the
+    // server stored `added` (when known): counts them by what became of it, then the caller
+    // rethrows.
+    void Lost(BatchTransaction& transaction, std::size_t rows, std::optional<long long> added);
     // Throws the failure when it ends the run.
     void ThrowIfRunEnds(const std::exception_ptr& failure);
     // Rows whose transaction committed.
@@ -126,6 +138,7 @@ protected:
     DestinationTable table_;
     EventPacer& pacer_;
     RowBatch batch_;
+    std::optional<BatchTransaction> transaction_;  // the one the current batch streams into
 
 private:
     void Flush();
@@ -135,14 +148,19 @@ private:
     void SendSingle(std::size_t row);
     void Refused(const std::exception_ptr& failure);
     void StopPoint() const;
+    // Whether the destination table is no longer what the run started with (another shape, or
+    // not found under its name).
+    bool TableChanged();
     // The failure with the server's message in UTF-8, for showing.
     std::exception_ptr Readable(const std::exception_ptr& failure);
 
     std::size_t inserts_sent_ = 0;  // statements in the open pipeline
     std::size_t max_rows_;
     std::size_t max_bytes_;
+    int command_timeout_;
     CommitCheckLimits commit_check_;
     WriterListener& listener_;
+    SourceRowTexts* texts_;
     std::chrono::steady_clock::time_point batch_started_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "append/column_types.h"
@@ -18,35 +19,47 @@ constexpr std::size_t kStreamChunk = 256 * 1024;
 }  // namespace
 
 CopyWriter::CopyWriter(Connection& destination, DestinationTable table,
-                       const AppendOptions& options, EventPacer& pacer, WriterListener& listener)
-    : BatchWriter(destination, std::move(table), options.batch_rows, options, pacer, listener) {}
+                       const AppendOptions& options, EventPacer& pacer, WriterListener& listener,
+                       SourceRowTexts* texts)
+    : BatchWriter(destination, std::move(table), options.batch_rows, options, pacer, listener,
+                  texts) {}
 
 bool CopyWriter::StartCopy() {
     PGconn* conn = destination_.Handle();
     sent_ = 0;
-    xid_.clear();
     failure_ = nullptr;
     const std::string format =
         table_.binary ? std::string(" (FORMAT binary)") : table_.copy_options;
-    const std::string sql = "BEGIN; SELECT pg_current_xact_id(); COPY " + table_.quoted_name +
-                            " FROM STDIN" + format + "; COMMIT";
-    if (!PQsendQuery(conn, sql.c_str())) ThrowConnectionFailure(conn);
+    transaction_.emplace(destination_, pacer_, Setup());
+    transaction_->Send("COPY " + table_.quoted_name + " FROM STDIN" + format + "; COMMIT");
     ResultStream results(conn, pacer_);
-    while (PgResultPtr result = results.Next()) {
-        const auto status = PQresultStatus(result.get());
-        if (status == PGRES_COPY_IN) {
+    if (transaction_->ReadOpening(results)) {
+        PgResultPtr copy = results.Next();
+        if (copy && PQresultStatus(copy.get()) == PGRES_COPY_IN) {
             // Each batch is a COPY of its own, so each opens with the binary format's header.
             if (table_.binary) Put(std::string_view(kBinaryCopyHeader, kBinaryCopyHeaderSize));
             return true;
         }
-        if (status == PGRES_TUPLES_OK) xid_ = PQgetvalue(result.get(), 0, 0);
+        // The server refused before the data: the rest of the query was skipped.
+        while (results.Next()) {
+        }
+        failure_ = results.Failure();
+        transaction_->Ended(false);
+        transaction_->RollBack();
+        transaction_.reset();
+        if (!failure_) ThrowConnectionFailure(conn);
+        ThrowIfRunEnds(failure_);
+        return false;
     }
-    failure_ = results.Failure();
-    // The server refused before the data: the rest of the query was skipped.
-    RollBackIfOpen();
-    if (!failure_) ThrowConnectionFailure(conn);
-    ThrowIfRunEnds(failure_);
-    return false;
+    // Opening a transaction fails for no row's sake.
+    while (results.Next()) {
+    }
+    const std::exception_ptr failure = results.Failure();
+    transaction_->Ended(false);
+    transaction_->RollBack();
+    transaction_.reset();
+    if (!failure) ThrowConnectionFailure(conn);
+    std::rethrow_exception(failure);
 }
 
 void CopyWriter::Put(std::string_view data) {
@@ -64,9 +77,10 @@ void CopyWriter::Put(std::string_view data) {
 
 CopyWriter::Outcome CopyWriter::EndCopy(std::size_t rows) {
     PGconn* conn = destination_.Handle();
+    BatchTransaction& transaction = *transaction_;
     streaming_ = false;
     Outcome outcome;
-    bool committing = false;
+    std::optional<long long> copied;
     try {
         while (true) {
             const int ended = PQputCopyEnd(conn, nullptr);
@@ -76,64 +90,77 @@ CopyWriter::Outcome CopyWriter::EndCopy(std::size_t rows) {
             if (!PQconsumeInput(conn)) ThrowConnectionFailure(conn);
         }
         // The end of the data runs the COMMIT that follows the COPY in the same query.
-        committing = true;
+        transaction.CommitUnderWay();
         ResultStream results(conn, pacer_);
         std::size_t statements = 0;
+        bool committed = false;
         while (PgResultPtr result = results.Next()) {
-            if (++statements == 1) outcome.added = std::atoll(PQcmdTuples(result.get()));
-            // A refused COPY skips its COMMIT: nothing of this batch can be committed.
-            if (results.Failure()) committing = false;
+            if (results.Failure()) continue;
+            if (++statements == 1) copied = std::atoll(PQcmdTuples(result.get()));
+            if (statements == 2)
+                committed = std::string_view(PQcmdStatus(result.get())) == "COMMIT";
         }
+        // A refused COPY skips its COMMIT: nothing of this batch can be committed.
         outcome.failure = results.Failure();
-        committing = false;
-        outcome.committed = !outcome.failure && statements == 2;
+        outcome.committed = committed && !outcome.failure;
+        if (outcome.committed) outcome.added = copied.value_or(0);
+        transaction.Ended(outcome.committed);
+        if (!outcome.committed) transaction.RollBack();
     } catch (const BrokenConnection&) {
-        if (committing) CommitLost(xid_, rows);
+        Lost(transaction, rows, copied);
+        transaction_.reset();
         throw;
     }
-    if (!outcome.committed) RollBackIfOpen();
+    transaction_.reset();
     return outcome;
 }
 
 bool CopyWriter::CanMoveInsideServer(const ColumnTypes& source_columns) const {
     return !table_.foreign_keys && !source_columns.empty() &&
-           SameTypes(source_columns, table_.column_types);
+           SameTypes(source_columns, table_.column_types) &&
+           std::all_of(source_columns.begin(), source_columns.end(),
+                       [](const ColumnType& column) { return column.exact_in_server; });
 }
 
 bool CopyWriter::MoveInsideServer(const std::string& select, const std::string& snapshot) {
     Finish();  // rows taken earlier go first
     PGconn* conn = destination_.Handle();
-    // The id is known before the COMMIT is sent, and so is the number of rows.
-    const PgResultPtr begun =
-        ExecuteAwaited(conn,
-                       "BEGIN ISOLATION LEVEL REPEATABLE READ; SET TRANSACTION SNAPSHOT " +
-                           QuoteLiteral(snapshot) + "; SELECT pg_current_xact_id()",
-                       pacer_);
-    const std::string xid = PQgetvalue(begun.get(), 0, 0);
-    long long rows = 0;
+    BatchTransaction transaction(destination_, pacer_,
+                                 Setup("BEGIN ISOLATION LEVEL REPEATABLE READ", snapshot));
+    std::optional<long long> rows;
     try {
-        const PgResultPtr inserted =
-            ExecuteAwaited(conn, "INSERT INTO " + table_.quoted_name + " " + select, pacer_);
-        rows = std::atoll(PQcmdTuples(inserted.get()));
+        transaction.Send("INSERT INTO " + table_.quoted_name + " " + select);
+        ResultStream results(conn, pacer_);
+        const bool open = transaction.ReadOpening(results);
+        if (open) {
+            PgResultPtr inserted = results.Next();
+            if (inserted && PQresultStatus(inserted.get()) == PGRES_COMMAND_OK)
+                rows = std::atoll(PQcmdTuples(inserted.get()));
+        }
+        while (results.Next()) {
+        }
+        if (!open || !rows) {
+            const std::exception_ptr failure = results.Failure();
+            transaction.Ended(false);
+            transaction.RollBack();
+            if (!failure) ThrowConnectionFailure(conn);
+            // The snapshot or the settings could not be taken: no row's doing.
+            if (!open) std::rethrow_exception(failure);
+            ThrowIfRunEnds(failure);
+            return false;
+        }
+        // The id is known before the COMMIT is sent, and so is the number of rows.
+        const std::exception_ptr refused = transaction.Commit();
+        if (refused) {
+            // A check left to the end of the transaction refused one of the rows.
+            ThrowIfRunEnds(refused);
+            return false;
+        }
     } catch (const BrokenConnection&) {
+        if (rows) Lost(transaction, static_cast<std::size_t>(*rows), rows);
         throw;
-    } catch (const DbError&) {
-        const std::exception_ptr refused = std::current_exception();
-        RollBackIfOpen();
-        ThrowIfRunEnds(refused);
-        return false;
     }
-    try {
-        ExecuteAwaited(conn, "COMMIT", pacer_);
-    } catch (const BrokenConnection&) {
-        CommitLost(xid, static_cast<std::size_t>(rows));
-        throw;
-    } catch (const DbError&) {
-        // A check left to the end of the transaction refused one of the rows.
-        ThrowIfRunEnds(std::current_exception());
-        return false;
-    }
-    Committed(static_cast<std::size_t>(rows), rows);
+    Committed(static_cast<std::size_t>(*rows), *rows);
     return true;
 }
 

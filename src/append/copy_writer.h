@@ -5,13 +5,13 @@
 namespace trp {
 
 // Loads batches with COPY FROM STDIN, each COPY in a transaction of its own that one query
-// opens and, once the data has ended, commits: "BEGIN; SELECT pg_current_xact_id(); COPY …;
-// COMMIT". The first attempt of a batch streams its rows while they are still being read from
-// the source.
+// opens and, once the data has ended, commits: the transaction's opening, then
+// "COPY … FROM STDIN; COMMIT". The first attempt of a batch streams its rows while they are
+// still being read from the source.
 class CopyWriter : public BatchWriter {
 public:
     CopyWriter(Connection& destination, DestinationTable table, const AppendOptions& options,
-               EventPacer& pacer, WriterListener& listener);
+               EventPacer& pacer, WriterListener& listener, SourceRowTexts* texts);
 
     bool CanMoveInsideServer(const ColumnTypes& source_columns) const override;
     bool MoveInsideServer(const std::string& select, const std::string& snapshot) override;
@@ -32,7 +32,6 @@ private:
     bool streaming_ = false;      // a COPY of the current batch is open
     bool start_failed_ = false;   // the current batch's COPY could not start
     std::exception_ptr failure_;  // why it could not
-    std::string xid_;             // the open transaction's id
     std::size_t sent_ = 0;        // bytes of the current batch sent in the open COPY
 };
 

@@ -3,7 +3,9 @@
 #include <string_view>
 #include <vector>
 
+#include "append/event_pacer.h"
 #include "db/connection.h"
+#include "db/db_error.h"
 
 namespace trp {
 namespace {
@@ -24,8 +26,8 @@ namespace {
 // - check constraints, of the table or of a domain its columns use, that call a function
 //   which is not immutable: such a function may look at the table, where COPY does not show
 //   it the earlier rows of the same batch.
-std::string FeatureQuery(const Connection& destination, const std::string& table) {
-    const std::string target = QuoteLiteral(destination.QuoteIdentifier(table)) + "::regclass";
+std::string FeatureQuery(const Connection& destination, const std::string& quoted_table) {
+    const std::string target = destination.QuoteLiteral(quoted_table) + "::regclass";
     return "WITH RECURSIVE tree(oid) AS (SELECT " + target +
            "::oid UNION SELECT i.inhrelid FROM pg_inherits i JOIN tree t ON i.inhparent = t.oid), "
            "domains(oid) AS (SELECT a.atttypid FROM pg_attribute a WHERE a.attrelid = " +
@@ -67,18 +69,19 @@ std::string FeatureQuery(const Connection& destination, const std::string& table
 
 }  // namespace
 
-DestinationFeatures DetectDestinationFeatures(Connection& destination, const std::string& table) {
+DestinationFeatures DetectDestinationFeatures(Connection& destination,
+                                              const std::string& quoted_table, EventPacer& pacer) {
     PGconn* conn = destination.Handle();
-    const std::string quoted = destination.QuoteIdentifier(table);
-    const std::string sql = FeatureQuery(destination, table) + "; " + ColumnTypesQuery(quoted) +
+    const std::string sql = FeatureQuery(destination, quoted_table) + "; " +
+                            ColumnTypesQuery(destination, quoted_table) +
                             "; SELECT EXISTS (SELECT FROM pg_constraint WHERE contype = 'f' AND "
                             "conrelid = " +
-                            QuoteLiteral(quoted) + "::regclass)";
+                            destination.QuoteLiteral(quoted_table) + "::regclass)";
     if (!PQsendQuery(conn, sql.c_str())) ThrowConnectionFailure(conn);
+    ResultStream stream(conn, pacer);
     std::vector<PgResultPtr> results;
-    while (PgResultPtr result = PgResultPtr(PQgetResult(conn)))
-        results.push_back(std::move(result));
-    for (const PgResultPtr& result : results) CheckResult(result.get(), conn);
+    while (PgResultPtr result = stream.Next()) results.push_back(std::move(result));
+    if (stream.Failure()) std::rethrow_exception(stream.Failure());
     if (results.size() != 3) ThrowConnectionFailure(conn);
 
     DestinationFeatures features;
@@ -91,6 +94,19 @@ DestinationFeatures DetectDestinationFeatures(Connection& destination, const std
     features.columns = ReadColumnTypes(results[1].get());
     features.foreign_keys = PQgetvalue(results[2].get(), 0, 0)[0] == 't';
     return features;
+}
+
+bool ChecksConnections(Connection& destination, EventPacer& pacer) {
+    try {
+        ExecuteAwaited(destination.Handle(),
+                       "SELECT set_config('client_connection_check_interval', '10000', true)",
+                       pacer);
+        return true;
+    } catch (const BrokenConnection&) {
+        throw;
+    } catch (const DbError&) {
+        return false;
+    }
 }
 
 }  // namespace trp

@@ -7,6 +7,7 @@
 namespace trp {
 
 class Connection;
+class EventPacer;
 
 // Whether COPY into the destination table would store exactly what one INSERT per row stores,
 // fire the same triggers at the same moments and fail on exactly the same rows. When it might
@@ -22,8 +23,13 @@ struct DestinationFeatures {
     bool foreign_keys = false;
 };
 
-// Reads the destination's catalogue, in one round trip. Throws DbError when the catalogue cannot
-// be read.
-DestinationFeatures DetectDestinationFeatures(Connection& destination, const std::string& table);
+// Reads the destination's catalogue (the table's name as the session reads it), in one round
+// trip. Throws DbError when the catalogue cannot be read.
+DestinationFeatures DetectDestinationFeatures(Connection& destination,
+                                              const std::string& quoted_table, EventPacer& pacer);
+
+// Whether the server lets a transaction set client_connection_check_interval (14 and later, on
+// systems that can check a connection without reading from it).
+bool ChecksConnections(Connection& destination, EventPacer& pacer);
 
 }  // namespace trp

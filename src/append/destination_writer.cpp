@@ -10,26 +10,33 @@
 namespace trp {
 
 std::unique_ptr<DestinationWriter> MakeDestinationWriter(
-    Connection& destination, const std::string& table, int columns, bool raw_bytes,
+    Connection& destination, const std::string& quoted_table, int columns, bool raw_bytes,
     const ColumnTypes& source_columns, const AppendOptions& options, EventPacer& pacer,
-    WriterListener& listener) {
+    WriterListener& listener, SourceRowTexts* texts) {
+    // Results are awaited with the screen kept alive, never by blocking on the socket.
+    if (PQsetnonblocking(destination.Handle(), 1) != 0)
+        ThrowConnectionFailure(destination.Handle());
     // Where the catalogue cannot be read, the INSERT statements are always right, and a refusal
     // for want of privilege is taken to concern the whole table.
     DestinationFeatures features;
     try {
-        features = DetectDestinationFeatures(destination, table);
+        features = DetectDestinationFeatures(destination, quoted_table, pacer);
     } catch (const BrokenConnection&) {
         throw;
     } catch (const DbError&) {
     }
-    const DestinationSession session = PinDestinationSettings(destination, table, raw_bytes);
-    DestinationTable target{session.quoted_name,   columns,
-                            features.row_security, session.messages_in_server_encoding,
-                            session.copy_options,  features.columns,
-                            features.foreign_keys, false};
-    // Results are awaited with the screen kept alive, never by blocking on the socket.
-    if (PQsetnonblocking(destination.Handle(), 1) != 0)
-        ThrowConnectionFailure(destination.Handle());
+    const DestinationSession session = DescribeDestination(destination, quoted_table, raw_bytes);
+    DestinationTable target;
+    target.quoted_name = session.quoted_name;
+    target.quoted_name_in_transaction = session.quoted_name_in_transaction;
+    target.settings = SetLocally(DestinationSettings(raw_bytes, options.command_timeout,
+                                                     ChecksConnections(destination, pacer)));
+    target.columns = columns;
+    target.row_security = features.row_security;
+    target.messages_in_server_encoding = session.messages_in_server_encoding;
+    target.copy_options = session.copy_options;
+    target.column_types = features.columns;
+    target.foreign_keys = features.foreign_keys;
     switch (options.strategy) {
         case AppendStrategy::RowByRow:
             return std::make_unique<PipelinedInsertWriter>(destination, std::move(target), 1,
@@ -39,11 +46,11 @@ std::unique_ptr<DestinationWriter> MakeDestinationWriter(
         case AppendStrategy::Fast:
             if (!features.copy_equivalent) break;
             // Unconverted bytes are checked against the destination's encoding only in the text
-            // format.
-            target.binary =
-                options.binary && !raw_bytes && BinaryCompatible(source_columns, features.columns);
+            // format; a refused binary row needs the source's own text of it.
+            target.binary = options.binary && !raw_bytes && texts &&
+                            BinaryCompatible(source_columns, features.columns);
             return std::make_unique<CopyWriter>(destination, std::move(target), options, pacer,
-                                                listener);
+                                                listener, texts);
     }
     return std::make_unique<PipelinedInsertWriter>(
         destination, std::move(target), options.insert_batch_rows, options, pacer, listener);

@@ -8,6 +8,8 @@
 
 #include "append/append_operation.h"
 #include "append/column_types.h"
+#include "append/copy_text_codec.h"
+#include "append/row_locator.h"
 #include "db/pg_handles.h"
 
 namespace trp {
@@ -33,9 +35,21 @@ public:
     virtual void Progressed(const AppendTally& tally) = 0;
 };
 
+// The source's own text of a row it gave in COPY's binary format, read again where it is stored:
+// what the row's INSERT statement carries when the destination refuses the row.
+class SourceRowTexts {
+public:
+    virtual ~SourceRowTexts() = default;
+    // Throws DbError when the row cannot be read again.
+    virtual RowValues Texts(const RowLocator& row) = 0;
+};
+
 // The destination table as the writers address it.
 struct DestinationTable {
-    std::string quoted_name;  // the identifier in double quotes, as the session reads it
+    std::string quoted_name;  // the identifier in double quotes, as a query's opening reads it
+    // The same as statements after a transaction's opening read it (see DestinationSession).
+    std::string quoted_name_in_transaction;
+    std::string settings;  // what each transaction sets for itself (SetLocally)
     int columns = 0;
     bool row_security = false;  // policies may refuse single rows with insufficient privilege
     bool messages_in_server_encoding = false;  // see DestinationSession
@@ -48,17 +62,18 @@ struct DestinationTable {
 
 // Appends rows, given in COPY's text format, to the destination table in the order given, each
 // batch in a transaction of its own. Every row ends committed or reported to the listener. A
-// failure that concerns the whole run (see EndsTheRun) leaves as the DbError itself, after the
+// failure that concerns the whole run (see ReachOf) leaves as the DbError itself, after the
 // outcome of a commit that was under way has been settled; AppendStopped leaves when the user
 // stops or the program ends.
 class DestinationWriter {
 public:
     virtual ~DestinationWriter() = default;
-    // Takes the next row (with its line end); may send and commit rows taken earlier.
-    virtual void Add(std::string_view line) = 0;
+    // Takes the next row (with its line end, or a binary tuple stored at `at`); may send and
+    // commit rows taken earlier.
+    virtual void Add(std::string_view line, const RowLocator& at) = 0;
     // The same for a large row, together with the buffer that holds it (which it keeps rather
     // than copy the row).
-    virtual void AddLarge(PqBuffer buffer, std::string_view row) = 0;
+    virtual void AddLarge(PqBuffer buffer, std::string_view row, const RowLocator& at) = 0;
     // Sends and commits every row still held.
     virtual void Finish() = 0;
     // The program is ending: commits the rows taken so far as they stand, if the destination
@@ -71,8 +86,10 @@ public:
 
     // Whether rows of a table of the same database with these columns can move inside the
     // server (INSERT … SELECT) with exactly the outcome they would have row by row: the same
-    // types, and a destination where COPY would do (no triggers, rules, …) that refers to no
-    // other table (its checks would see those as of the source's snapshot).
+    // types, each one that reads back its own text output unchanged whatever the session's
+    // settings and that no domain constrains (INSERT … SELECT checks no domain of a value that
+    // already has it), and a destination where COPY would do (no triggers, rules, …) that
+    // refers to no other table (its checks would see those as of the source's snapshot).
     virtual bool CanMoveInsideServer(const ColumnTypes& /*source_columns*/) const { return false; }
     // Moves the rows `select` gives (a SELECT on the source table) in one transaction that
     // reads the source's exported `snapshot`. False, with nothing of them kept, when the
@@ -89,10 +106,11 @@ protected:
 // strategy it looks at the destination's catalogue to choose COPY or pipelined INSERT statements.
 // `raw_bytes`: the rows are bytes of a database without an encoding, passed on unconverted.
 // Whether they travel in COPY's binary format is decided from the source's column types and the
-// destination's (TakesBinaryRows says so; the source is then read that way).
+// destination's (TakesBinaryRows says so; the source is then read that way); that needs the
+// source's texts of rows the destination refuses (`texts`; without them, text it is).
 std::unique_ptr<DestinationWriter> MakeDestinationWriter(
-    Connection& destination, const std::string& table, int columns, bool raw_bytes,
+    Connection& destination, const std::string& quoted_table, int columns, bool raw_bytes,
     const ColumnTypes& source_columns, const AppendOptions& options, EventPacer& pacer,
-    WriterListener& listener);
+    WriterListener& listener, SourceRowTexts* texts);
 
 }  // namespace trp

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "db/connection.h"
+
 namespace trp {
 
 std::string BuildInsertStatement(std::string_view quoted_table, const RowValues& values) {
@@ -20,12 +22,7 @@ std::string BuildInsertStatement(std::string_view quoted_table, const RowValues&
             sql += "NULL";
             continue;
         }
-        sql += '\'';
-        for (const char c : *values[i]) {
-            sql += c;
-            if (c == '\'') sql += '\'';
-        }
-        sql += '\'';
+        AppendLiteral(sql, *values[i]);
     }
     sql += ')';
     return sql;

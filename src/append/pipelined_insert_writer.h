@@ -11,7 +11,8 @@ class PipelinedInsertWriter : public BatchWriter {
 public:
     PipelinedInsertWriter(Connection& destination, DestinationTable table, std::size_t batch_rows,
                           const AppendOptions& options, EventPacer& pacer, WriterListener& listener)
-        : BatchWriter(destination, std::move(table), batch_rows, options, pacer, listener) {}
+        : BatchWriter(destination, std::move(table), batch_rows, options, pacer, listener,
+                      nullptr) {}
 
 protected:
     // The first attempt of a batch sends each row's statement as the row comes, so the server

@@ -45,10 +45,10 @@ RowTransfer::Ending RowTransfer::Run(
     Ending ending = Ending::Stopped;
     try {
         if (RunStep(trap_, 212, [&] { writer_ = make_writer(); })) {
-            if (!reader.Chunks().empty() && writer_->CanMoveInsideServer(reader.Columns()))
+            if (reader.ChunkCount() > 0 && writer_->CanMoveInsideServer(reader.Columns()))
                 ending = TransferInsideServer(reader);
             else
-                ending = Transfer(reader, {});
+                ending = Transfer(reader, std::nullopt);
         }
     } catch (const AppendStopped&) {
         ending = pacer_.Ending() ? EndInFlight() : Ending::Stopped;
@@ -60,12 +60,13 @@ RowTransfer::Ending RowTransfer::Run(
 }
 
 RowTransfer::Ending RowTransfer::TransferInsideServer(SourceReader& reader) {
-    for (const std::string& chunk : reader.Chunks()) {
+    for (std::size_t chunk = 0; chunk < reader.ChunkCount(); ++chunk) {
         pacer_.Tick();
         if (pacer_.Ending()) return EndInFlight();
         bool moved = false;
-        if (!RunStep(trap_, 212,
-                     [&] { moved = writer_->MoveInsideServer(chunk, reader.Snapshot()); }))
+        if (!RunStep(trap_, 212, [&] {
+                moved = writer_->MoveInsideServer(reader.ChunkSelect(chunk), reader.Snapshot());
+            }))
             return Ending::Stopped;
         // The destination refused one of the chunk's rows: they come the usual way, each
         // refused row with its report.
@@ -77,10 +78,10 @@ RowTransfer::Ending RowTransfer::TransferInsideServer(SourceReader& reader) {
     return Ending::Complete;
 }
 
-RowTransfer::Ending RowTransfer::Transfer(SourceReader& reader, const std::string& select) {
+RowTransfer::Ending RowTransfer::Transfer(SourceReader& reader, std::optional<std::size_t> chunk) {
     // The writer decides the rows' format (binary where the columns allow it), and the source
     // is read that way.
-    if (!RunStep(trap_, 166, [&] { reader.Start(writer_->TakesBinaryRows(), select); }))
+    if (!RunStep(trap_, 166, [&] { reader.Start(writer_->TakesBinaryRows(), chunk); }))
         return Ending::Stopped;
     bool source_failed = false;
     while (true) {
@@ -96,9 +97,9 @@ RowTransfer::Ending RowTransfer::Transfer(SourceReader& reader, const std::strin
         if (!more) break;
         if (!RunStep(trap_, 212, [&] {
                 if (line.size() >= kLargeRow)
-                    writer_->AddLarge(reader.TakeRow(), line);
+                    writer_->AddLarge(reader.TakeRow(), line, reader.Locator());
                 else
-                    writer_->Add(line);
+                    writer_->Add(line, reader.Locator());
             }))
             return Ending::Stopped;
     }

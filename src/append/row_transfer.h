@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "append/destination_writer.h"
 
@@ -34,9 +35,9 @@ public:
     void Progressed(const AppendTally& tally) override;
 
 private:
-    // Streams the rows of the source table (or of one SELECT on it) to the writer and settles
+    // Streams the rows of the source table (or of one of its chunks) to the writer and settles
     // them all.
-    Ending Transfer(SourceReader& reader, const std::string& select);
+    Ending Transfer(SourceReader& reader, std::optional<std::size_t> chunk);
     // Moves the rows chunk by chunk inside the server, a chunk that holds a refused row the
     // usual way.
     Ending TransferInsideServer(SourceReader& reader);

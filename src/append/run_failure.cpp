@@ -6,25 +6,27 @@
 
 namespace trp {
 
-bool EndsTheRun(const DbError& failure, bool row_security) {
-    if (dynamic_cast<const BrokenConnection*>(&failure)) return true;
+FailureReach ReachOf(const DbError& failure, bool row_security) {
+    if (dynamic_cast<const BrokenConnection*>(&failure)) return FailureReach::Run;
     const std::string_view state = failure.sqlstate();
     // Failures of libpq itself (sending, receiving) come without a SQLSTATE of the server's.
-    if (state.size() != 5) return true;
+    if (state.size() != 5) return FailureReach::Run;
     const std::string_view kind = state.substr(0, 2);
-    if (kind == "08" || kind == "53" || kind == "57" || kind == "58") return true;
-    if (state == "25006") return true;
-    return state == "42501" && !row_security;
+    if (kind == "08" || kind == "53" || kind == "57" || kind == "58") return FailureReach::Run;
+    if (state == "25006") return FailureReach::Run;
+    if (state == "42501") return row_security ? FailureReach::Row : FailureReach::Run;
+    if (kind == "42") return FailureReach::Table;
+    return FailureReach::Row;
 }
 
-bool EndsTheRun(const std::exception_ptr& failure, bool row_security) {
+FailureReach ReachOf(const std::exception_ptr& failure, bool row_security) {
     try {
         std::rethrow_exception(failure);
     } catch (const DbError& error) {
-        return EndsTheRun(error, row_security);
+        return ReachOf(error, row_security);
     } catch (...) {
         // Anything but a server's refusal (out of memory, say) is not the row's doing.
-        return true;
+        return FailureReach::Run;
     }
 }
 

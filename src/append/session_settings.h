@@ -2,6 +2,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace trp {
 
@@ -11,28 +12,44 @@ class Connection;
 // conversion may touch.
 bool HoldsRawBytes(const Connection& connection);
 
-// The settings that decide how values are written as text, as the source's session has them
-// (with lc_monetary 'C' where the server knows it): ISO dates and the postgres interval style
-// are read back the same under any input style; UTC keeps timestamptz free of local-time
-// ambiguities; three extra digits give the shortest exact form of floating-point values.
-inline constexpr std::pair<const char*, const char*> kTextOutputSettings[] = {
-    {"DateStyle", "ISO, MDY"},
-    {"IntervalStyle", "postgres"},
-    {"TimeZone", "UTC"},
-    {"extra_float_digits", "3"},
-    {"bytea_output", "hex"}};
-// One statement that gives the current transaction those settings.
-std::string TextOutputSettingsForTransaction();
+// A setting and its value for the current transaction.
+using Setting = std::pair<std::string, std::string>;
+using Settings = std::vector<Setting>;
 
-// Fixes the settings that decide how the source writes values as text, so that its rows mean
-// exactly the same to any destination whatever the server's, database's or role's own settings
-// are, and turns synchronized scans off so that rows come in the table's stored order.
-// `raw_bytes`: the rows are read unconverted (client encoding SQL_ASCII).
-void PinSourceSettings(Connection& source, bool raw_bytes);
+// The settings as the select list of one statement (set_config(…, true) each): they hold for
+// the transaction that runs it and end with it. Nothing is set for the session itself: behind a
+// pooler in transaction mode the next transaction may run on another server session, and this
+// one may serve another client.
+std::string SetLocally(const Settings& settings);
 
-// How the destination session reads and writes text once pinned.
+// What the source's reading transaction (and a second look at one of its rows) needs, so that
+// its rows mean exactly the same to any destination whatever the server's, database's or role's
+// own settings are: ISO dates and the postgres interval style are read back the same under any
+// input style; UTC keeps timestamptz free of local-time ambiguities; three extra digits give the
+// shortest exact form of floating-point values; money in the C locale's form; rows in the
+// table's stored order (no synchronized scans). `raw_bytes`: the rows are read unconverted
+// (client encoding SQL_ASCII). The reading transaction may stay idle while the destination
+// works on a chunk or a box is open, so it is exempt from the idle-transaction time-out.
+Settings SourceSettings(bool raw_bytes);
+
+// What each destination transaction needs: only what changes how incoming values are parsed
+// (literals quoted by doubling apostrophes alone, "NULL" array elements, XML fragments, money),
+// the client encoding, the command time-out, and the server's own watch over our connection
+// (keepalives, and the check for a client that went away) so that a session whose client
+// vanished ends and frees its locks. Everything else (time zone, date style, …) stays as the
+// destination database is configured, for its triggers, checks and defaults to see.
+// `check_interval`: the server accepts client_connection_check_interval.
+Settings DestinationSettings(bool raw_bytes, int command_timeout, bool check_interval);
+
+// How the destination table is named and spoken to.
 struct DestinationSession {
-    std::string quoted_name;  // the table's name quoted as this session reads it
+    // The table's name quoted, as a statement sent while the session speaks UTF-8 reads it (the
+    // opening of a transaction and what comes in the same query).
+    std::string quoted_name;
+    // The same for statements sent after the opening has set the transaction's client
+    // encoding: unconverted rows into a database with an encoding other than UTF-8 have it read
+    // the name in the database's own encoding.
+    std::string quoted_name_in_transaction;
     // Unconverted text on a database with an encoding other than UTF-8: the server's messages
     // arrive in the database's encoding and have to be turned into UTF-8 before they are shown.
     bool messages_in_server_encoding = false;
@@ -41,12 +58,9 @@ struct DestinationSession {
     std::string copy_options;
 };
 
-// Fixes only what changes how the destination parses incoming values; everything else (time
-// zone, date style, …) stays as the destination database is configured, for its triggers,
-// checks and defaults to see. `raw_bytes`: rows from a source without an encoding are sent
-// unconverted (client encoding SQL_ASCII), so the destination checks each against its own
-// encoding.
-DestinationSession PinDestinationSettings(Connection& destination, const std::string& table,
-                                          bool raw_bytes);
+// `raw_bytes`: rows from a source without an encoding are sent unconverted (client encoding
+// SQL_ASCII), so the destination checks each against its own encoding.
+DestinationSession DescribeDestination(Connection& destination, const std::string& quoted_name,
+                                       bool raw_bytes);
 
 }  // namespace trp

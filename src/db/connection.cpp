@@ -70,12 +70,15 @@ private:
 // folder), so no password comes from any file.
 constexpr const char* kNoPasswordFile = "/dev/null/no-password-file";
 
-std::string Options(ConnectMode mode, int command_timeout) {
-    // Literals are quoted by doubling apostrophes alone, which is exact only with this setting.
-    std::string options = "-c standard_conforming_strings=on -c statement_timeout=" +
-                          std::to_string(command_timeout * 1000LL);
-    if (mode == ConnectMode::Read) options += " -c default_transaction_read_only=on";
-    return options;
+// What the connection's properties ask of every statement text it runs, as statements of the
+// same implicit transaction.
+std::string StatementSettings(ConnectMode mode, int command_timeout) {
+    std::string settings;
+    if (command_timeout > 0)
+        settings =
+            "SET LOCAL statement_timeout = " + std::to_string(command_timeout * 1000LL) + "; ";
+    if (mode == ConnectMode::Read) settings += "SET LOCAL transaction_read_only = on; ";
+    return settings;
 }
 
 }  // namespace
@@ -83,7 +86,8 @@ std::string Options(ConnectMode mode, int command_timeout) {
 void Connection::Open(std::string_view connection_string, SocketWaiter* waiter) {
     conn_.reset();
     auto params = LibpqParameters(connection_string);
-    params["options"] = Options(mode_, command_timeout_);
+    // Only startup parameters that connection poolers pass on: the session's settings are set
+    // by each transaction for itself.
     params["application_name"] = "Tessaline Row Porter";
     params["client_encoding"] = "UTF8";
     // A host that stops answering is found within about a minute: keepalives after 10 s of
@@ -155,7 +159,8 @@ PGconn* Connection::Handle() const {
 
 RecordSet Connection::Execute(std::string_view sql) {
     PGconn* conn = Handle();
-    PgResultPtr result(PQexec(conn, std::string(sql).c_str()));
+    const std::string text = StatementSettings(mode_, command_timeout_) + std::string(sql);
+    PgResultPtr result(PQexec(conn, text.c_str()));
     CheckResult(result.get(), conn);
     return RecordSet(std::move(result), cursor_location_ == CursorLocation::Client);
 }
@@ -167,14 +172,27 @@ std::string Connection::QuoteIdentifier(std::string_view name) const {
     return quoted.get();
 }
 
-std::string QuoteLiteral(std::string_view value) {
-    std::string quoted = "'";
-    quoted.reserve(value.size() + 2);
-    for (char c : value) {
-        quoted += c;
-        if (c == '\'') quoted += '\'';
+std::string Connection::QuoteLiteral(std::string_view text) const {
+    PGconn* conn = Handle();
+    const PgMemoryPtr<char> quoted(PQescapeLiteral(conn, text.data(), text.size()));
+    if (!quoted) throw DbError(ErrorText(conn));
+    return quoted.get();
+}
+
+void AppendLiteral(std::string& sql, std::string_view value) {
+    sql += '\'';
+    for (const char c : value) {
+        sql += c;
+        if (c == '\'') sql += '\'';
     }
-    return quoted + '\'';
+    sql += '\'';
+}
+
+std::string QuoteLiteral(std::string_view value) {
+    std::string quoted;
+    quoted.reserve(value.size() + 2);
+    AppendLiteral(quoted, value);
+    return quoted;
 }
 
 std::string UnescapeBytea(const std::string& text) {

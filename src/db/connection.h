@@ -38,6 +38,7 @@ public:
     // Properties; they take effect at the next Open.
     void SetMode(ConnectMode mode) { mode_ = mode; }
     void SetCommandTimeout(int seconds) { command_timeout_ = seconds; }
+    int CommandTimeout() const { return command_timeout_; }
     void SetConnectionTimeout(int seconds) { connection_timeout_ = seconds; }
     void SetCursorLocation(CursorLocation location) { cursor_location_ = location; }
 
@@ -53,12 +54,19 @@ public:
     void Close() { conn_.reset(); }
 
     // Runs one SQL text; a statement that fails throws DbError with the server's message and
-    // SQLSTATE. Statements without rows give an empty record set.
+    // SQLSTATE. Statements without rows give an empty record set. The command time-out and the
+    // mode hold for this text alone (SET LOCAL in the implicit transaction it runs in), so that
+    // nothing of them stays with the server's session: behind a pooler the next statement may
+    // run on another one. A text that cannot run inside a transaction block (CREATE DATABASE)
+    // needs a connection without time-out and mode.
     RecordSet Execute(std::string_view sql);
 
     // The name as an identifier in double quotes, escaped by libpq for this connection's
     // encoding. Throws DbError with libpq's message when the name is not valid text in it.
     std::string QuoteIdentifier(std::string_view name) const;
+    // The text as a string literal, escaped by libpq for this connection: right whatever the
+    // session's standard_conforming_strings. Throws DbError as QuoteIdentifier does.
+    std::string QuoteLiteral(std::string_view text) const;
 
     // The libpq handle, for the operations this class does not wrap (COPY, pipelines).
     PGconn* Handle() const;
@@ -75,8 +83,10 @@ private:
     CursorLocation cursor_location_ = CursorLocation::Server;
 };
 
-// A string literal in apostrophes, embedded apostrophes doubled. Exact only where
-// standard_conforming_strings is on, which every connection of this program ensures.
+// Appends the value as a string literal: in apostrophes, embedded apostrophes doubled. Exact
+// only where standard_conforming_strings is on; SQL sent outside a transaction that ensures it
+// quotes with Connection::QuoteLiteral instead.
+void AppendLiteral(std::string& sql, std::string_view value);
 std::string QuoteLiteral(std::string_view value);
 
 // The bytes of a bytea value in the server's text form ("\x…"), unescaped by libpq.

@@ -4,7 +4,11 @@
 #include <string>
 
 #include "append/append_operation.h"
+#include "append/destination_features.h"
+#include "append/event_pacer.h"
 #include "base/error_report.h"
+#include "db/connection.h"
+#include "db/connection_string.h"
 #include "support/pg_fixture.h"
 #include "support/recording_host.h"
 
@@ -21,6 +25,15 @@ inline std::string WithSeparators(long long number) {
 inline std::string StoppedMessage(long long appended, long long rows) {
     return "Appending stopped. " + WithSeparators(appended) + " of " + WithSeparators(rows) +
            " rows were appended.";
+}
+
+// What the engine reads of a destination table's catalogue.
+inline DestinationFeatures FeaturesOf(const Profile& profile, const std::string& table) {
+    Connection connection;
+    connection.Open(BuildConnectionString(profile));
+    RecordingHost host;
+    EventPacer pacer(host);
+    return DetectDestinationFeatures(connection, connection.QuoteIdentifier(table), pacer);
 }
 
 // Two fresh databases for append runs: "append_one" is database #1, "append_two" database #2.

@@ -25,17 +25,19 @@ protected:
     };
 
     // `setup` creates the destination table "dest" (and whatever it needs) in database #1.
+    // `source_rows` are VALUES lists, or a SELECT.
     void ExpectSameAsRowByRow(const std::string& source_rows, const std::string& setup,
                               const std::string& ordered_rows, bool expect_copy) {
+        if (!source_encoding_.empty()) MakeDatabase(db2_, source_encoding_);
         Exec(db2_, "CREATE TABLE src " + source_columns_);
-        Exec(db2_, "INSERT INTO src VALUES " + source_rows);
+        Exec(db2_, "INSERT INTO src " +
+                       (source_rows.starts_with("SELECT") ? "" : std::string("VALUES ")) +
+                       source_rows);
+        MakeDatabase(db1_, destination_encoding_);
 
         Exec(db1_, setup);
-        Connection probe;
-        probe.Open(BuildConnectionString(UserProfile(db1_)));
-        const DestinationFeatures features = DetectDestinationFeatures(probe, "dest");
+        const DestinationFeatures features = test::FeaturesOf(UserProfile(db1_), "dest");
         EXPECT_EQ(features.copy_equivalent, expect_copy) << features.reason;
-        probe.Close();
 
         AppendOptions reference;
         reference.strategy = AppendStrategy::RowByRow;
@@ -49,7 +51,7 @@ protected:
                                                          {AppendStrategy::PipelinedInserts, false}};
         for (const auto& [strategy, binary] : paths) {
             for (const std::size_t batch : {3u, 4u, 1000u}) {
-                CreateDatabase(db1_);
+                MakeDatabase(db1_, destination_encoding_);
                 Exec(db1_, setup);
                 AppendOptions fast;
                 fast.strategy = strategy;
@@ -65,6 +67,19 @@ protected:
 
     // The source table's columns; the values are given as text and converted by the server.
     std::string source_columns_ = "(a text, b text)";
+    // The databases' encodings (empty: the cluster's own).
+    std::string source_encoding_;
+    std::string destination_encoding_;
+
+    void MakeDatabase(const std::string& name, const std::string& encoding) {
+        if (encoding.empty()) {
+            CreateDatabase(name);
+            return;
+        }
+        Admin("postgres", "DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
+        Admin("postgres", "CREATE DATABASE " + name + " ENCODING '" + encoding +
+                              "' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0 OWNER porter");
+    }
 
     Outcome Run(const AppendOptions& options, const std::string& ordered_rows) {
         RecordingHost host;
@@ -194,13 +209,81 @@ TEST_F(DifferentialTest, RowsOfManyTypesRefusedAndTakenAlikeInBinary) {
         true);
 }
 
+// Binary rows the destination refuses are sent alone as the source's own text, so a refused row
+// takes no other row with it and its report is the text path's, word for word.
+TEST_F(DifferentialTest, CharactersALatin1DestinationCannotHoldRefuseOnlyTheirRows) {
+    destination_encoding_ = "LATIN1";
+    source_columns_ = "(id int, v text)";
+    ExpectSameAsRowByRow(
+        "SELECT g, CASE WHEN g IN (2, 38) THEN 'costs 5 €' ELSE 'row ' || g END "
+        "FROM generate_series(1, 60) g",
+        "CREATE TABLE dest (id int, v text)", "SELECT id::text, v FROM dest ORDER BY ctid", true);
+}
+
+TEST_F(DifferentialTest, CirclesWithANegativeRadiusAreRefusedInTheTextPathsWords) {
+    // The server stores such circles (circle(point, radius) does not check), but reads them
+    // neither as text nor in binary.
+    source_columns_ = "(id int, c circle)";
+    ExpectSameAsRowByRow(
+        "SELECT g, circle(point(g, 1), CASE WHEN g % 7 = 3 THEN -1 ELSE g END) "
+        "FROM generate_series(1, 30) g",
+        "CREATE TABLE dest (id int, c circle)", "SELECT id::text, c::text FROM dest ORDER BY ctid",
+        true);
+}
+
+TEST_F(DifferentialTest, NamesLongerThanANameCanHoldAfterConversionAreCutAsTheTextPathCutsThem) {
+    // 40 LATIN1 letters are 80 bytes in UTF-8: a name takes 63 of them read as text, while its
+    // binary form is refused as too long.
+    source_encoding_ = "LATIN1";
+    source_columns_ = "(id int, n name)";
+    ExpectSameAsRowByRow(
+        "SELECT g, CASE WHEN g % 5 = 0 THEN repeat(chr(233), 40) ELSE 'short ' || g END "
+        "FROM generate_series(1, 20) g",
+        "CREATE TABLE dest (id int, n name)", "SELECT id::text, n::text FROM dest ORDER BY ctid",
+        true);
+}
+
+// Both tables have the same column names in another order: each value goes into the column of
+// its name, on every path. By position, text would go into the wrong column without a word.
+TEST_F(DifferentialTest, TheSameNamesInAnotherOrderAreMatchedByName) {
+    Exec(db2_, "CREATE TABLE src (a text, b text, n int)");
+    Exec(db2_, "INSERT INTO src VALUES ('a1', 'b1', 1), ('a2', 'b2', 2), ('a3', NULL, 3)");
+    const test::Rows expected = Query(db2_, "SELECT a, b, n::text FROM src ORDER BY n");
+    const std::pair<AppendStrategy, bool> paths[] = {{AppendStrategy::Fast, true},
+                                                     {AppendStrategy::Fast, false},
+                                                     {AppendStrategy::PipelinedInserts, false},
+                                                     {AppendStrategy::RowByRow, false}};
+    for (const auto& [strategy, binary] : paths) {
+        for (const char* within : {"two databases", "one database"}) {
+            const bool same = std::string(within) == "one database";
+            const std::string& into = same ? db2_ : db1_;
+            Exec(into, "DROP TABLE IF EXISTS dest; CREATE TABLE dest (b text, n int, a text)");
+            AppendOptions options;
+            options.strategy = strategy;
+            options.binary = binary;
+            RecordingHost host;
+            AppendRequest request = Request("dest", "src");
+            if (same) request.profile1 = request.profile2;
+            RunAppend(request, host, options);
+            EXPECT_EQ(host.Messages(), std::vector<std::string>{"Done."}) << within;
+            EXPECT_EQ(Query(into, "SELECT a, b, n::text FROM dest ORDER BY n"), expected)
+                << within << ", strategy " << static_cast<int>(strategy) << ", binary " << binary;
+        }
+    }
+    // Other names, or the same names differing in case: by position, as ever.
+    Exec(db1_, "DROP TABLE dest; CREATE TABLE dest (\"B\" text, a text, n int)");
+    RecordingHost host;
+    RunAppend(Request("dest", "src"), host);
+    EXPECT_EQ(Scalar(db1_, "SELECT string_agg(\"B\", ',' ORDER BY n) FROM dest"), "a1,a2,a3");
+}
+
 TEST_F(DifferentialTest, BinaryOnlyForTheSameBuiltInScalarTypesWithTheSameModifiers) {
     const auto types = [&](const std::string& database, const std::string& columns) {
         Exec(database, "DROP TABLE IF EXISTS shape; CREATE TABLE shape " + columns);
         Connection connection;
         connection.Open(BuildConnectionString(UserProfile(database)));
         const PgResultPtr result(
-            PQexec(connection.Handle(), ColumnTypesQuery("\"shape\"").c_str()));
+            PQexec(connection.Handle(), ColumnTypesQuery(connection, "\"shape\"").c_str()));
         return ReadColumnTypes(result.get());
     };
     Exec(db1_, "CREATE TYPE mood AS ENUM ('sad'); CREATE DOMAIN positive AS int CHECK (VALUE > 0)");
@@ -222,11 +305,9 @@ TEST_F(DifferentialTest, GeneratedColumnAndRowSecurityAreDetected) {
     Exec(db1_, "CREATE TABLE gen (a int, b int GENERATED ALWAYS AS (a * 2) STORED)");
     Exec(db1_, "CREATE TABLE secured (a int); ALTER TABLE secured ENABLE ROW LEVEL SECURITY");
     Exec(db1_, "CREATE TABLE plain (a int, b text)");
-    Connection destination;
-    destination.Open(BuildConnectionString(UserProfile(db1_)));
-    EXPECT_FALSE(DetectDestinationFeatures(destination, "gen").copy_equivalent);
-    EXPECT_FALSE(DetectDestinationFeatures(destination, "secured").copy_equivalent);
-    EXPECT_TRUE(DetectDestinationFeatures(destination, "plain").copy_equivalent);
+    EXPECT_FALSE(test::FeaturesOf(UserProfile(db1_), "gen").copy_equivalent);
+    EXPECT_FALSE(test::FeaturesOf(UserProfile(db1_), "secured").copy_equivalent);
+    EXPECT_TRUE(test::FeaturesOf(UserProfile(db1_), "plain").copy_equivalent);
 }
 
 }  // namespace

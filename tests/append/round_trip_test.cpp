@@ -84,7 +84,13 @@ protected:
                  "CREATE DOMAIN small_positive AS smallint CHECK (VALUE > 0)");
             Exec(db, std::string("CREATE TABLE dest ") + kColumns);
             Exec(db, std::string("CREATE TABLE rows ") + kColumns);
-            Exec(db, std::string(kNeutral) + "INSERT INTO rows VALUES " + kRows);
+            // The literals are read as the neutral settings read them: set before the statement
+            // that holds them is parsed.
+            Connection session;
+            session.SetCommandTimeout(0);
+            session.Open(BuildConnectionString(UserProfile(db)));
+            session.Execute(kNeutral);
+            session.Execute(std::string("INSERT INTO rows VALUES ") + kRows);
             // The built-in scalar columns alone, which COPY's binary format carries.
             Exec(db, std::string("CREATE TABLE scalar_dest AS SELECT ") + kScalarColumns +
                          " FROM rows WITH NO DATA; CREATE TABLE scalar_rows AS SELECT " +

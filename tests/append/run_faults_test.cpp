@@ -210,6 +210,28 @@ TEST_F(RunFaultsTest, PrivilegeRevokedMidRunEndsTheRunAfterOneReport) {
     EXPECT_TRUE(NoDoubles(UserProfile(db1_), "dst"));
 }
 
+// The destination changed under the run concerns every row left: one report, not one per row.
+TEST_F(RunFaultsTest, DestinationRenamedOrAlteredMidRunEndsTheRunAfterOneReport) {
+    const std::pair<const char*, const char*> changes[] = {
+        {"ALTER TABLE dst RENAME TO dst_renamed", "relation \"dst\" does not exist"},
+        {"ALTER TABLE dst DROP COLUMN pad", "INSERT has more expressions than target columns"}};
+    for (const auto& [change, message] : changes) {
+        Exec(db2_, "DROP TABLE IF EXISTS src");
+        Exec(db1_, "DROP TABLE IF EXISTS dst, dst_renamed");
+        MakeTables(kRows);
+        shown_.clear();
+        AtPercent(30, [&, change = change](double) { Exec(db1_, change); });
+        Press("dst", "src");
+        ExpectOneReportAt(212);
+        EXPECT_TRUE(Reports().front().contains(message)) << Reports().front().toStdString();
+        const std::string table =
+            Scalar(db1_, "SELECT to_regclass('dst_renamed')") == "" ? "dst" : "dst_renamed";
+        const long long arrived = std::stoll(Scalar(db1_, "SELECT count(*) FROM " + table));
+        EXPECT_GE(arrived, kRows * 30 / 100);
+        EXPECT_EQ(Messages(), QStringList{QString::fromStdString(StoppedMessage(arrived, kRows))});
+    }
+}
+
 TEST_F(RunFaultsTest, ReadOnlyDestinationEndsTheRunAfterOneReport) {
     MakeTables(5000);
     Admin("postgres", "ALTER DATABASE " + db1_ + " SET default_transaction_read_only = on");

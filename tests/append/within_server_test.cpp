@@ -3,6 +3,9 @@
 // making a round trip through the program, with the very outcome the rows would have one by one.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <optional>
+
 #include "append/append_operation.h"
 #include "append_test_support.h"
 #include "db/connection.h"
@@ -47,6 +50,24 @@ protected:
         AppendOptions options;
         options.chunk_blocks = 3;
         return options;
+    }
+    // `make` (re)creates "src" and "dst" in database #1; the run through the server must end
+    // exactly as the one-INSERT-per-row reference: the same rows, reports and last message.
+    void ExpectSameAsRowByRow(const std::string& make, const std::string& ordered_rows) {
+        Exec(db1_, make);
+        RecordingHost reference;
+        AppendOptions row_by_row;
+        row_by_row.strategy = AppendStrategy::RowByRow;
+        RunAppend(Same("dst", "src"), reference, row_by_row);
+        const auto expected = Query(db1_, ordered_rows);
+        ASSERT_FALSE(expected.empty());
+
+        Exec(db1_, make);
+        RecordingHost host;
+        RunAppend(Same("dst", "src"), host, SmallChunks());
+        EXPECT_EQ(host.ErrorReports(), reference.ErrorReports());
+        EXPECT_EQ(host.Messages(), reference.Messages());
+        EXPECT_EQ(Query(db1_, ordered_rows), expected);
     }
 };
 
@@ -108,6 +129,77 @@ TEST_F(WithinServerTest, AChunkWithRefusedRowsGoesRowByRowWithTheSameReportsAsTh
     EXPECT_EQ(Query(db1_, "SELECT id::text, v FROM dst ORDER BY id, v"), expected);
     // Only the chunk that held a refused row came through the program.
     EXPECT_TRUE(host.read_through_program);
+}
+
+// A check added to a domain NOT VALID holds for new values: INSERT … SELECT of a value that
+// already has the domain's type would not check it.
+TEST_F(WithinServerTest, ADomainsCheckIsMadeForEveryRow) {
+    ExpectSameAsRowByRow(
+        "DROP TABLE IF EXISTS src, dst; DROP DOMAIN IF EXISTS score; "
+        "CREATE DOMAIN score AS int; CREATE TABLE src (id int, s score); "
+        "CREATE TABLE dst (id int, s score); "
+        "INSERT INTO src SELECT g, CASE WHEN g % 100 = 0 THEN -g ELSE g END "
+        "FROM generate_series(1, 5000) g; "
+        "ALTER DOMAIN score ADD CONSTRAINT positive CHECK (VALUE > 0) NOT VALID",
+        "SELECT count(*)::text, sum(id)::text FROM dst");
+    EXPECT_EQ(Scalar(db1_, "SELECT count(*) FROM dst"), "4950");
+}
+
+// The rows a policy lets the login see may depend on the session's settings: the source's are
+// not the destination's, so such a source is read by its own session.
+TEST_F(WithinServerTest, RowsChosenByAPolicyAreTheOnesTheSourceSees) {
+    Admin("postgres", "ALTER DATABASE " + db1_ + " SET TimeZone = 'Pacific/Kiritimati'");
+    ExpectSameAsRowByRow(
+        "DROP TABLE IF EXISTS src, dst; "
+        "CREATE TABLE src (id int, valid_from timestamptz); "
+        "CREATE TABLE dst (id int, valid_from timestamptz); "
+        "INSERT INTO src SELECT g, timestamptz '2026-03-01 00:00:00+00' + g * interval '17 min' "
+        "FROM generate_series(1, 100) g; "
+        "ALTER TABLE src ENABLE ROW LEVEL SECURITY; ALTER TABLE src FORCE ROW LEVEL SECURITY; "
+        "CREATE POLICY on_the_first ON src USING (valid_from::date = date '2026-03-01')",
+        "SELECT count(*)::text FROM dst");
+    EXPECT_EQ(Scalar(db1_, "SELECT count(*) FROM dst"), "84");
+}
+
+// A host that holds a lock on the destination table for a few seconds once the run has moved
+// its first rows, so that a chunk waits for it.
+class LockingHost : public RecordingHost {
+public:
+    explicit LockingHost(const Profile& profile) {
+        holder_.Open(BuildConnectionString(profile));
+        holder_.Execute("SET idle_in_transaction_session_timeout = 0");
+    }
+    void SetProgress(double percent) override {
+        RecordingHost::SetProgress(percent);
+        if (locked_at_) return;
+        holder_.Execute("BEGIN; LOCK TABLE dst IN EXCLUSIVE MODE");
+        locked_at_ = std::chrono::steady_clock::now();
+    }
+    void ProcessPendingEvents() override {
+        RecordingHost::ProcessPendingEvents();
+        if (locked_at_ && !released_ &&
+            std::chrono::steady_clock::now() - *locked_at_ > std::chrono::seconds(3)) {
+            holder_.Execute("ROLLBACK");
+            released_ = true;
+        }
+    }
+    bool released_ = false;
+
+private:
+    Connection holder_;
+    std::optional<std::chrono::steady_clock::time_point> locked_at_;
+};
+
+TEST_F(WithinServerTest, TheSourcesSnapshotOutlivesTheIdleTransactionTimeOut) {
+    Admin("postgres", "ALTER DATABASE " + db1_ + " SET idle_in_transaction_session_timeout = '1s'");
+    Exec(db1_, "CREATE TABLE src (id int, pad text); CREATE TABLE dst (id int, pad text)");
+    Exec(db1_, "INSERT INTO src SELECT g, repeat('x', 200) FROM generate_series(1, 3000) g");
+    LockingHost host(UserProfile(db1_));
+    RunAppend(Same("dst", "src"), host, SmallChunks());
+    EXPECT_TRUE(host.released_);
+    EXPECT_TRUE(host.ErrorReports().empty()) << host.ErrorReports().front();
+    EXPECT_EQ(host.Messages(), std::vector<std::string>{"Done."});
+    EXPECT_EQ(Scalar(db1_, "SELECT count(*) FROM dst"), "3000");
 }
 
 TEST_F(WithinServerTest, OnlyWhereTheRowsWouldFareTheSameOneByOne) {
