@@ -66,8 +66,8 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
                   [&] { host.ShowMessage("Please select a table and field from each database."); });
         return;
     }
-    const std::string table1 = *request.table1;
-    const std::string table2 = *request.table2;
+    const ListedTable table1 = *request.table1;
+    const ListedTable table2 = *request.table2;
 
     trap.Step(114, [&] { host.SetBusyPointer(true); });
     trap.Step(116, [&] { destination.SetMode(ConnectMode::ReadWrite); });
@@ -79,8 +79,8 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
 
     // Option1: rows of the List2 table go into the List1 table; otherwise the other way round.
     const bool into1 = trap.Test(128, [&] { return request.option1; });
-    const std::string& destination_table = into1 ? table1 : table2;
-    const std::string& source_table = into1 ? table2 : table1;
+    const ListedTable& destination_table = into1 ? table1 : table2;
+    const ListedTable& source_table = into1 ? table2 : table1;
     if (into1) {
         trap.Step(130, [&] { OpenOn(destination, request.profile1); });
         trap.Step(132, [&] { OpenOn(source, request.profile2); });
@@ -96,19 +96,19 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
     std::vector<std::string> destination_names;
 
     if (trap.Test(138, [&] {
-            const bool readable1 = CheckPostgreSQLTablePermission(request.profile1, table1);
-            const bool readable2 = CheckPostgreSQLTablePermission2(request.profile2, table2);
+            const bool readable1 = CheckPostgreSQLTablePermission(request.profile1, table1.table);
+            const bool readable2 = CheckPostgreSQLTablePermission2(request.profile2, table2.table);
             return !(readable1 && readable2);
         })) {
         end = End::Permission;
     } else {
         std::vector<std::string> source_names;
         trap.Step(140, [&] {
-            destination_names =
-                FieldNames(destination.Execute(ZeroRowSelect(destination, destination_table)));
+            destination_names = FieldNames(
+                destination.Execute(ZeroRowSelect(destination, destination_table.table)));
         });
         trap.Step(142, [&] {
-            source_names = FieldNames(source.Execute(ZeroRowSelect(source, source_table)));
+            source_names = FieldNames(source.Execute(ZeroRowSelect(source, source_table.table)));
         });
         if (trap.Test(144, [&] { return destination_names.size() != source_names.size(); })) {
             end = End::ColumnCounts;
@@ -117,7 +117,7 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
             // A source that cannot be read at all ends the run after its report.
             if (!RunStep(trap, from2 ? 148 : 150, [&] {
                     reader = std::make_unique<SourceReader>(
-                        source, source.QuoteIdentifier(source_table),
+                        source, QualifiedName(source, source_table.table),
                         ColumnOrder(destination_names, source_names), pacer,
                         SameDatabase(request, options) ? options.chunk_blocks : 0);
                     lookup = std::make_unique<SourceRowLookup>(
@@ -137,7 +137,7 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
         RowTransfer transfer(trap, host, pacer, rows);
         const RowTransfer::Ending ending = transfer.Run(*reader, [&] {
             return MakeDestinationWriter(
-                destination, destination.QuoteIdentifier(destination_table),
+                destination, QualifiedName(destination, destination_table.table),
                 static_cast<int>(destination_names.size()), reader->RawBytes(), reader->Columns(),
                 options, pacer, transfer, reader->Snapshot().empty() ? nullptr : lookup.get());
         });
@@ -160,7 +160,7 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
     } else if (end == End::NoRecords) {
         const bool from2 = trap.Test(224, [&] { return into1; });
         trap.Step(from2 ? 226 : 228,
-                  [&] { host.ShowMessage("No records in table " + source_table + "."); });
+                  [&] { host.ShowMessage("No records in table " + source_table.text + "."); });
     } else if (end == End::ColumnCounts) {
         trap.Step(230,
                   [&] { host.ShowMessage("Tables do not have same number of fields (columns)."); });

@@ -6,6 +6,7 @@
 
 #include "append/commit_check.h"
 #include "db/profile.h"
+#include "db/table_name.h"
 
 namespace trp {
 
@@ -13,8 +14,8 @@ class OperationHost;
 
 // What "Start Appending" reads from the screens when it is pressed; a run keeps it throughout.
 struct AppendRequest {
-    std::optional<std::string> table1;  // the selected table of database #1 (List1), if any
-    std::optional<std::string> table2;  // the selected table of database #2 (List2), if any
+    std::optional<ListedTable> table1;  // the selected table of database #1 (List1), if any
+    std::optional<ListedTable> table2;  // the selected table of database #2 (List2), if any
     bool option1 = true;                // Option1: rows of the List2 table go into the List1 table
     Profile profile1;
     Profile profile2;

@@ -1,5 +1,6 @@
 #include "catalogue/table_listing.h"
 
+#include <QString>
 #include <optional>
 #include <stdexcept>
 
@@ -38,14 +39,24 @@ void ListTables(const Profile& profile, ListTarget& list, OperationHost& host,
         // The program is ending (a screen was closed while the events were processed).
         if (host.StopRequested()) break;
         trap.Step(116, [&] {
-            const std::optional<std::string> name = Existing(result).Value(0);
-            if (!name) throw std::runtime_error("Invalid use of Null");
-            list.AddItem(*name);
+            const RecordSet& row = Existing(result);
+            const std::optional<std::string> text = row.Value(0);
+            if (!text) throw std::runtime_error("Invalid use of Null");
+            list.AddItem(ListedTable(*text, TableName{*row.Value(1), *row.Value(2)}));
         });
         trap.Step(118, [&] { Existing(result).MoveNext(); });
     }
     trap.Step(122, [&] { Existing(result).Close(); });
     trap.Step(124, [&] { Existing(connection).Close(); });
+}
+
+bool ListedBefore(const std::string& one, const std::string& other) {
+    // Unicode's case folding, then the characters themselves: no locale decides the order.
+    const QString mine = QString::fromStdString(one);
+    const QString theirs = QString::fromStdString(other);
+    const int folded = mine.compare(theirs, Qt::CaseInsensitive);
+    if (folded != 0) return folded < 0;
+    return mine.compare(theirs, Qt::CaseSensitive) < 0;
 }
 
 void AddTablesToPostgreSQLListbox(ListTarget& list, const ProfileSource& profiles,

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "db/profile.h"
+#include "db/table_name.h"
 
 namespace trp {
 
@@ -14,14 +15,29 @@ class ListTarget {
 public:
     virtual ~ListTarget() = default;
     virtual void Clear() = 0;
-    virtual void AddItem(const std::string& text) = 0;
+    virtual void AddItem(const ListedTable& table) = 0;
 };
 
-// The catalogue query, sent exactly as it stands.
-inline constexpr std::string_view kTableCatalogueQuery = "select tablename from pg_tables;";
+// The catalogue query: the tables pg_tables shows (partitions and system catalogues
+// included), each with the text the lists show, its schema and its name. A table whose bare
+// name reaches it through the login's default search path (that of the role and the database,
+// whatever a pooled session may have set) keeps its bare name; any other is qualified with its
+// schema, each part quoted only where SQL needs it.
+inline constexpr std::string_view kTableCatalogueQuery =
+    "SET LOCAL search_path TO DEFAULT; "
+    "SELECT CASE WHEN pg_table_is_visible(c.oid) THEN c.relname::text "
+    "ELSE quote_ident(n.nspname) || '.' || quote_ident(c.relname) END, n.nspname, c.relname "
+    "FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace "
+    "WHERE c.relkind IN ('r', 'p')";
 
-// Replaces the list's items with the table names of the profile's database, one item per row of
-// the catalogue (system tables included, a name in two schemas twice, in the server's order).
+// Whether a list shows `one` before `other`: alphabetical regardless of letter case (so
+// "Orders" sits beside "orders_2020"), names that differ only in case upper case first; the
+// same whatever the user's locale.
+bool ListedBefore(const std::string& one, const std::string& other);
+
+// Replaces the list's items with the tables of the profile's database, one item per row of
+// the catalogue (system tables included, a name in two schemas once bare and once qualified,
+// in the server's order).
 // Runs under its own error trap with `location` as the report's location text; every failure is
 // reported through the host and the listing goes on with its next step, so it always returns.
 // Pending events are processed once per row; once the host asks to stop, no further row is read.

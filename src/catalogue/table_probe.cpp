@@ -5,11 +5,11 @@
 
 namespace trp {
 
-std::string ZeroRowSelect(const Connection& connection, const std::string& table) {
-    return "SELECT * FROM " + connection.QuoteIdentifier(table) + " LIMIT 0";
+std::string ZeroRowSelect(const Connection& connection, const TableName& table) {
+    return "SELECT * FROM " + QualifiedName(connection, table) + " LIMIT 0";
 }
 
-bool CheckTablePermission(const Profile& profile, const std::string& table) {
+bool CheckTablePermission(const Profile& profile, const TableName& table) {
     try {
         Connection connection;
         connection.Open(BuildConnectionString(profile));

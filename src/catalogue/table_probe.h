@@ -3,6 +3,7 @@
 #include <string>
 
 #include "db/profile.h"
+#include "db/table_name.h"
 
 namespace trp {
 
@@ -11,18 +12,18 @@ class Connection;
 // Whether the profile's login can read the table: the connection opens, a table of exactly that
 // name is visible and the login may select from it. Silent; every failure answers false.
 // No row is transferred, however large the table.
-bool CheckTablePermission(const Profile& profile, const std::string& table);
+bool CheckTablePermission(const Profile& profile, const TableName& table);
 
 // The twins for database #1 and database #2, as the append operation names them.
-inline bool CheckPostgreSQLTablePermission(const Profile& profile1, const std::string& table) {
+inline bool CheckPostgreSQLTablePermission(const Profile& profile1, const TableName& table) {
     return CheckTablePermission(profile1, table);
 }
-inline bool CheckPostgreSQLTablePermission2(const Profile& profile2, const std::string& table) {
+inline bool CheckPostgreSQLTablePermission2(const Profile& profile2, const TableName& table) {
     return CheckTablePermission(profile2, table);
 }
 
-// `SELECT * FROM "<table>" LIMIT 0`: the table's shape without any of its rows, the name quoted
-// for the connection that runs it.
-std::string ZeroRowSelect(const Connection& connection, const std::string& table);
+// `SELECT * FROM "<schema>"."<table>" LIMIT 0`: the table's shape without any of its rows, the
+// name quoted for the connection that runs it.
+std::string ZeroRowSelect(const Connection& connection, const TableName& table);
 
 }  // namespace trp

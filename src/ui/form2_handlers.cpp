@@ -23,11 +23,11 @@
 namespace trp {
 namespace {
 
-// The selected item's text, or nothing when no item is selected.
-std::optional<std::string> SelectedTable(const QListWidget& list) {
+// The selected item's table, or nothing when no item is selected.
+std::optional<ListedTable> SelectedTable(const QListWidget& list) {
     const QList<QListWidgetItem*> selected = list.selectedItems();
     if (selected.isEmpty()) return std::nullopt;
-    return selected.front()->text().toStdString();
+    return TableNameItem::TableOf(*selected.front());
 }
 
 }  // namespace

@@ -8,13 +8,14 @@ class QListWidget;
 
 namespace trp {
 
-// A table name in a sorted list: alphabetical regardless of letter case (so "Orders" sits
-// beside "orders_2020"), names that differ only in case ordered upper case first. The order
-// does not depend on the user's locale settings.
+// A table in a sorted list, in the order every list of tables follows (ListedBefore). It keeps
+// the table's identity, which later steps use instead of its text.
 class TableNameItem : public QListWidgetItem {
 public:
-    explicit TableNameItem(const QString& text) : QListWidgetItem(text, nullptr, UserType) {}
+    explicit TableNameItem(const ListedTable& table);
     bool operator<(const QListWidgetItem& other) const override;
+    // The table the item stands for.
+    static ListedTable TableOf(const QListWidgetItem& item);
 };
 
 // The table listing's target over a list control of a screen.
@@ -22,7 +23,7 @@ class ListWidgetTarget : public ListTarget {
 public:
     explicit ListWidgetTarget(QListWidget& list) : list_(list) {}
     void Clear() override;
-    void AddItem(const std::string& text) override;
+    void AddItem(const ListedTable& table) override;
 
 private:
     QListWidget& list_;

@@ -213,7 +213,7 @@ TEST_F(RunFaultsTest, PrivilegeRevokedMidRunEndsTheRunAfterOneReport) {
 // The destination changed under the run concerns every row left: one report, not one per row.
 TEST_F(RunFaultsTest, DestinationRenamedOrAlteredMidRunEndsTheRunAfterOneReport) {
     const std::pair<const char*, const char*> changes[] = {
-        {"ALTER TABLE dst RENAME TO dst_renamed", "relation \"dst\" does not exist"},
+        {"ALTER TABLE dst RENAME TO dst_renamed", "relation \"public.dst\" does not exist"},
         {"ALTER TABLE dst DROP COLUMN pad", "INSERT has more expressions than target columns"}};
     for (const auto& [change, message] : changes) {
         Exec(db2_, "DROP TABLE IF EXISTS src");

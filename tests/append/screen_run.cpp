@@ -7,6 +7,7 @@
 #include "support/controls.h"
 #include "support/profile_fields.h"
 #include "ui/form2.h"
+#include "ui/list_widget_target.h"
 #include "ui/progress_bar.h"
 #include "ui/push_button.h"
 
@@ -17,6 +18,16 @@ void Pick(QListWidget* list, const std::string& table) {
     const auto items = list->findItems(QString::fromStdString(table), Qt::MatchExactly);
     ASSERT_EQ(items.size(), 1) << table;
     items.front()->setSelected(true);
+}
+
+void PickTable(QListWidget* list, const TableName& table) {
+    int found = 0;
+    for (int i = 0; i < list->count(); ++i) {
+        if (TableNameItem::TableOf(*list->item(i)).table != table) continue;
+        list->item(i)->setSelected(true);
+        ++found;
+    }
+    ASSERT_EQ(found, 1) << table.schema << "." << table.name;
 }
 
 }  // namespace
@@ -45,9 +56,20 @@ void ScreenRunTest::SetProfiles(const Profile& profile1, const Profile& profile2
 }
 
 void ScreenRunTest::Press(const std::string& table1, const std::string& table2, bool option1) {
+    PressPicked([&](QListWidget* list, int which) { Pick(list, which == 1 ? table1 : table2); },
+                option1);
+}
+
+void ScreenRunTest::PressTables(const TableName& table1, const TableName& table2, bool option1) {
+    PressPicked(
+        [&](QListWidget* list, int which) { PickTable(list, which == 1 ? table1 : table2); },
+        option1);
+}
+
+void ScreenRunTest::PressPicked(const std::function<void(QListWidget*, int)>& pick, bool option1) {
     Screen().Form_Load();
-    Pick(Control<QListWidget>(Screen(), "List1"), table1);
-    Pick(Control<QListWidget>(Screen(), "List2"), table2);
+    pick(Control<QListWidget>(Screen(), "List1"), 1);
+    pick(Control<QListWidget>(Screen(), "List2"), 2);
     Control<QRadioButton>(Screen(), option1 ? "Option1" : "Option2")->setChecked(true);
     shown_.clear();
     row_reports_ = 0;

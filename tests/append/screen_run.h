@@ -10,9 +10,12 @@
 
 #include "app/screens.h"
 #include "append_test_support.h"
+#include "db/table_name.h"
 #include "settings/profile_store.h"
 #include "ui/form2.h"
 #include "ui/message_box.h"
+
+class QListWidget;
 
 // Texts as themselves in test failures.
 inline void PrintTo(const QString& text, std::ostream* out) {
@@ -34,6 +37,8 @@ protected:
     // Refills the lists, picks `table1` in database #1's list and `table2` in database #2's, sets
     // the direction and presses "Start Appending"; returns once the run is over.
     void Press(const std::string& table1, const std::string& table2, bool option1 = true);
+    // The same, picking the items that stand for these tables (items may read alike).
+    void PressTables(const TableName& table1, const TableName& table2, bool option1 = true);
     // Runs `fault` once, when the bar first shows at least `percent`. It sees the bar's value.
     void AtPercent(double percent, std::function<void(double)> fault);
     // Answers "Stop Appending" on the `n`-th refused row's report.
@@ -54,6 +59,9 @@ protected:
     std::unique_ptr<Screens> screens_;
 
 private:
+    // Refills the lists, lets `pick` select an item in each, and presses "Start Appending".
+    void PressPicked(const std::function<void(QListWidget*, int)>& pick, bool option1);
+
     double highest_percent_ = 0;
     int stop_at_row_report_ = 0;
     int row_reports_ = 0;

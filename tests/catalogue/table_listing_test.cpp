@@ -29,13 +29,15 @@ public:
         items.clear();
         ++clears;
     }
-    void AddItem(const std::string& text) override {
-        if (text == refuse) throw std::runtime_error("The list refused " + text);
-        items.push_back(text);
+    void AddItem(const ListedTable& table) override {
+        if (table.text == refuse) throw std::runtime_error("The list refused " + table.text);
+        items.push_back(table.text);
+        tables.push_back(table);
     }
     long Count(const std::string& name) const { return std::ranges::count(items, name); }
 
     std::vector<std::string> items;
+    std::vector<ListedTable> tables;
     int clears = 0;
     std::string refuse;
 };
@@ -50,9 +52,15 @@ class TableListingTest : public PgTest {
 protected:
     void SetUp() override { CreateDatabase("listing"); }
 
+    // The tables pg_tables shows, each as the lists show it: bare where the default search path
+    // reaches it, schema-qualified otherwise.
     std::vector<std::string> ServerNames() {
         std::vector<std::string> names;
-        for (const auto& row : Query("listing", "select tablename from pg_tables;"))
+        for (const auto& row :
+             Query("listing",
+                   "SELECT CASE WHEN pg_table_is_visible(format('%I.%I', schemaname, "
+                   "tablename)::regclass) THEN tablename ELSE format('%I.%I', schemaname, "
+                   "tablename) END FROM pg_tables"))
             names.push_back(*row.at(0));
         return names;
     }
@@ -87,13 +95,34 @@ TEST_F(TableListingTest, ListingTwiceLeavesOneCopyOfEachName) {
     EXPECT_EQ(list.Count("orders"), 1);
 }
 
-TEST_F(TableListingTest, NameInTwoSchemasIsListedTwiceWithoutSchema) {
+TEST_F(TableListingTest, TablesBeyondTheSearchPathAreListedWithTheirSchemaAndKeepTheirIdentity) {
     Exec("listing",
          "CREATE SCHEMA archive; CREATE TABLE public.dup (id int); "
-         "CREATE TABLE archive.dup (id int)");
+         "CREATE TABLE archive.dup (id int); CREATE SCHEMA sales; CREATE TABLE sales.orders (id "
+         "int); CREATE TABLE public.\"sales.orders\" (id int); CREATE SCHEMA \"Q 1\"; "
+         "CREATE TABLE \"Q 1\".\"T\" (id int)");
+    // A session that moved its search path does not change what the list shows.
+    Admin("postgres", "ALTER ROLE porter IN DATABASE listing SET search_path = public");
     ListTables(UserProfile("listing"), list, host, kLocation1);
-    EXPECT_EQ(list.Count("dup"), 2);
-    EXPECT_EQ(list.Count("archive.dup"), 0);
+    Admin("postgres", "ALTER ROLE porter IN DATABASE listing RESET search_path");
+    EXPECT_EQ(list.Count("dup"), 1);
+    EXPECT_EQ(list.Count("archive.dup"), 1);
+    EXPECT_EQ(list.Count("sales.orders"), 2);
+    EXPECT_EQ(list.Count("\"Q 1\".\"T\""), 1);
+    EXPECT_EQ(list.Count("pg_class"), 1);
+    EXPECT_EQ(list.Count("information_schema.sql_features"), 1);
+    const auto table_of = [&](const std::string& text) {
+        std::vector<TableName> found;
+        for (const ListedTable& table : list.tables)
+            if (table.text == text) found.push_back(table.table);
+        return found;
+    };
+    EXPECT_EQ(table_of("dup"), std::vector<TableName>{TableName({"public", "dup"})});
+    EXPECT_EQ(table_of("archive.dup"), std::vector<TableName>{TableName({"archive", "dup"})});
+    const std::vector<TableName> alike = table_of("sales.orders");
+    EXPECT_EQ(alike.size(), 2u);
+    EXPECT_NE(std::ranges::find(alike, TableName{"sales", "orders"}), alike.end());
+    EXPECT_NE(std::ranges::find(alike, TableName{"public", "sales.orders"}), alike.end());
 }
 
 TEST_F(TableListingTest, WrongPasswordReportsOpenQueryAndCountThenEndsWithAnEmptyList) {

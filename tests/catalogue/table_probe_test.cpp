@@ -14,8 +14,8 @@ using test::PgTest;
 class TableProbeTest : public PgTest {
 protected:
     void SetUp() override { CreateDatabase("probe"); }
-    bool Probe(const std::string& table) {
-        return CheckTablePermission(UserProfile("probe"), table);
+    bool Probe(const std::string& table, const std::string& schema = "public") {
+        return CheckTablePermission(UserProfile("probe"), TableName{schema, table});
     }
     // The name as an identifier, quoted as a connection to the database quotes it.
     std::string Quoted(const std::string& name) {
@@ -45,9 +45,25 @@ TEST_F(TableProbeTest, AnswersWhetherTheLoginCanReadExactlyThatTable) {
 
     Profile wrong = UserProfile("probe");
     wrong.password = "wrong";
-    EXPECT_FALSE(CheckTablePermission(wrong, "people"));
-    EXPECT_FALSE(CheckPostgreSQLTablePermission2(wrong, "people"));
-    EXPECT_TRUE(CheckPostgreSQLTablePermission(UserProfile("probe"), "people"));
+    const TableName people{"public", "people"};
+    EXPECT_FALSE(CheckTablePermission(wrong, people));
+    EXPECT_FALSE(CheckPostgreSQLTablePermission2(wrong, people));
+    EXPECT_TRUE(CheckPostgreSQLTablePermission(UserProfile("probe"), people));
+}
+
+TEST_F(TableProbeTest, ATableIsReachedInItsOwnSchemaWhateverTheSearchPath) {
+    Exec("probe",
+         "CREATE SCHEMA sales; CREATE TABLE sales.orders (id int); "
+         "CREATE TABLE public.\"sales.orders\" (id int)");
+    // Neither schema nor name is taken apart: "sales.orders" of public is a name of its own.
+    EXPECT_TRUE(Probe("orders", "sales"));
+    EXPECT_TRUE(Probe("sales.orders"));
+    EXPECT_FALSE(Probe("orders"));
+    // A schema the login may not use: its tables cannot be read.
+    Admin("probe",
+          "CREATE SCHEMA closed; CREATE TABLE closed.inside (id int); "
+          "GRANT SELECT ON closed.inside TO porter");
+    EXPECT_FALSE(Probe("inside", "closed"));
 }
 
 TEST_F(TableProbeTest, UnusualNamesAreProbedAsNamesAndInjectNothing) {
@@ -77,10 +93,11 @@ TEST_F(TableProbeTest, ATableWithRowsIsProbedWithoutReceivingAny) {
     Connection connection;
     connection.SetCursorLocation(CursorLocation::Client);
     connection.Open(BuildConnectionString(UserProfile("probe")));
-    RecordSet shape = connection.Execute(ZeroRowSelect(connection, "big"));
+    RecordSet shape = connection.Execute(ZeroRowSelect(connection, TableName{"public", "big"}));
     EXPECT_EQ(shape.RecordCount(), 0);
     EXPECT_EQ(shape.FieldCount(), 2);
-    EXPECT_EQ(ZeroRowSelect(connection, "a\"b"), "SELECT * FROM \"a\"\"b\" LIMIT 0");
+    EXPECT_EQ(ZeroRowSelect(connection, TableName{"Q 1", "a\"b"}),
+              "SELECT * FROM \"Q 1\".\"a\"\"b\" LIMIT 0");
 }
 
 }  // namespace
