@@ -29,6 +29,8 @@ Connection Open(const std::string& database) {
 }  // namespace
 
 std::unique_ptr<TemporaryCluster> StartThrowawayServer(TemporaryCluster::Durability durability) {
+    // psql and the program alike reach it unencrypted, whatever the user's TLS variables say.
+    IgnoreUsersEncryptionSettings();
     auto cluster = std::make_unique<TemporaryCluster>(durability, "tessaline-bench");
     const std::string password = RandomPassword();
     cluster->CreateLoginRole("bench", password, "CREATEDB");

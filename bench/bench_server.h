@@ -10,7 +10,8 @@ namespace trp::bench {
 
 // Starts a throwaway server with a login role of the benchmark's own (CREATEDB, allowed to
 // CHECKPOINT, its password drawn at random) and points PGHOST, PGPORT, PGUSER and PGPASSWORD at
-// it, over TCP as with any server. The server goes when the returned object does.
+// it, over TCP as with any server, unencrypted (IgnoreUsersEncryptionSettings). The server goes
+// when the returned object does.
 std::unique_ptr<TemporaryCluster> StartThrowawayServer(TemporaryCluster::Durability durability);
 
 // The server the benchmarks run against, taken from PGHOST, PGPORT, PGUSER and PGPASSWORD, which

@@ -47,6 +47,8 @@ BUILD_AND_RUN_PACKAGES=(
 PACKAGING_PACKAGES=(dpkg-dev file)
 # What the test suite needs on top: GoogleTest, the checks of the package (lintian,
 # desktop-file-validate, appstreamcli), locales whose money format differs from C's (the
-# round trip between differently configured databases), and ip, whose network namespaces let a
-# test take a server's link down.
-TEST_PACKAGES=(libgtest-dev lintian desktop-file-utils appstream locales-all iproute2)
+# round trip between differently configured databases), ip, whose network namespaces let a
+# test take a server's link down, openssl, which makes the certificates of the encrypted test
+# server, and PgBouncer, the connection pooler tests put in front of a server.
+TEST_PACKAGES=(libgtest-dev lintian desktop-file-utils appstream locales-all iproute2 openssl
+    pgbouncer)

@@ -104,9 +104,11 @@ void RunAsRole(const TemporaryCluster& cluster, const std::string& password,
 
 }  // namespace
 
-DemoEnvironment::DemoEnvironment()
-    : cluster_(std::make_unique<TemporaryCluster>(TemporaryCluster::Durability::Fast,
-                                                  "tessaline-demo")) {
+DemoEnvironment::DemoEnvironment() {
+    // The demo's server is a plain loopback one, whatever encryption the user asks of servers.
+    IgnoreUsersEncryptionSettings();
+    cluster_ =
+        std::make_unique<TemporaryCluster>(TemporaryCluster::Durability::Fast, "tessaline-demo");
     // New for every run; from here on it lives only in the owner-only settings file.
     const std::string password = RandomPassword();
     cluster_->CreateLoginRole(kRole, password);

@@ -11,7 +11,8 @@ class TemporaryCluster;
 // "northwind_sales" and "northwind_archive", owned by a login role whose password is drawn anew
 // for every run, and a settings file of its own whose two profiles point at them. Server and
 // settings file share one folder that only its owner can enter; the user's own settings are
-// never read or written. Everything is stopped and removed again by the destructor.
+// never read or written. Everything is stopped and removed again by the destructor. From the
+// start the process ignores the user's TLS and GSSAPI variables (IgnoreUsersEncryptionSettings).
 class DemoEnvironment {
 public:
     // Starts the server and fills the databases; throws std::runtime_error or DbError with the

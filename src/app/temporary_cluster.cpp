@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -136,6 +137,13 @@ std::string AccessRules(const std::string& clients) {
 }
 
 }  // namespace
+
+void IgnoreUsersEncryptionSettings() {
+    for (const std::string_view variable : kEncryptionVariables)
+        unsetenv(std::string(variable).c_str());
+    setenv("PGSSLMODE", "disable", 1);
+    setenv("PGGSSENCMODE", "disable", 1);
+}
 
 std::string PostgresBinDirectory() {
     for (const char* candidate : {"/usr/lib/postgresql/15/bin", "/usr/lib/postgresql/16/bin",

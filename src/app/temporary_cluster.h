@@ -50,6 +50,9 @@ public:
     int Port() const { return port_; }
     // The server's folder. Callers may keep private files of their own in it: they go with it.
     const std::string& Directory() const { return directory_; }
+    // The data folder inside it, with postgresql.conf and pg_hba.conf (owned by the server's
+    // account, like the folder). Changes made there take effect at the next StartServer.
+    std::string DataDirectory() const { return directory_ + "/data"; }
 
     static constexpr const char* kSuperuser = "trp_admin";
     // The group role whose members may log in over TCP.
@@ -75,7 +78,6 @@ public:
 private:
     // A connection of the superuser to one database, without a command time-out.
     Connection AdminConnection(const std::string& database) const;
-    std::string DataDirectory() const { return directory_ + "/data"; }
     std::string LogFile() const { return directory_ + "/server.log"; }
     // Stops the server if it runs and removes the folder; never throws.
     void Remove() noexcept;
@@ -87,6 +89,13 @@ private:
     std::string directory_;
     std::string bin_;
 };
+
+// From here on this process's connections, and those of the programs it starts, reach a
+// throwaway server the same way whatever encryption the user's environment asks for: the
+// throwaway servers speak neither TLS nor GSSAPI, and a user's PGSSLMODE=verify-full would shut
+// them out. Sets PGSSLMODE and PGGSSENCMODE to "disable" and removes the other variables of
+// kEncryptionVariables. Changes the environment: call it before other threads start.
+void IgnoreUsersEncryptionSettings();
 
 // The folder with PostgreSQL's server programs (initdb, pg_ctl), or "" when none is installed.
 std::string PostgresBinDirectory();

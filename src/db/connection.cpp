@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -48,12 +49,15 @@ std::map<std::string, std::string> LibpqParameters(std::string_view connection_s
 // ...), and a few session settings when it greets the server (PGTZ, PGDATESTYLE). A profile is
 // used exactly as typed, an empty field meaning libpq's own default, so while libpq starts and
 // polls a connection it sees the environment without them: the process's own is swapped for a
-// copy without the PG* variables, never changed, and back when the call returns.
+// copy without the PG* variables, never changed, and back when the call returns. Only how the
+// connection is encrypted and whom it trusts (kEncryptionVariables) stays, as psql honours it:
+// without them nobody could require or verify encryption.
 class WithoutPgVariables {
 public:
     WithoutPgVariables() : own_(environ) {
         for (char** entry = environ; entry && *entry; ++entry)
-            if (std::strncmp(*entry, "PG", 2) != 0) kept_.push_back(*entry);
+            if (std::strncmp(*entry, "PG", 2) != 0 || IsEncryptionVariable(*entry))
+                kept_.push_back(*entry);
         kept_.push_back(nullptr);
         environ = kept_.data();
     }
@@ -62,6 +66,12 @@ public:
     WithoutPgVariables& operator=(const WithoutPgVariables&) = delete;
 
 private:
+    static bool IsEncryptionVariable(std::string_view entry) {
+        const std::string_view name = entry.substr(0, entry.find('='));
+        return std::find(kEncryptionVariables.begin(), kEncryptionVariables.end(), name) !=
+               kEncryptionVariables.end();
+    }
+
     char** own_;
     std::vector<char*> kept_;
 };

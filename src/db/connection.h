@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <exception>
 #include <string>
@@ -24,6 +25,24 @@ public:
     virtual bool Wait(int socket, short events, std::chrono::milliseconds limit) = 0;
 };
 
+// The environment variables of libpq's that connections honour, as psql does: how a connection
+// is encrypted (TLS, GSSAPI) and whom it trusts. libpq's defaults for these stay too, such as the
+// certificates in ~/.postgresql/. Every other PG* variable is hidden from libpq.
+inline constexpr std::array<std::string_view, 14> kEncryptionVariables = {"PGSSLMODE",
+                                                                          "PGSSLROOTCERT",
+                                                                          "PGSSLCERT",
+                                                                          "PGSSLKEY",
+                                                                          "PGSSLCRL",
+                                                                          "PGSSLCRLDIR",
+                                                                          "PGSSLSNI",
+                                                                          "PGSSLMINPROTOCOLVERSION",
+                                                                          "PGSSLMAXPROTOCOLVERSION",
+                                                                          "PGGSSENCMODE",
+                                                                          "PGKRBSRVNAME",
+                                                                          "PGGSSLIB",
+                                                                          "PGREQUIREPEER",
+                                                                          "PGCHANNELBINDING"};
+
 // One database connection, opened from an ODBC-style connection string and run through libpq.
 // Move-only; the PGconn is closed when the object goes away, whatever path that takes.
 class Connection {
@@ -44,11 +63,12 @@ public:
 
     // Connects or throws DbError with libpq's message. The connection string's values are used
     // as they stand: an empty one means libpq's built-in default, never a PG* environment
-    // variable, and no password comes from ~/.pgpass. The whole attempt (name lookup aside)
-    // is bounded by the connection time-out, also against a server that never answers. With a
-    // waiter, the waits for the server go through it. Every TCP connection sends keepalives and
-    // gives up on unacknowledged data after a minute, so a server whose host stops answering is
-    // noticed as a lost connection instead of blocking until the system's own TCP time-out.
+    // variable (those of kEncryptionVariables aside), and no password comes from ~/.pgpass. The
+    // whole attempt (name lookup aside) is bounded by the connection time-out, also against a
+    // server that never answers. With a waiter, the waits for the server go through it. Every TCP
+    // connection sends keepalives and gives up on unacknowledged data after a minute, so a server
+    // whose host stops answering is noticed as a lost connection instead of blocking until the
+    // system's own TCP time-out.
     void Open(std::string_view connection_string, SocketWaiter* waiter = nullptr);
     bool IsOpen() const { return conn_ != nullptr; }
     void Close() { conn_.reset(); }

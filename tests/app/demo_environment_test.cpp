@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -18,6 +19,7 @@
 #include "db/db_error.h"
 #include "db/profile.h"
 #include "support/pg_fixture.h"
+#include "support/program_run.h"
 #include "support/server_access.h"
 
 namespace trp {
@@ -181,6 +183,27 @@ TEST(DemoEnvironmentLifetime, EachRunHasItsOwnPasswordAndLeavesNothingBehind) {
     EXPECT_EQ(second.password.size(), first.password.size());
     EXPECT_NE(second.password, first.password);
     EXPECT_NE(next.Directory(), directory);
+}
+
+TEST(DemoEnvironmentProgram, GoesStraightToItsTablesWhateverEncryptionTheUserRequires) {
+    // Settings that no plain loopback server satisfies, as a user who requires verified TLS or
+    // GSSAPI of every server has them.
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    QProcessEnvironment environment = test::HeadlessEnvironment(home.path());
+    environment.insert("PGSSLMODE", "verify-full");
+    environment.insert("PGSSLROOTCERT", home.filePath("no-such-authority.crt"));
+    environment.insert("PGGSSENCMODE", "require");
+    environment.insert("PGCHANNELBINDING", "require");
+    test::LogShownWindows(environment);
+    test::RunningProgram program(QStringLiteral(TRP_PROGRAM_FILE),
+                                 {"-platform", "offscreen", "--demo"}, environment);
+    // Both demo profiles connect, so start-up moves on to the table selection screen.
+    EXPECT_TRUE(program.WaitForErrorText(test::ShownWindow("Form2")))
+        << program.ErrorsSoFar().toStdString();
+    const test::ProgramResult ended = program.Terminate();
+    EXPECT_TRUE(ended.exited) << ended.errors.toStdString();
+    EXPECT_EQ(ended.exit_code, 0) << ended.errors.toStdString();
 }
 
 }  // namespace

@@ -140,6 +140,46 @@ TEST_F(DataAccessTest, ProfilesAreUsedAsTypedWhateverPgVariablesAndPasswordFiles
     }
 }
 
+TEST_F(DataAccessTest, OfThePgVariablesOnlyThoseOfEncryptionReachLibpq) {
+    const Profile profile = UserProfile("access");
+    const auto refusal = [&]() -> std::string {
+        try {
+            OpenAs(profile);
+        } catch (const DbError& e) {
+            return e.what();
+        }
+        return "connected";
+    };
+    ScopedEnvironment environment;
+    // Each of these would break the connection or change its session if libpq saw it.
+    environment.Set("PGOPTIONS", "-c no_such.setting=1 -c search_path=nowhere");
+    environment.Set("PGSERVICE", "no_such_service");
+    environment.Set("PGCONNECT_TIMEOUT", "soon");
+    environment.Set("PGCLIENTENCODING", "no_such_encoding");
+    environment.Set("PGDATESTYLE", "no such style");
+    environment.Set("PGTZ", "No/Such_Zone");
+    environment.Set("PGTARGETSESSIONATTRS", "standby");
+    environment.Set("PGAPPNAME", "from the environment");
+    environment.Set("PGSSLMODE", "disable");
+    environment.Set("PGGSSENCMODE", "disable");
+    ASSERT_EQ(refusal(), "connected");
+    Connection connection = OpenAs(profile);
+    EXPECT_EQ(*connection.Execute("SHOW search_path").Value(0), "\"$user\", public");
+    EXPECT_EQ(*connection.Execute("SHOW application_name").Value(0), "Tessaline Row Porter");
+
+    // The server speaks neither TLS nor GSSAPI, so asking for either is refused.
+    environment.Set("PGSSLMODE", "require");
+    EXPECT_NE(refusal().find("server does not support SSL, but SSL was required"),
+              std::string::npos)
+        << refusal();
+    environment.Set("PGSSLMODE", "disable");
+    environment.Set("PGGSSENCMODE", "require");
+    EXPECT_NE(refusal().find("GSSAPI encryption required"), std::string::npos) << refusal();
+    environment.Set("PGGSSENCMODE", "disable");
+    environment.Set("PGCHANNELBINDING", "require");
+    EXPECT_NE(refusal().find("channel binding required"), std::string::npos) << refusal();
+}
+
 TEST_F(DataAccessTest, ReadsRowsValuesAndNulls) {
     Connection connection;
     connection.SetCursorLocation(CursorLocation::Client);
