@@ -1,10 +1,14 @@
 #include "append/append_operation.h"
 
+#include <chrono>
 #include <memory>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "append/destination_writer.h"
 #include "append/event_pacer.h"
+#include "append/refused_rows_file.h"
 #include "append/row_transfer.h"
 #include "append/run_step.h"
 #include "append/source_reader.h"
@@ -33,6 +37,8 @@ void OpenOn(Connection& connection, const Profile& profile) {
 
 void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOptions& options,
               ErrorTrap& trap) {
+    // The run's refused rows are kept under the time it started.
+    const auto started = std::chrono::system_clock::now();
     Connection destination;  // 100
     Connection source;       // 102
     // 104 to 110: the places of the results and the rows; nothing is held beyond one batch.
@@ -69,6 +75,7 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
     std::unique_ptr<SourceReader> reader;
     EventPacer pacer(host);
     int destination_columns = 0;
+    std::vector<std::string> destination_column_names;
 
     if (trap.Test(138, [&] {
             const bool readable1 = CheckPostgreSQLTablePermission(request.profile1, table1);
@@ -79,8 +86,11 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
     } else {
         int source_columns = 0;
         trap.Step(140, [&] {
-            destination_columns =
-                destination.Execute(ZeroRowSelect(destination, destination_table)).FieldCount();
+            const RecordSet columns =
+                destination.Execute(ZeroRowSelect(destination, destination_table));
+            destination_columns = columns.FieldCount();
+            for (int column = 0; column < destination_columns; ++column)
+                destination_column_names.push_back(columns.FieldName(column));
         });
         trap.Step(142, [&] {
             source_columns = source.Execute(ZeroRowSelect(source, source_table)).FieldCount();
@@ -104,8 +114,11 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
 
     AppendTally tally;
     const long long rows = reader ? reader->RowCount() : 0;  // 182
+    RefusedRowsFile refused_rows(RefusedRowsFolder(), started, destination_table,
+                                 destination_column_names);
+    long long refused = 0;
     if (end == End::Done) {
-        RowTransfer transfer(trap, host, pacer, rows);
+        RowTransfer transfer(trap, host, pacer, rows, refused_rows);
         const RowTransfer::Ending ending = transfer.Run(*reader, [&] {
             return MakeDestinationWriter(destination, destination_table, destination_columns,
                                          reader->RawBytes(), reader->Columns(), options, pacer,
@@ -114,15 +127,24 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
         if (ending == RowTransfer::Ending::ProgramEnding) return;
         if (ending == RowTransfer::Ending::Stopped) end = End::Stopped;
         tally = transfer.Tally();
+        refused = transfer.RefusedRows();
     }
     // Ends the source's snapshot before the last message.
     reader.reset();
     source.Close();
 
+    // The last message says where the refused rows are, when the file holds them all.
+    const auto last_message = [&](const std::string& text) {
+        if (refused > 0 && refused_rows.Complete() && !refused_rows.Path().empty())
+            host.ShowMessageWithRefusedRows(text, RefusedRowsNote(refused, refused_rows.Path()),
+                                            refused_rows.Folder());
+        else
+            host.ShowMessage(text);
+    };
     if (end == End::Done) {
-        trap.Step(222, [&] { host.ShowMessage("Done."); });
+        trap.Step(222, [&] { last_message("Done."); });
     } else if (end == End::Stopped) {
-        trap.Step(222, [&] { host.ShowMessage(StoppedMessage(tally, rows)); });
+        trap.Step(222, [&] { last_message(StoppedMessage(tally, rows)); });
     } else if (end == End::NoRecords) {
         const bool from2 = trap.Test(224, [&] { return into1; });
         trap.Step(from2 ? 226 : 228,
