@@ -66,7 +66,7 @@ std::string RefusedRowsFolder() {
     // Relative paths in the XDG variables are to be ignored.
     std::string home = state && state[0] == '/' ? std::string(state)
                                                 : QDir::homePath().toStdString() + "/.local/state";
-    while (home.size() > 1 && home.back() == '/') home.pop_back();
+    while (!home.empty() && home.back() == '/') home.pop_back();
     return home + "/tessaline-row-porter/refused";
 }
 

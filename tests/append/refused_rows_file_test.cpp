@@ -80,6 +80,10 @@ TEST(RefusedRowsFolder, XdgStateHomeWhenAbsoluteOtherwiseTheHomesStateFolder) {
         const StateHome state("/var/state/");
         EXPECT_EQ(RefusedRowsFolder(), "/var/state/tessaline-row-porter/refused");
     }
+    {
+        const StateHome state("/");
+        EXPECT_EQ(RefusedRowsFolder(), "/tessaline-row-porter/refused");
+    }
     for (const char* ignored : {"", "relative/state"}) {
         const StateHome state(ignored);
         EXPECT_EQ(RefusedRowsFolder(), "/home/someone/.local/state/tessaline-row-porter/refused")
