@@ -25,6 +25,7 @@
 #include "bench_tables.h"
 #include "child_process.h"
 #include "median.h"
+#include "private_state.h"
 
 namespace {
 
@@ -49,9 +50,13 @@ public:
     void ShowErrorBox(const std::string& text) override {
         if (errors++ == 0) std::cerr << "first error report: " << text << '\n';
     }
-    bool ShowRowErrorBox(const std::string& text) override {
+    trp::RowReportAnswer ShowRowErrorBox(const std::string& text) override {
         ShowErrorBox(text);
-        return false;
+        return trp::RowReportAnswer::Ok;
+    }
+    void ShowMessageWithRefusedRows(const std::string& text, const std::string&,
+                                    const std::string&) override {
+        messages.push_back(text);
     }
     void SetBusyPointer(bool) override {}
     void SetProgress(double) override {}
@@ -285,6 +290,7 @@ int main(int argc, char** argv) {
                 return 2;
             }
         }
+        const trp::bench::PrivateStateFolder state;
         std::unique_ptr<trp::TemporaryCluster> cluster;
         if (temporary_cluster) cluster = trp::bench::StartThrowawayServer(durability);
         return Main(rows, big_rows, per_row_rows, insert_rows, inserts_only);

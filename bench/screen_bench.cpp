@@ -18,6 +18,7 @@
 #include "app/temporary_cluster.h"
 #include "bench_server.h"
 #include "child_process.h"
+#include "private_state.h"
 #include "screen_cases.h"
 #include "screen_run.h"
 
@@ -140,6 +141,7 @@ int main(int argc, char** argv) {
         return trp::bench::ScreenChildMain({args.begin() + 1, args.end()});
     }
     try {
+        const trp::bench::PrivateStateFolder state;
         return Run(argv[0], args);
     } catch (const std::exception& e) {
         std::cerr << "screen_bench: " << e.what() << '\n';

@@ -1,6 +1,8 @@
 #include "app/demo_environment.h"
 
 #include <QDir>
+#include <QFile>
+#include <QtGlobal>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -145,9 +147,17 @@ DemoEnvironment::DemoEnvironment() {
             throw std::runtime_error("could not write the demo settings file " +
                                      SettingsFile().toStdString());
     }
+
+    if (qEnvironmentVariableIsSet("XDG_STATE_HOME")) state_home_before_ = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", QFile::encodeName(Directory()));
 }
 
-DemoEnvironment::~DemoEnvironment() = default;
+DemoEnvironment::~DemoEnvironment() {
+    if (state_home_before_)
+        qputenv("XDG_STATE_HOME", *state_home_before_);
+    else
+        qunsetenv("XDG_STATE_HOME");
+}
 
 QString DemoEnvironment::Directory() const {
     return QString::fromStdString(cluster_->Directory());

@@ -1,12 +1,15 @@
 #include "append/append_operation.h"
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "append/destination_writer.h"
 #include "append/event_pacer.h"
+#include "append/refused_rows_file.h"
 #include "append/row_transfer.h"
 #include "append/run_step.h"
 #include "append/source_reader.h"
@@ -57,6 +60,8 @@ std::vector<std::string> ColumnOrder(const std::vector<std::string>& destination
 
 void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOptions& options,
               ErrorTrap& trap) {
+    // The run's refused rows are kept under the time it started.
+    const auto started = std::chrono::system_clock::now();
     Connection destination;  // 100
     Connection source;       // 102
     // 104 to 110: the places of the results and the rows; nothing is held beyond one batch.
@@ -133,8 +138,11 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
 
     AppendTally tally;
     const long long rows = reader ? reader->RowCount() : 0;  // 182
+    RefusedRowsFile refused_rows(RefusedRowsFolder(), started, destination_table.text,
+                                 destination_names);
+    long long refused = 0;
     if (end == End::Done) {
-        RowTransfer transfer(trap, host, pacer, rows);
+        RowTransfer transfer(trap, host, pacer, rows, refused_rows);
         const RowTransfer::Ending ending = transfer.Run(*reader, [&] {
             return MakeDestinationWriter(
                 destination, QualifiedName(destination, destination_table.table),
@@ -147,16 +155,25 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
         // "Done." only when every row of the source is accounted for: sent in a committed
         // transaction or reported.
         if (end == End::Done && tally.settled != rows) end = End::Stopped;
+        refused = transfer.RefusedRows();
     }
     // Ends the source's snapshot before the last message.
     lookup.reset();
     reader.reset();
     source.Close();
 
+    // The last message says where the refused rows are, when the file holds them all.
+    const auto last_message = [&](const std::string& text) {
+        if (refused > 0 && refused_rows.Complete() && !refused_rows.Path().empty())
+            host.ShowMessageWithRefusedRows(text, RefusedRowsNote(refused, refused_rows.Path()),
+                                            refused_rows.Folder());
+        else
+            host.ShowMessage(text);
+    };
     if (end == End::Done) {
-        trap.Step(222, [&] { host.ShowMessage("Done."); });
+        trap.Step(222, [&] { last_message("Done."); });
     } else if (end == End::Stopped) {
-        trap.Step(222, [&] { host.ShowMessage(StoppedMessage(tally, rows)); });
+        trap.Step(222, [&] { last_message(StoppedMessage(tally, rows)); });
     } else if (end == End::NoRecords) {
         const bool from2 = trap.Test(224, [&] { return into1; });
         trap.Step(from2 ? 226 : 228,

@@ -121,7 +121,7 @@ void BatchWriter::Resolve(std::size_t first, std::size_t last, const Outcome& ou
     }
     ThrowIfRunEnds(outcome.failure);
     if (outcome.lone_insert) {
-        Refused(outcome.failure);
+        Refused(first, outcome.failure);
         return;
     }
     if (outcome.failed_row && *outcome.failed_row >= first && *outcome.failed_row < last) {
@@ -163,11 +163,24 @@ void BatchWriter::Committed(std::size_t rows, long long added) {
     listener_.Progressed(tally_);
 }
 
-void BatchWriter::Refused(const std::exception_ptr& failure) {
+void BatchWriter::Refused(std::size_t row, const std::exception_ptr& failure) {
+    // Rows settle in source order, so the rows settled before this one are those before it.
+    const RefusedRow refused{Readable(failure), RefusedValues(row), tally_.settled + 1};
     ++tally_.settled;
     // The report comes before the bar passes the row.
-    if (!listener_.RowRefused(Readable(failure))) throw AppendStopped();
+    if (!listener_.RowRefused(refused)) throw AppendStopped();
     listener_.Progressed(tally_);
+}
+
+std::optional<RowValues> BatchWriter::RefusedValues(std::size_t row) {
+    if (std::optional<RowValues> kept = batch_.TakeLetGoValues()) return kept;
+    try {
+        return TextValues(row);
+    } catch (const BrokenConnection&) {
+        throw;
+    } catch (const DbError&) {
+        return std::nullopt;
+    }
 }
 
 void BatchWriter::StopPoint() const {
@@ -283,10 +296,15 @@ void BatchWriter::SendInsert(std::size_t row, const RowValues* values, bool lone
     PGconn* conn = destination_.Handle();
     // The values are let go before the statement is handed to libpq: a value may be large. So
     // is a large row held alone: once its own statement is written, nothing sends it again
-    // (refused, it is reported; committed, it is done).
-    const std::string sql =
-        BuildInsertStatement(table_.quoted_name_in_transaction, values ? *values : TextValues(row));
-    if (lone) batch_.LetGoOfAdopted();
+    // (refused, it is reported; committed, it is done). Only its values stay, for the record
+    // of a refusal.
+    std::string sql;
+    {
+        RowValues text = values ? RowValues() : TextValues(row);
+        sql = BuildInsertStatement(table_.quoted_name_in_transaction, values ? *values : text);
+        if (lone && batch_.Adopted())
+            batch_.LetGoOfAdopted(values ? RowValues(*values) : std::move(text));
+    }
     SendStatement(conn, sql);
     if (++inserts_sent_ % 64 == 0) FlushOutput(conn, pacer_);
 }

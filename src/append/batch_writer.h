@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "append/batch_transaction.h"
@@ -37,19 +38,24 @@ public:
         ends_.push_back(data_.size());
         if (binary) locators_.push_back(at);
     }
-    // Frees a row held alone in its own buffer; the batch still counts it.
-    void LetGoOfAdopted() {
+    // Frees a row held alone in its own buffer, keeping only its values in text for the record
+    // of its refusal; the batch still counts it.
+    void LetGoOfAdopted(RowValues values) {
         if (!adopted_) return;
         adopted_.reset();
         adopted_row_ = {};
         let_go_ = true;
+        let_go_values_ = std::move(values);
     }
+    // The values of the row let go, once.
+    std::optional<RowValues> TakeLetGoValues() { return std::exchange(let_go_values_, {}); }
     void Clear() {
         data_.clear();
         ends_.clear();
         locators_.clear();
         adopted_.reset();
         let_go_ = false;
+        let_go_values_.reset();
     }
     std::size_t Rows() const { return adopted_ || let_go_ ? 1 : ends_.size(); }
     // The batch is a large row held alone.
@@ -72,6 +78,7 @@ private:
     PqBuffer adopted_;
     std::string_view adopted_row_;
     bool let_go_ = false;
+    std::optional<RowValues> let_go_values_;
 };
 
 // Collects rows into batches, each committed in a transaction of its own (BatchTransaction). A
@@ -146,7 +153,9 @@ private:
     void Settle(std::size_t first, std::size_t last);
     void SettleHalves(std::size_t first, std::size_t last);
     void SendSingle(std::size_t row);
-    void Refused(const std::exception_ptr& failure);
+    void Refused(std::size_t row, const std::exception_ptr& failure);
+    // The values of a refused row as its INSERT carried them, if they can be had.
+    std::optional<RowValues> RefusedValues(std::size_t row);
     void StopPoint() const;
     // Whether the destination table is no longer what the run started with (another shape, or
     // not found under its name).

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,13 +25,21 @@ struct AppendTally {
     long long unchecked = 0;  // rows of a commit whose outcome could not be checked
 };
 
+// A row the destination refused.
+struct RefusedRow {
+    std::exception_ptr failure;  // what its own INSERT statement got
+    // The values its INSERT statement carried; nullopt when they could not be had (a binary row
+    // the destination could not turn into text, which is then its failure).
+    std::optional<RowValues> values;
+    long long source_row = 0;  // counted from 1 in the source's order
+};
+
 // What a writer tells the run as rows reach their outcome, in source order.
 class WriterListener {
 public:
     virtual ~WriterListener() = default;
-    // A row the destination refused, with the failure its own INSERT statement got. Returns
-    // false when the user chose to stop appending.
-    virtual bool RowRefused(const std::exception_ptr& failure) = 0;
+    // A row the destination refused. Returns false when the user chose to stop appending.
+    virtual bool RowRefused(const RefusedRow& row) = 0;
     // The tally moved on: rows were committed or reported.
     virtual void Progressed(const AppendTally& tally) = 0;
 };

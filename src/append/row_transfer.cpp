@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "append/event_pacer.h"
+#include "append/refused_rows_file.h"
 #include "append/run_failure.h"
 #include "append/run_step.h"
 #include "append/source_reader.h"
@@ -34,9 +35,18 @@ std::string StoppedMessage(const AppendTally& tally, long long source_rows) {
     return text;
 }
 
+std::string RefusedRowsNote(long long refused, const std::string& path) {
+    if (refused == 1) return "1 row was refused; it is listed in " + path + ".";
+    return WithThousands(refused) + " rows were refused; they are listed in " + path + ".";
+}
+
 RowTransfer::RowTransfer(ErrorTrap& trap, OperationHost& host, EventPacer& pacer,
-                         long long source_rows)
-    : trap_(trap), host_(host), pacer_(pacer), source_rows_(source_rows) {}
+                         long long source_rows, RefusedRowsFile& refused_rows)
+    : trap_(trap),
+      host_(host),
+      pacer_(pacer),
+      source_rows_(source_rows),
+      refused_rows_(refused_rows) {}
 
 RowTransfer::~RowTransfer() = default;
 
@@ -126,11 +136,49 @@ RowTransfer::Ending RowTransfer::EndInFlight() {
     return Ending::ProgramEnding;
 }
 
-bool RowTransfer::RowRefused(const std::exception_ptr& failure) {
-    if (pacer_.Ending()) return false;
+bool RowTransfer::RowRefused(const RefusedRow& row) {
+    ++refused_;
+    // A program that is ending still keeps the row, but shows nothing more.
+    const bool ending = pacer_.Ending();
+    Keep(row, !ending);
+    if (ending) return false;
+    if (ignore_all_) return true;
     const std::string report =
-        ComposeErrorReport(FailureDescription(failure), trap_.Location(), 212);
-    return !host_.ShowRowErrorBox(report);
+        ComposeErrorReport(FailureDescription(row.failure), trap_.Location(), 212);
+    switch (host_.ShowRowErrorBox(report)) {
+        case RowReportAnswer::StopAppending:
+            return false;
+        case RowReportAnswer::IgnoreAll:
+            ignore_all_ = true;
+            return true;
+        case RowReportAnswer::Ok:
+            break;
+    }
+    return true;
+}
+
+void RowTransfer::Keep(const RefusedRow& row, bool may_report) {
+    std::string sqlstate;
+    if (row.failure) {
+        try {
+            std::rethrow_exception(row.failure);
+        } catch (const DbError& error) {
+            sqlstate = error.sqlstate();
+        } catch (...) {
+        }
+    }
+    const auto keep = [&] {
+        refused_rows_.Add(row.values ? &*row.values : nullptr, row.source_row, sqlstate,
+                          FailureDescription(row.failure));
+    };
+    if (may_report) {
+        trap_.Step(212, keep);
+        return;
+    }
+    try {
+        keep();
+    } catch (const std::exception&) {
+    }
 }
 
 void RowTransfer::Progressed(const AppendTally& tally) {

@@ -11,11 +11,13 @@ namespace trp {
 class ErrorTrap;
 class EventPacer;
 class OperationHost;
+class RefusedRowsFile;
 class SourceReader;
 
 // The rows' way from the source to the destination, under the append's error trap: the reading
 // of each row (line 166), its sending (212) and the bar (210), which follows the rows whose
-// outcome is final.
+// outcome is final. Each refused row gets its report, until the user answers "Ignore All", and
+// is kept in the run's refused-rows file; a file that cannot be written is reported once.
 class RowTransfer : public WriterListener {
 public:
     enum class Ending {
@@ -24,14 +26,17 @@ public:
         ProgramEnding,  // the program is ending: nothing more may be shown
     };
 
-    RowTransfer(ErrorTrap& trap, OperationHost& host, EventPacer& pacer, long long source_rows);
+    RowTransfer(ErrorTrap& trap, OperationHost& host, EventPacer& pacer, long long source_rows,
+                RefusedRowsFile& refused_rows);
     ~RowTransfer() override;
 
     Ending Run(SourceReader& reader,
                const std::function<std::unique_ptr<DestinationWriter>()>& make_writer);
     const AppendTally& Tally() const { return tally_; }
+    // The rows the destination refused, reported or not.
+    long long RefusedRows() const { return refused_; }
 
-    bool RowRefused(const std::exception_ptr& failure) override;
+    bool RowRefused(const RefusedRow& row) override;
     void Progressed(const AppendTally& tally) override;
 
 private:
@@ -42,17 +47,26 @@ private:
     // usual way.
     Ending TransferInsideServer(SourceReader& reader);
     Ending EndInFlight();
+    // Writes a refused row to the file; a failure is reported when `may_report`.
+    void Keep(const RefusedRow& row, bool may_report);
 
     ErrorTrap& trap_;
     OperationHost& host_;
     EventPacer& pacer_;
     long long source_rows_;
+    RefusedRowsFile& refused_rows_;
     std::unique_ptr<DestinationWriter> writer_;
     AppendTally tally_;
+    long long refused_ = 0;
+    bool ignore_all_ = false;  // the user answered "Ignore All"
 };
 
 // "Appending stopped. X of Y rows were appended." with comma thousands separators, and the
 // sentence on rows whose commit could not be checked when there are any.
 std::string StoppedMessage(const AppendTally& tally, long long source_rows);
+
+// What the last message adds when rows were refused: "1,234 rows were refused; they are listed
+// in <path>." ("1 row was refused; it is listed in <path>." for one).
+std::string RefusedRowsNote(long long refused, const std::string& path);
 
 }  // namespace trp

@@ -4,6 +4,13 @@
 
 namespace trp {
 
+// The answers to the report of a row the destination refused.
+enum class RowReportAnswer {
+    Ok,             // go on with the next row
+    StopAppending,  // end the run here
+    IgnoreAll,      // go on, and report no further refused row of this run
+};
+
 // What a long-running piece of work may ask of the screen that started it. The screens implement
 // it with message boxes, the pointer and the progress bar; tests implement it with a recorder.
 class OperationHost {
@@ -14,10 +21,15 @@ public:
     virtual void ShowMessage(const std::string& text) = 0;
     // A modal box titled "Application Error" with the warning icon (the error report).
     virtual void ShowErrorBox(const std::string& text) = 0;
-    // The error report of a row the destination refused during an append, with a second button:
+    // The error report of a row the destination refused during an append, with two more buttons:
     // "OK" goes on with the next row (so do Escape and the box's close button), "Stop Appending"
-    // ends the run. Returns true when the user chose to stop.
-    virtual bool ShowRowErrorBox(const std::string& text) = 0;
+    // ends the run, "Ignore All" goes on without reporting the run's further refused rows.
+    virtual RowReportAnswer ShowRowErrorBox(const std::string& text) = 0;
+    // The last message of a run that refused rows: `text` as ShowMessage shows it, `informative`
+    // below it, and a second button, "Show Refused Rows", that opens `folder` in the desktop's
+    // file manager and closes the box as OK does.
+    virtual void ShowMessageWithRefusedRows(const std::string& text, const std::string& informative,
+                                            const std::string& folder) = 0;
     // The screen's pointer: busy (the hourglass) or back to the default.
     virtual void SetBusyPointer(bool busy) = 0;
     // The progress bar's value, 0 to 100.

@@ -1,8 +1,11 @@
 #include "ui/message_box.h"
 
 #include <QApplication>
+#include <QDesktopServices>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QUrl>
+#include <initializer_list>
 #include <utility>
 
 namespace trp {
@@ -16,6 +19,27 @@ MessageBox::Recorder& CurrentRecorder() {
 MessageBox::Choice& NextChoice() {
     static MessageBox::Choice choice = MessageBox::Choice::Ok;
     return choice;
+}
+
+MessageBox::UrlOpener& Opener() {
+    static MessageBox::UrlOpener opener;
+    return opener;
+}
+
+// The recorded answer of a box that offers `offered` besides "OK".
+MessageBox::Choice TakeNextChoice(std::initializer_list<MessageBox::Choice> offered) {
+    const MessageBox::Choice choice = std::exchange(NextChoice(), MessageBox::Choice::Ok);
+    for (const MessageBox::Choice one : offered)
+        if (one == choice) return choice;
+    return MessageBox::Choice::Ok;
+}
+
+void OpenFolder(const QString& folder) {
+    const QUrl url = QUrl::fromLocalFile(folder);
+    if (Opener())
+        Opener()(url);
+    else
+        QDesktopServices::openUrl(url);
 }
 
 QString& Title() {
@@ -46,7 +70,7 @@ QString Displayed(const QString& text) {
 }  // namespace
 
 void MessageBox::Show(const QString& text, Icon icon, const QString& title, QWidget* parent) {
-    const Shown shown{text, title.isEmpty() ? AppTitle() : title, icon, false};
+    const Shown shown{text, title.isEmpty() ? AppTitle() : title, icon, false, {}, {"OK"}};
     if (CurrentRecorder()) {
         CurrentRecorder()(shown);
         return;
@@ -58,20 +82,51 @@ void MessageBox::Show(const QString& text, Icon icon, const QString& title, QWid
 
 MessageBox::Choice MessageBox::ShowOfferingStop(const QString& text, Icon icon,
                                                 const QString& title, QWidget* parent) {
-    const Shown shown{text, title.isEmpty() ? AppTitle() : title, icon, true};
+    const Shown shown{text, title.isEmpty() ? AppTitle() : title,  icon, true,
+                      {},   {"OK", "Stop Appending", "Ignore All"}};
     if (CurrentRecorder()) {
         CurrentRecorder()(shown);
-        return std::exchange(NextChoice(), Choice::Ok);
+        return TakeNextChoice({Choice::StopAppending, Choice::IgnoreAll});
     }
     QMessageBox box(BoxIcon(icon), shown.title, Displayed(shown.text), QMessageBox::NoButton,
                     Owner(parent));
     QPushButton* ok = box.addButton(QMessageBox::Ok);
     QPushButton* stop = box.addButton(QStringLiteral("Stop Appending"), QMessageBox::ActionRole);
     stop->setObjectName(QStringLiteral("StopAppending"));
+    QPushButton* ignore = box.addButton(QStringLiteral("Ignore All"), QMessageBox::ActionRole);
+    ignore->setObjectName(QStringLiteral("IgnoreAll"));
     box.setDefaultButton(ok);
     box.setEscapeButton(ok);
     box.exec();
-    return box.clickedButton() == stop ? Choice::StopAppending : Choice::Ok;
+    if (box.clickedButton() == stop) return Choice::StopAppending;
+    if (box.clickedButton() == ignore) return Choice::IgnoreAll;
+    return Choice::Ok;
+}
+
+MessageBox::Choice MessageBox::ShowWithRefusedRows(const QString& text, const QString& informative,
+                                                   const QString& folder, QWidget* parent) {
+    const Shown shown{text,  AppTitle(),  Icon::None,
+                      false, informative, {"OK", "Show Refused Rows"}};
+    Choice choice = Choice::Ok;
+    if (CurrentRecorder()) {
+        CurrentRecorder()(shown);
+        choice = TakeNextChoice({Choice::ShowRefusedRows});
+    } else {
+        QMessageBox box(QMessageBox::NoIcon, shown.title, Displayed(shown.text),
+                        QMessageBox::NoButton, Owner(parent));
+        box.setInformativeText(Displayed(informative));
+        QPushButton* ok = box.addButton(QMessageBox::Ok);
+        QPushButton* show =
+            box.addButton(QStringLiteral("Show Refused Rows"), QMessageBox::ActionRole);
+        show->setObjectName(QStringLiteral("ShowRefusedRows"));
+        box.setDefaultButton(ok);
+        box.setEscapeButton(ok);
+        box.exec();
+        if (box.clickedButton() == show) choice = Choice::ShowRefusedRows;
+    }
+    // The box is closed first, so the file manager's window is not hidden behind it.
+    if (choice == Choice::ShowRefusedRows) OpenFolder(folder);
+    return choice;
 }
 
 void MessageBox::SetRecorder(Recorder recorder) {
@@ -79,6 +134,9 @@ void MessageBox::SetRecorder(Recorder recorder) {
 }
 void MessageBox::SetNextChoice(Choice choice) {
     NextChoice() = choice;
+}
+void MessageBox::SetUrlOpener(UrlOpener opener) {
+    Opener() = std::move(opener);
 }
 
 QString AppTitle() {

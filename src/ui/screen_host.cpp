@@ -27,10 +27,23 @@ void ScreenHost::ShowErrorBox(const std::string& text) {
                      &screen_);
 }
 
-bool ScreenHost::ShowRowErrorBox(const std::string& text) {
-    return MessageBox::ShowOfferingStop(QString::fromStdString(text), MessageBox::Icon::Warning,
-                                        ReportTitle(),
-                                        &screen_) == MessageBox::Choice::StopAppending;
+RowReportAnswer ScreenHost::ShowRowErrorBox(const std::string& text) {
+    switch (MessageBox::ShowOfferingStop(QString::fromStdString(text), MessageBox::Icon::Warning,
+                                         ReportTitle(), &screen_)) {
+        case MessageBox::Choice::StopAppending:
+            return RowReportAnswer::StopAppending;
+        case MessageBox::Choice::IgnoreAll:
+            return RowReportAnswer::IgnoreAll;
+        default:
+            return RowReportAnswer::Ok;
+    }
+}
+
+void ScreenHost::ShowMessageWithRefusedRows(const std::string& text, const std::string& informative,
+                                            const std::string& folder) {
+    MessageBox::ShowWithRefusedRows(QString::fromStdString(text),
+                                    QString::fromStdString(informative),
+                                    QString::fromStdString(folder), &screen_);
 }
 
 void ScreenHost::SetBusyPointer(bool busy) {

@@ -18,7 +18,9 @@ public:
 
     void ShowMessage(const std::string& text) override;
     void ShowErrorBox(const std::string& text) override;
-    bool ShowRowErrorBox(const std::string& text) override;
+    RowReportAnswer ShowRowErrorBox(const std::string& text) override;
+    void ShowMessageWithRefusedRows(const std::string& text, const std::string& informative,
+                                    const std::string& folder) override;
     void SetBusyPointer(bool busy) override;
     void SetProgress(double percent) override;
     void ResetProgress() override;

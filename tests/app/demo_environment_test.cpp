@@ -8,12 +8,14 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/temporary_cluster.h"
+#include "append/refused_rows_file.h"
 #include "db/connection.h"
 #include "db/connection_string.h"
 #include "db/db_error.h"
@@ -164,13 +166,22 @@ TEST(DemoEnvironmentLifetime, EachRunHasItsOwnPasswordAndLeavesNothingBehind) {
     QString file;
     QString directory;
     Profile first;
+    const std::string refused_before = RefusedRowsFolder();
     {
         DemoEnvironment demo;
         file = demo.SettingsFile();
         directory = demo.Directory();
         first = StoredProfile(file, "");
         EXPECT_EQ(Scalar(first, "SELECT 1"), "1");
+        // Refused rows of the demo's runs stay in its folder, and go with it.
+        EXPECT_EQ(RefusedRowsFolder(), directory.toStdString() + "/tessaline-row-porter/refused");
+        RefusedRowsFile refused(RefusedRowsFolder(), std::chrono::system_clock::now(), "orders",
+                                {"id"});
+        const RowValues row{std::string("1")};
+        refused.Add(&row, 1, "23505", "duplicate key");
+        EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(refused.Path())));
     }
+    EXPECT_EQ(RefusedRowsFolder(), refused_before);
     EXPECT_FALSE(QFileInfo::exists(file));
     EXPECT_FALSE(QFileInfo::exists(directory));
     Connection connection;

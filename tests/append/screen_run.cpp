@@ -40,13 +40,25 @@ void ScreenRunTest::SetUp() {
     FillProfileFields(ConnectionScreen(), UserProfile(db1_), UserProfile(db2_));
     MessageBox::SetRecorder([this](const MessageBox::Shown& shown) {
         shown_.push_back(shown);
-        if (shown.offers_stop && ++row_reports_ == stop_at_row_report_)
-            MessageBox::SetNextChoice(MessageBox::Choice::StopAppending);
+        if (shown.offers_stop) {
+            ++row_reports_;
+            if (row_reports_ == stop_at_row_report_)
+                MessageBox::SetNextChoice(MessageBox::Choice::StopAppending);
+            if (row_reports_ == ignore_all_at_row_report_)
+                MessageBox::SetNextChoice(MessageBox::Choice::IgnoreAll);
+        }
+        if (show_refused_rows_ && shown.buttons.contains("Show Refused Rows"))
+            MessageBox::SetNextChoice(MessageBox::Choice::ShowRefusedRows);
+    });
+    MessageBox::SetUrlOpener([this](const QUrl& url) {
+        opened_.push_back(url);
+        return true;
     });
 }
 
 void ScreenRunTest::TearDown() {
     MessageBox::SetRecorder({});
+    MessageBox::SetUrlOpener({});
     MessageBox::SetNextChoice(MessageBox::Choice::Ok);
     ResetProgramEnding();
 }

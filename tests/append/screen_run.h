@@ -2,6 +2,7 @@
 
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -43,6 +44,10 @@ protected:
     void AtPercent(double percent, std::function<void(double)> fault);
     // Answers "Stop Appending" on the `n`-th refused row's report.
     void StopAtRowReport(int n) { stop_at_row_report_ = n; }
+    // Answers "Ignore All" on the `n`-th refused row's report.
+    void IgnoreAllAtRowReport(int n) { ignore_all_at_row_report_ = n; }
+    // Answers "Show Refused Rows" on a last box that offers it.
+    void ShowRefusedRowsAtTheEnd() { show_refused_rows_ = true; }
 
     QStringList Reports() const;   // error reports, in order
     QStringList Messages() const;  // ordinary messages, in order
@@ -54,6 +59,7 @@ protected:
     Form1& ConnectionScreen() { return screens_->ConnectionScreen(); }
 
     std::vector<MessageBox::Shown> shown_;
+    std::vector<QUrl> opened_;  // what the desktop's file manager was asked to open
     QTemporaryDir folder_;
     std::unique_ptr<ProfileStore> store_;
     std::unique_ptr<Screens> screens_;
@@ -64,6 +70,8 @@ private:
 
     double highest_percent_ = 0;
     int stop_at_row_report_ = 0;
+    int ignore_all_at_row_report_ = 0;
+    bool show_refused_rows_ = false;
     int row_reports_ = 0;
 };
 

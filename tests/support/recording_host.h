@@ -14,6 +14,10 @@ public:
         enum Kind { Message, ErrorBox, Busy, NotBusy, Progress, ProgressReset, Events } kind;
         std::string text;
         double value = 0;
+        // The last message of a run that refused rows: its second line and the folder its
+        // "Show Refused Rows" button opens.
+        std::string informative{};
+        std::string folder{};
     };
 
     void ShowMessage(const std::string& text) override { events.push_back({Event::Message, text}); }
@@ -21,10 +25,19 @@ public:
         events.push_back({Event::ErrorBox, text});
     }
     // A refused row's report, answered "Stop Appending" when it is the `stop_at_row_report`-th
-    // (counting from 1) and "OK" otherwise.
-    bool ShowRowErrorBox(const std::string& text) override {
+    // (counting from 1), "Ignore All" when it is the `ignore_all_at_row_report`-th, and "OK"
+    // otherwise.
+    RowReportAnswer ShowRowErrorBox(const std::string& text) override {
         events.push_back({Event::ErrorBox, text});
-        return ++row_reports == stop_at_row_report;
+        ++row_reports;
+        if (row_reports == stop_at_row_report) return RowReportAnswer::StopAppending;
+        if (row_reports == ignore_all_at_row_report) return RowReportAnswer::IgnoreAll;
+        return RowReportAnswer::Ok;
+    }
+    // Recorded as a message, with its second line and folder.
+    void ShowMessageWithRefusedRows(const std::string& text, const std::string& informative,
+                                    const std::string& folder) override {
+        events.push_back({Event::Message, text, 0, informative, folder});
     }
     void SetBusyPointer(bool busy) override {
         events.push_back({busy ? Event::Busy : Event::NotBusy, {}});
@@ -54,6 +67,7 @@ public:
     long long pending_event_calls = 0;
     int row_reports = 0;
     int stop_at_row_report = 0;
+    int ignore_all_at_row_report = 0;
 };
 
 }  // namespace trp::test
