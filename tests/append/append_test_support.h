@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QLocale>
+#include <QRegularExpression>
+#include <QString>
 #include <string>
 
 #include "append/append_operation.h"
@@ -25,6 +27,24 @@ inline std::string WithSeparators(long long number) {
 inline std::string StoppedMessage(long long appended, long long rows) {
     return "Appending stopped. " + WithSeparators(appended) + " of " + WithSeparators(rows) +
            " rows were appended.";
+}
+
+// What the stopped message says: the rows appended, and those whose commit could not be checked
+// (appended -1: it is no stopped message).
+struct Stopped {
+    long long appended = -1;
+    long long unchecked = 0;
+};
+
+inline Stopped ReadStopped(const QString& message, long long rows) {
+    const auto match =
+        QRegularExpression("^Appending stopped\\. ([\\d,]+) of " +
+                           QString::fromStdString(WithSeparators(rows)) +
+                           " rows were appended\\.(?: Whether the last ([\\d,]+) rows were "
+                           "appended could not be checked\\.)?$")
+            .match(message);
+    if (!match.hasMatch()) return {};
+    return {match.captured(1).remove(',').toLongLong(), match.captured(2).remove(',').toLongLong()};
 }
 
 // What the engine reads of a destination table's catalogue.

@@ -16,6 +16,8 @@ namespace trp {
 namespace {
 
 using test::NoDoubles;
+using test::ReadStopped;
+using test::Stopped;
 using test::StoppedMessage;
 
 constexpr long long kRows = 200000;
@@ -137,23 +139,6 @@ TEST_F(DurableDestinationTest, ServerStoppedBetweenBatchesEndsTheRunWithWhatArri
     EXPECT_GE(arrived, kRows * 30 / 100);
     EXPECT_EQ(Messages().front().toStdString(), StoppedMessage(arrived, kRows));
     EXPECT_TRUE(NoDoubles(Destination(), "dst"));
-}
-
-// What the stopped message says: the rows appended, and those whose commit could not be checked.
-struct Stopped {
-    long long appended = -1;
-    long long unchecked = 0;
-};
-
-Stopped ReadStopped(const QString& message, long long rows) {
-    const auto match =
-        QRegularExpression("^Appending stopped\\. ([\\d,]+) of " +
-                           QString::fromStdString(test::WithSeparators(rows)) +
-                           " rows were appended\\.(?: Whether the last ([\\d,]+) rows were "
-                           "appended could not be checked\\.)?$")
-            .match(message);
-    if (!match.hasMatch()) return {};
-    return {match.captured(1).remove(',').toLongLong(), match.captured(2).remove(',').toLongLong()};
 }
 
 // The INSERT path (the destination has a deferred trigger); the COMMIT of the batch that holds
