@@ -63,7 +63,14 @@ BatchWriter::BatchWriter(Connection& destination, DestinationTable table, std::s
       command_timeout_(options.command_timeout),
       commit_check_(options.commit_check),
       listener_(listener),
-      texts_(texts) {}
+      texts_(texts),
+      watched_(destination.Handle()) {
+    pacer_.Watch(watched_, destination.ConnectionString());
+}
+
+BatchWriter::~BatchWriter() {
+    pacer_.Unwatch(watched_);
+}
 
 void BatchWriter::Add(std::string_view line, const RowLocator& at) {
     if (batch_.Rows() == 0) batch_started_ = Clock::now();

@@ -107,6 +107,7 @@ protected:
     BatchWriter(Connection& destination, DestinationTable table, std::size_t max_rows,
                 const AppendOptions& options, EventPacer& pacer, WriterListener& listener,
                 SourceRowTexts* texts);
+    ~BatchWriter() override;
 
     // Called after a row joined the batch; may start sending the batch early.
     virtual void RowAdded() {}
@@ -163,6 +164,7 @@ private:
     // The failure with the server's message in UTF-8, for showing.
     std::exception_ptr Readable(const std::exception_ptr& failure);
 
+    PGconn* watched_;               // the destination's connection, watched while it waits
     std::size_t inserts_sent_ = 0;  // statements in the open pipeline
     std::size_t max_rows_;
     std::size_t max_bytes_;

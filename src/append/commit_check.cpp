@@ -45,10 +45,17 @@ CommitStatus CheckCommit(const std::string& connection_string, const std::string
     while (true) {
         std::optional<std::string> status;
         try {
-            const PgResultPtr result = ExecuteAwaited(connection->Handle(), query, pacer);
+            // Behind a pooler that has lost its server, a query may wait for one far longer.
+            const PgResultPtr result =
+                ExecuteAwaited(connection->Handle(), query, pacer, deadline + limits.reconnect);
             if (PQntuples(result.get()) == 1 && !PQgetisnull(result.get(), 0, 0))
                 status = PQgetvalue(result.get(), 0, 0);
-        } catch (const DbError&) {
+        } catch (const BrokenConnection&) {
+            return CommitStatus::Unknown;
+        } catch (const DbError& error) {
+            // An id beyond what the server has handed out: the transaction never committed
+            // (its id was lost with the server's unwritten log).
+            if (error.sqlstate() == "22023") return CommitStatus::Aborted;
             return CommitStatus::Unknown;
         }
         if (status == "committed") return CommitStatus::Committed;

@@ -46,7 +46,71 @@ bool EventPacer::Wait(int socket, short events, std::chrono::milliseconds limit)
 void EventPacer::WaitSocket(PGconn* conn, short events) {
     const int socket = PQsocket(conn);
     if (socket < 0) ThrowConnectionFailure(conn);
-    Wait(socket, events, kInterval);
+    const bool ready = Wait(socket, events, kInterval);
+    const auto watched = watched_.find(conn);
+    if (watched == watched_.end()) return;
+    Watched& watch = watched->second;
+    const auto now = Clock::now();
+    // Quiet counts from the start of an unbroken wait, or from the last sign of the server.
+    if (ready || now - watch.last_wait > std::chrono::seconds(1)) watch.quiet_since = now;
+    watch.last_wait = now;
+    if (now - watch.quiet_since < kQuietLimit) return;
+    AskAfter(conn, events, watch);
+    watch.quiet_since = watch.last_wait = Clock::now();
+}
+
+void EventPacer::Watch(PGconn* conn, std::string connection_string) {
+    Watched& watch = watched_[conn];
+    watch.connection_string = std::move(connection_string);
+    watch.pid = 0;
+    watch.quiet_since = watch.last_wait = Clock::now();
+}
+
+void EventPacer::Unwatch(PGconn* conn) {
+    watched_.erase(conn);
+}
+
+void EventPacer::ServerProcess(PGconn* conn, int pid) {
+    const auto watched = watched_.find(conn);
+    if (watched != watched_.end()) watched->second.pid = pid;
+}
+
+void EventPacer::AskAfter(PGconn* conn, short events, const Watched& watched) {
+    std::string lost;
+    try {
+        Connection asking;
+        asking.SetConnectionTimeout(static_cast<int>(kAskingLimit.count()));
+        const auto deadline = Clock::now() + kAskingLimit;
+        asking.Open(watched.connection_string, this);
+        // The process is known once a transaction of ours has begun; before that, that the
+        // server answers at all is what can be told.
+        const PgResultPtr state = ExecuteAwaited(
+            asking.Handle(),
+            "SELECT state, coalesce(wait_event, '') FROM pg_stat_activity WHERE pid = " +
+                std::to_string(watched.pid) + " UNION ALL SELECT 'known', '' WHERE " +
+                (watched.pid == 0 ? "true" : "false"),
+            *this, deadline);
+        if (PQntuples(state.get()) == 0) {
+            lost = "its server process has ended";
+        } else {
+            const std::string_view doing = PQgetvalue(state.get(), 0, 0);
+            const std::string_view waiting_for = PQgetvalue(state.get(), 0, 1);
+            // It waits for us while we wait for it: nothing of this connection gets through.
+            if (doing.starts_with("idle") || waiting_for == "ClientRead" ||
+                waiting_for == "ClientWrite")
+                lost = "nothing sent on this connection reaches the server";
+        }
+    } catch (const WaitAbandoned&) {
+        throw;
+    } catch (const std::exception& failure) {
+        lost = "no new session got an answer within " + std::to_string(kAskingLimit.count()) +
+               " seconds (" + failure.what() + ")";
+    }
+    if (lost.empty()) return;
+    // The answer may have come meanwhile.
+    pollfd fd{PQsocket(conn), events, 0};
+    if (poll(&fd, 1, 0) > 0) return;
+    throw BrokenConnection("The server stopped answering: " + lost + ".");
 }
 
 void EventPacer::Pause(std::chrono::milliseconds duration) {
@@ -59,20 +123,31 @@ void EventPacer::Pause(std::chrono::milliseconds duration) {
     }
 }
 
-void FlushOutput(PGconn* conn, EventPacer& pacer) {
+namespace {
+
+void CheckDeadline(const Deadline& deadline) {
+    if (deadline && Clock::now() >= *deadline)
+        throw DbError("the server did not answer within the time allowed");
+}
+
+}  // namespace
+
+void FlushOutput(PGconn* conn, EventPacer& pacer, Deadline deadline) {
     while (true) {
         const int pending = PQflush(conn);
         if (pending == 0) return;
         if (pending < 0) ThrowConnectionFailure(conn);
+        CheckDeadline(deadline);
         // Read while waiting to write: a server blocked on its own output would never read ours.
         pacer.WaitSocket(conn, POLLOUT | POLLIN);
         if (!PQconsumeInput(conn)) ThrowConnectionFailure(conn);
     }
 }
 
-PgResultPtr AwaitResult(PGconn* conn, EventPacer& pacer) {
-    FlushOutput(conn, pacer);
+PgResultPtr AwaitResult(PGconn* conn, EventPacer& pacer, Deadline deadline) {
+    FlushOutput(conn, pacer, deadline);
     while (PQisBusy(conn)) {
+        CheckDeadline(deadline);
         pacer.WaitSocket(conn, POLLIN);
         if (!PQconsumeInput(conn)) ThrowConnectionFailure(conn);
     }
@@ -82,7 +157,7 @@ PgResultPtr AwaitResult(PGconn* conn, EventPacer& pacer) {
 PgResultPtr ResultStream::Next() {
     PgResultPtr result;
     try {
-        result = AwaitResult(conn_, pacer_);
+        result = AwaitResult(conn_, pacer_, deadline_);
     } catch (const BrokenConnection&) {
         if (farewell_) RethrowAsBroken(farewell_);
         throw;
@@ -100,9 +175,10 @@ PgResultPtr ResultStream::Next() {
     return result;
 }
 
-PgResultPtr ExecuteAwaited(PGconn* conn, const std::string& sql, EventPacer& pacer) {
+PgResultPtr ExecuteAwaited(PGconn* conn, const std::string& sql, EventPacer& pacer,
+                           Deadline deadline) {
     if (!PQsendQuery(conn, sql.c_str())) ThrowConnectionFailure(conn);
-    ResultStream results(conn, pacer);
+    ResultStream results(conn, pacer, deadline);
     PgResultPtr last;
     while (PgResultPtr result = results.Next()) {
         const auto status = PQresultStatus(result.get());

@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <exception>
+#include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -16,10 +18,13 @@ class OperationHost;
 
 // Thrown when the program is ending and a server has not finished what was in flight within the
 // grace period: the work is abandoned where it stands.
-class StopRequested : public std::runtime_error {
+class StopRequested : public WaitAbandoned {
 public:
-    StopRequested() : std::runtime_error("the append was stopped") {}
+    StopRequested() : WaitAbandoned("the append was stopped") {}
 };
+
+// A moment after which a wait for a server is given up (none: no limit of its own).
+using Deadline = std::optional<std::chrono::steady_clock::time_point>;
 
 // Keeps the screen responsive during a run on the one user-interface thread: pending events are
 // processed every few milliseconds, also while waiting for a server, which is never waited for
@@ -50,15 +55,44 @@ public:
 
     // Waits until the connection's socket is ready for `events` (POLLIN/POLLOUT) or the interval
     // has passed, processing pending events meanwhile. Throws StopRequested once the program has
-    // been ending for longer than the grace period.
+    // been ending for longer than the grace period. On a watched connection, a server that has
+    // given no sign for a while is asked after (see Watch); throws BrokenConnection when it is
+    // found lost.
     void WaitSocket(PGconn* conn, short events);
+
+    // How long a watched connection may wait without any sign from its server before a second,
+    // short-lived session asks after it, and how long that session may take.
+    static constexpr std::chrono::seconds kQuietLimit{30};
+    static constexpr std::chrono::seconds kAskingLimit{15};
+    // Watches the connection's waits from now on. The kernel alone cannot tell a server that
+    // waits (for a lock, a standby) from one that is gone: a waiting server reads nothing, so
+    // what we sent stays unacknowledged much as with a vanished host, and a frozen server's
+    // kernel still answers keepalives. So when the connection has been quiet for kQuietLimit,
+    // a new session on `connection_string` asks whether the connection's server process is
+    // still there and what it does: alive and working or waiting keeps the wait going; no new
+    // session within kAskingLimit, a process that has ended, or one that waits for this very
+    // connection (nothing we send reaches it) means the connection is lost.
+    void Watch(PGconn* conn, std::string connection_string);
+    void Unwatch(PGconn* conn);
+    // The server process that serves the watched connection now (behind a pooler it may change
+    // with every transaction).
+    void ServerProcess(PGconn* conn, int pid);
     bool Wait(int socket, short events, std::chrono::milliseconds limit) override;
     // Lets `duration` pass while processing pending events.
     void Pause(std::chrono::milliseconds duration);
 
 private:
+    struct Watched {
+        std::string connection_string;
+        int pid = 0;
+        std::chrono::steady_clock::time_point quiet_since;
+        std::chrono::steady_clock::time_point last_wait;
+    };
     void Check();
+    // Throws BrokenConnection when the server or the connection's server process is lost.
+    void AskAfter(PGconn* conn, short events, const Watched& watched);
 
+    std::map<const PGconn*, Watched> watched_;
     OperationHost& host_;
     std::chrono::steady_clock::time_point last_;
     std::chrono::steady_clock::time_point grace_end_;
@@ -68,17 +102,18 @@ private:
 };
 
 // Sends what libpq holds for the server without blocking on a full socket.
-void FlushOutput(PGconn* conn, EventPacer& pacer);
+void FlushOutput(PGconn* conn, EventPacer& pacer, Deadline deadline = {});
 // The next result of the command in progress (nullptr when it has no more), waiting without
-// blocking the screen.
-PgResultPtr AwaitResult(PGconn* conn, EventPacer& pacer);
+// blocking the screen. Throws DbError once the deadline has passed.
+PgResultPtr AwaitResult(PGconn* conn, EventPacer& pacer, Deadline deadline = {});
 // The results of the command in progress, one at a time, waited for without blocking the
 // screen. It keeps the first failed result. A connection lost after the server said why (a FATAL
 // error, sent before it closes the session) is thrown as BrokenConnection with the server's
 // words rather than libpq's "server closed the connection unexpectedly".
 class ResultStream {
 public:
-    ResultStream(PGconn* conn, EventPacer& pacer) : conn_(conn), pacer_(pacer) {}
+    ResultStream(PGconn* conn, EventPacer& pacer, Deadline deadline = {})
+        : conn_(conn), pacer_(pacer), deadline_(deadline) {}
     // The next result, or nullptr at the end of the command's results.
     PgResultPtr Next();
     // The first failure among the results so far (a DbError), if any.
@@ -87,12 +122,15 @@ public:
 private:
     PGconn* conn_;
     EventPacer& pacer_;
+    Deadline deadline_;
     std::exception_ptr failure_;
     std::exception_ptr farewell_;  // the server's FATAL error, if it sent one
 };
 
 // Runs one SQL text with the simple query protocol and waits for all its results. Throws DbError
-// with the server's message when it fails; returns the last result.
-PgResultPtr ExecuteAwaited(PGconn* conn, const std::string& sql, EventPacer& pacer);
+// with the server's message when it fails, or when no answer came before the deadline; returns
+// the last result.
+PgResultPtr ExecuteAwaited(PGconn* conn, const std::string& sql, EventPacer& pacer,
+                           Deadline deadline = {});
 
 }  // namespace trp

@@ -50,6 +50,7 @@ SourceReader::SourceReader(Connection& source, std::string quoted_table,
         "NOT c.relhassubclass AND current_setting('server_version_num')::int >= 140000 AND NOT "
         "row_security_active(c.oid) FROM pg_class c WHERE c.oid = " +
         table_literal + "::regclass";
+    pacer_.Watch(conn_, source.ConnectionString());
     if (!PQsendQuery(conn_, sql.c_str())) ThrowConnectionFailure(conn_);
     ResultStream results(conn_, pacer_);
     int tuples = 0;
@@ -59,6 +60,7 @@ SourceReader::SourceReader(Connection& source, std::string quoted_table,
         switch (tuples++) {
             case 0:
                 server_pid_ = std::atoi(PQgetvalue(rows, 0, PQnfields(rows) - 1));
+                pacer_.ServerProcess(conn_, server_pid_);
                 break;
             case 1:
                 row_count_ = std::stoll(PQgetvalue(rows, 0, 0));
@@ -99,6 +101,7 @@ std::string SourceReader::ChunkSelect(std::size_t chunk) const {
 // The snapshot ends with the connection, which the run closes once the rows are read.
 SourceReader::~SourceReader() {
     ReleaseRow();
+    pacer_.Unwatch(conn_);
 }
 
 void SourceReader::Start(bool binary, std::optional<std::size_t> chunk) {

@@ -16,12 +16,17 @@ SourceRowLookup::SourceRowLookup(std::string connection_string, std::string quot
       snapshot_(std::move(snapshot)),
       pacer_(pacer) {}
 
+SourceRowLookup::~SourceRowLookup() {
+    if (session_) pacer_.Unwatch(session_->Handle());
+}
+
 RowValues SourceRowLookup::Texts(const RowLocator& row) {
     if (snapshot_.empty()) throw DbError("the source's snapshot cannot be shared");
     if (!session_) {
         Connection session;
         session.Open(connection_string_, &pacer_);
         session_ = std::move(session);
+        pacer_.Watch(session_->Handle(), connection_string_);
     }
     PGconn* conn = session_->Handle();
     // A transaction of its own for each row: nothing stays open between two refused rows.

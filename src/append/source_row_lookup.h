@@ -20,6 +20,8 @@ public:
     SourceRowLookup(std::string connection_string, std::string quoted_table,
                     std::string select_list, std::string snapshot, EventPacer& pacer);
 
+    ~SourceRowLookup() override;
+
     RowValues Texts(const RowLocator& row) override;
 
 private:

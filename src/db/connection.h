@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <exception>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -16,9 +17,17 @@ namespace trp {
 enum class ConnectMode { Unknown = 0, Read = 1, Write = 2, ReadWrite = 3 };
 enum class CursorLocation { Server = 2, Client = 3 };
 
+// Thrown by a SocketWaiter that gives up waiting (the program is ending): whoever waits lets it
+// pass, abandoning the connection where it stands.
+class WaitAbandoned : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // Waits for a socket on behalf of a caller that has to stay alive meanwhile (a screen that keeps
 // processing its events). Returns true when the socket may be ready, false when it is not yet
 // (at the latest after `limit`; it may also come back earlier, and the caller simply waits again).
+// May throw WaitAbandoned.
 class SocketWaiter {
 public:
     virtual ~SocketWaiter() = default;
