@@ -4,7 +4,7 @@
 # given folder (build-package/ by default), packs it with CPack and prints the package's path.
 # Then, for example:
 #   sudo apt install ./build-package/tessaline-row-porter_*.deb
-# TRP_JOBS limits the build's parallelism.
+# TRP_JOBS limits the build's parallelism; TRP_WERROR=ON makes every compiler warning an error.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/install-missing.sh
@@ -15,6 +15,7 @@ build=${1:-build-package}
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
     -DTRP_SANITIZE=OFF -DTRP_BUILD_TESTS=OFF -DTRP_BUILD_BENCH=OFF \
+    -DTRP_WERROR="${TRP_WERROR:-OFF}" \
     -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
     -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
 cmake --build "$build" ${TRP_JOBS:+--parallel "$TRP_JOBS"}

@@ -89,10 +89,10 @@ void Connection::Open(std::string_view connection_string, SocketWaiter* waiter) 
     // A host that stops answering is found within about a minute: keepalives after 10 s of
     // silence, every 5 s, three unanswered; data left unacknowledged for 60 s ends the
     // connection. A healthy server that is merely slow is not affected.
-    params["keepalives"] = "1";
+    params["keepalives"] = std::string("1");
     params["keepalives_idle"] = "10";
     params["keepalives_interval"] = "5";
-    params["keepalives_count"] = "3";
+    params["keepalives_count"] = std::string("3");
     params["tcp_user_timeout"] = "60000";
     params["passfile"] = kNoPasswordFile;
 
@@ -190,7 +190,7 @@ std::string ByteaLiteral(PGconn* conn, std::string_view bytes) {
     const PgMemoryPtr<unsigned char> escaped(PQescapeByteaConn(
         conn, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &length));
     if (!escaped) ThrowConnectionFailure(conn);
-    return "'" + std::string(reinterpret_cast<const char*>(escaped.get())) + "'::bytea";
+    return std::string("'") + reinterpret_cast<const char*>(escaped.get()) + "'::bytea";
 }
 
 std::string ErrorText(const PGresult* result) {
