@@ -21,35 +21,57 @@ cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTRP_SANITIZE=ON -DT
 cmake --build build-test ${TRP_JOBS:+--parallel "$TRP_JOBS"}
 
 progress_folder=$(mktemp -d)
-follower=
-trap '[[ -z "$follower" ]] || kill "$follower" 2>/dev/null; rm -rf "$progress_folder"' EXIT
+trap 'rm -rf "$progress_folder"' EXIT
 export TRP_TEST_PROGRESS="$progress_folder/progress"
 : >"$TRP_TEST_PROGRESS"
+exec {progress}<"$TRP_TEST_PROGRESS"
+progress_pending=
 
-# Prints the progress file's lines as they are written, indented under ctest's own, until the
-# file "stop" appears beside it (then what is left is printed too) or this script is gone.
-follow_progress() {
-    local line pending="" stopping
-    while kill -0 "$$" 2>/dev/null; do
-        [[ -e "$progress_folder/stop" ]] && stopping=1 || stopping=
-        while IFS= read -r line; do
-            printf '        %s\n' "$pending$line"
-            pending=
-        done
-        # A line being written as the file was read is completed by the next pass.
-        pending+=$line
-        [[ -z "$stopping" ]] || break
-        sleep 0.2
-    done <"$TRP_TEST_PROGRESS"
+# Prints the progress lines written since the last call, indented under ctest's own. A line
+# still being written is completed by a later call.
+show_new_progress() {
+    local line
+    while IFS= read -r -u "$progress" line; do
+        printf '        %s\n' "$progress_pending$line"
+        progress_pending=
+    done
+    progress_pending+=$line
 }
-follow_progress &
-follower=$!
 
-status=0
-(cd build-test && QT_QPA_PLATFORM=offscreen ctest --output-on-failure) || status=$?
-touch "$progress_folder/stop"
-wait "$follower" || true
-follower=
+# Passes ctest's output on, showing the progress lines written since with each of its lines
+# and every fifth of a second while it is silent: after ctest's line that a program starts,
+# before any other (so a program's lines come before the one that says how it ended).
+show_with_progress() {
+    local line partial="" read_status
+    while true; do
+        read_status=0
+        IFS= read -r -t 0.2 line || read_status=$?
+        if ((read_status == 0)); then
+            line=$partial$line
+            partial=
+            if [[ "$line" =~ ^\ *Start\ +[0-9]+: ]]; then
+                printf '%s\n' "$line"
+                show_new_progress
+            else
+                show_new_progress
+                printf '%s\n' "$line"
+            fi
+        elif ((read_status > 128)); then
+            # The time was up; what came of a line so far is kept.
+            partial+=$line
+            show_new_progress
+        else
+            show_new_progress
+            [[ -z "$partial$line" ]] || printf '%s\n' "$partial$line"
+            return 0
+        fi
+    done
+}
+
+set +e
+(cd build-test && QT_QPA_PLATFORM=offscreen ctest --output-on-failure {progress}<&-) | show_with_progress
+status=${PIPESTATUS[0]}
+set -e
 
 mapfile -t skipped < <(sed -n 's/^\([^ ]*\) skipped /\1 /p' "$TRP_TEST_PROGRESS")
 if ((${#skipped[@]} > 0)); then
