@@ -104,10 +104,10 @@ void Connection::Open(std::string_view connection_string, SocketWaiter* waiter) 
     // minute: keepalives after 10 s of silence, every 5 s, three unanswered. Data left
     // unacknowledged ends nothing by itself: a server that waits for a lock reads nothing
     // either, and the waits of a run ask after a quiet server instead.
-    params["keepalives"] = "1";
+    params["keepalives"] = std::string("1");
     params["keepalives_idle"] = "10";
     params["keepalives_interval"] = "5";
-    params["keepalives_count"] = "3";
+    params["keepalives_count"] = std::string("3");
     params["passfile"] = kNoPasswordFile;
 
     std::vector<const char*> keys;
@@ -218,7 +218,7 @@ std::string ByteaLiteral(PGconn* conn, std::string_view bytes) {
     const PgMemoryPtr<unsigned char> escaped(PQescapeByteaConn(
         conn, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &length));
     if (!escaped) ThrowConnectionFailure(conn);
-    return "'" + std::string(reinterpret_cast<const char*>(escaped.get())) + "'::bytea";
+    return std::string("'") + reinterpret_cast<const char*>(escaped.get()) + "'::bytea";
 }
 
 std::string ErrorText(const PGresult* result) {

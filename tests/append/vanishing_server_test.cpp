@@ -4,13 +4,21 @@
 // link the test takes down; where the machine allows no namespaces, the test is skipped (the
 // connection parameters themselves are checked among the data-access tests).
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QTemporaryDir>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <optional>
+#include <sstream>
 
 #include "app/temporary_cluster.h"
 #include "db/connection.h"
@@ -20,7 +28,63 @@
 namespace trp {
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr const char* kIp = "/usr/sbin/ip";
+// Where ip keeps the names of network namespaces.
+constexpr const char* kNamespaceFolder = "/run/netns";
+
+// Whether a mount has the folder (an absolute path without links) as its mount point.
+bool IsMountPoint(const std::string& folder) {
+    std::ifstream mounts("/proc/self/mountinfo");
+    for (std::string line; std::getline(mounts, line);) {
+        std::istringstream fields(line);
+        std::string id, parent, device, root, mount_point;
+        fields >> id >> parent >> device >> root >> mount_point;
+        // Blanks, tabs, line ends and backslashes in the path are written as \ooo.
+        std::string path;
+        for (std::size_t at = 0; at < mount_point.size(); ++at) {
+            if (mount_point[at] == '\\' && at + 3 < mount_point.size()) {
+                path += static_cast<char>(std::stoi(mount_point.substr(at + 1, 3), nullptr, 8));
+                at += 3;
+            } else {
+                path += mount_point[at];
+            }
+        }
+        if (path == folder) return true;
+    }
+    return false;
+}
+
+// `ip netns add` makes its folder a mount point (a bind mount of the folder on itself) when it
+// is not one yet, and `ip netns del` leaves that mount behind; inside a chroot the folder and the
+// mount are the host's. This undoes it at the end, but only when it appeared meanwhile and no
+// namespace is left in the folder: another one's mount inside keeps the folder busy, and the
+// kernel then refuses the unmount.
+class NamespaceFolderMount {
+public:
+    explicit NamespaceFolderMount(const std::string& folder) : folder_(folder) {
+        std::error_code failed;
+        const fs::path real = fs::weakly_canonical(folder, failed);
+        if (!failed) folder_ = real.string();
+        existed_ = fs::exists(folder_, failed);
+        was_mount_point_ = IsMountPoint(folder_);
+    }
+    ~NamespaceFolderMount() {
+        std::error_code failed;
+        if (was_mount_point_ || !IsMountPoint(folder_) || !fs::is_empty(folder_, failed) || failed)
+            return;
+        if (::umount2(folder_.c_str(), UMOUNT_NOFOLLOW) == 0 && !existed_)
+            fs::remove(folder_, failed);
+    }
+    NamespaceFolderMount(const NamespaceFolderMount&) = delete;
+    NamespaceFolderMount& operator=(const NamespaceFolderMount&) = delete;
+
+private:
+    std::string folder_;
+    bool existed_ = false;
+    bool was_mount_point_ = false;
+};
 
 // Runs ip with the arguments; false when it fails, with what it said in `complaint`.
 bool Ip(const QStringList& arguments, QString* complaint = nullptr) {
@@ -51,6 +115,7 @@ public:
             complaint_ = "ip needs root and /usr/sbin/ip";
             return;
         }
+        folder_mount_.emplace(kNamespaceFolder);
         ready_ =
             Ip({"netns", "add", name_}, &complaint_) &&
             Ip({"link", "add", outside_, "type", "veth", "peer", "name", inside}, &complaint_) &&
@@ -83,6 +148,8 @@ private:
     std::string there_;
     bool ready_ = false;
     QString complaint_;
+    // Goes after the namespace itself, also when the test was skipped or failed part-way.
+    std::optional<NamespaceFolderMount> folder_mount_;
 };
 
 class VanishingServerTest : public test::ScreenRunTest {
@@ -112,6 +179,73 @@ protected:
     std::unique_ptr<TemporaryCluster> server_;
     std::string password_;
 };
+
+// A bind mount of a folder on itself, as ip makes of its own; unmounted at the end unless that
+// was done already.
+class SelfBindMount {
+public:
+    explicit SelfBindMount(const std::string& folder) : folder_(folder) {
+        if (::mount(folder_.c_str(), folder_.c_str(), nullptr, MS_BIND, nullptr) != 0)
+            failure_ = std::strerror(errno);
+    }
+    ~SelfBindMount() {
+        if (failure_.empty() && IsMountPoint(folder_)) ::umount2(folder_.c_str(), UMOUNT_NOFOLLOW);
+    }
+    SelfBindMount(const SelfBindMount&) = delete;
+    SelfBindMount& operator=(const SelfBindMount&) = delete;
+    // Why mounting failed; empty when it worked.
+    const std::string& Failure() const { return failure_; }
+
+private:
+    std::string folder_;
+    std::string failure_;
+};
+
+TEST(NamespaceFolderMountTest, UndoesOnlyAMountThatAppearedMeanwhileOnAFolderLeftEmpty) {
+    if (geteuid() != 0) GTEST_SKIP() << "mounting needs root";
+    const QTemporaryDir parent;
+    // A name with a blank, which the mount table writes escaped.
+    const std::string folder = fs::canonical(parent.path().toStdString()).string() + "/net ns";
+    fs::create_directory(folder);
+    {
+        // Mounted meanwhile, left empty: undone, and the folder is kept as it was before.
+        std::optional<NamespaceFolderMount> undo(std::in_place, folder);
+        const SelfBindMount mount(folder);
+        if (!mount.Failure().empty())
+            GTEST_SKIP() << "this machine allows no bind mounts: " << mount.Failure();
+        ASSERT_TRUE(IsMountPoint(folder));
+        undo.reset();
+        EXPECT_FALSE(IsMountPoint(folder));
+        EXPECT_TRUE(fs::is_directory(folder));
+    }
+    {
+        // Mounted meanwhile, but another namespace's name is still in it: kept.
+        std::optional<NamespaceFolderMount> undo(std::in_place, folder);
+        const SelfBindMount mount(folder);
+        std::ofstream(folder + "/another-namespace").put('\n');
+        undo.reset();
+        EXPECT_TRUE(IsMountPoint(folder));
+        fs::remove(folder + "/another-namespace");
+    }
+    EXPECT_FALSE(IsMountPoint(folder));
+    {
+        // A mount point before: kept, though empty.
+        const SelfBindMount mount(folder);
+        std::optional<NamespaceFolderMount> undo(std::in_place, folder);
+        undo.reset();
+        EXPECT_TRUE(IsMountPoint(folder));
+    }
+    {
+        // A folder that did not exist before goes again with the mount.
+        const std::string made = folder + "/made";
+        std::optional<NamespaceFolderMount> undo(std::in_place, made);
+        fs::create_directory(made);
+        const SelfBindMount mount(made);
+        undo.reset();
+        EXPECT_FALSE(fs::exists(made));
+    }
+    EXPECT_FALSE(IsMountPoint(folder));
+}
 
 TEST_F(VanishingServerTest, AServerWhosePacketsAreDroppedIsFoundWithinAMinute) {
     constexpr long long kRows = 200000;

@@ -46,7 +46,7 @@ TEST_F(ConnectionProbeTest, WrongPasswordPortOrDatabaseCannotConnect) {
     Profile wrong_password = UserProfile("probe");
     wrong_password.password = "not it";
     Profile wrong_port = UserProfile("probe");
-    wrong_port.port = "1";
+    wrong_port.port = std::string("1");
     Profile missing_database = UserProfile("no_such_database");
     for (const Profile& profile : {wrong_password, wrong_port, missing_database}) {
         EXPECT_FALSE(CheckConnection(profile)) << profile.port << " " << profile.database;

@@ -39,6 +39,8 @@ void PgTest::Exec(const std::string& database, const std::string& sql) const {
     Connection connection;
     connection.SetCommandTimeout(0);
     connection.Open(BuildConnectionString(UserProfile(database)));
+    // Set-up such as DROP TABLE IF EXISTS would otherwise leave notices in the tests' output.
+    connection.Execute("SET client_min_messages = warning");
     connection.Execute(sql);
 }
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "app/temporary_cluster.h"
+#include "support/test_progress.h"
 
 int main(int argc, char** argv) {
     // Screens are created without a display.
@@ -22,5 +23,12 @@ int main(int argc, char** argv) {
     setenv("XDG_STATE_HOME", state.path().toLocal8Bit().constData(), 1);
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
+    // ctest keeps a passing program's output to itself; scripts/test.sh names a file in which
+    // it follows which test runs and which were skipped. The listeners own what they are given.
+    if (const char* progress_file = std::getenv(trp::test::kProgressVariable);
+        progress_file && *progress_file) {
+        ::testing::UnitTest::GetInstance()->listeners().Append(
+            new trp::test::ProgressListener(progress_file, argv[0]));
+    }
     return RUN_ALL_TESTS();
 }

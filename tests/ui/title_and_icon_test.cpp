@@ -132,7 +132,9 @@ TEST(HandCursor, DamagedFilesFailAsInvalidPicturesWithoutReadingPastTheirEnd) {
     // the file holds, whichever of the two is believed.
     QByteArray wide = bytes;
     wide[22 + 4] = char(0x00), wide[22 + 5] = char(0x10);
-    if (attempt(wide)) EXPECT_EQ(LoadCursorFile(path).pixmap().size(), QSize(32, 32));
+    if (attempt(wide)) {
+        EXPECT_EQ(LoadCursorFile(path).pixmap().size(), QSize(32, 32));
+    }
     EXPECT_THROW(LoadCursorFile(dir.filePath("missing.cur")), std::runtime_error);
 }
 
