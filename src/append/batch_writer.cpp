@@ -60,7 +60,6 @@ BatchWriter::BatchWriter(Connection& destination, DestinationTable table, std::s
       pacer_(pacer),
       max_rows_(max_rows == 0 ? 1 : max_rows),
       max_bytes_(options.batch_bytes),
-      command_timeout_(options.command_timeout),
       commit_check_(options.commit_check),
       listener_(listener),
       texts_(texts),

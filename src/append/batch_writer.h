@@ -164,14 +164,13 @@ private:
     // The failure with the server's message in UTF-8, for showing.
     std::exception_ptr Readable(const std::exception_ptr& failure);
 
-    PGconn* watched_;               // the destination's connection, watched while it waits
     std::size_t inserts_sent_ = 0;  // statements in the open pipeline
     std::size_t max_rows_;
     std::size_t max_bytes_;
-    int command_timeout_;
     CommitCheckLimits commit_check_;
     WriterListener& listener_;
     SourceRowTexts* texts_;
+    PGconn* watched_;  // the destination's connection, watched while it waits
     std::chrono::steady_clock::time_point batch_started_;
 };
 
