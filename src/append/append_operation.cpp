@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "append/destination_writer.h"
-#include "append/event_pacer.h"
 #include "append/refused_rows_file.h"
 #include "append/row_transfer.h"
 #include "append/run_step.h"
@@ -16,7 +15,9 @@
 #include "append/source_row_lookup.h"
 #include "base/error_trap.h"
 #include "base/operation_host.h"
+#include "catalogue/event_pacer.h"
 #include "catalogue/table_probe.h"
+#include "db/awaiting.h"
 #include "db/connection.h"
 #include "db/connection_string.h"
 
@@ -33,8 +34,10 @@ bool SameDatabase(const AppendRequest& request, const AppendOptions& options) {
            one.database == two.database;
 }
 
-void OpenOn(Connection& connection, const Profile& profile) {
-    connection.Open(BuildConnectionString(profile));
+// The screen stays alive while the server is reached: a window closed or a termination signal
+// meanwhile ends the run (the waiter gives up) within the pacer's grace.
+void OpenOn(Connection& connection, const Profile& profile, EventPacer& pacer) {
+    connection.Open(BuildConnectionString(profile), &pacer);
 }
 
 std::vector<std::string> FieldNames(const RecordSet& result) {
@@ -62,6 +65,7 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
               ErrorTrap& trap) {
     // The run's refused rows are kept under the time it started.
     const auto started = std::chrono::system_clock::now();
+    EventPacer pacer(host);
     Connection destination;  // 100
     Connection source;       // 102
     // 104 to 110: the places of the results and the rows; nothing is held beyond one batch.
@@ -87,32 +91,33 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
     const ListedTable& destination_table = into1 ? table1 : table2;
     const ListedTable& source_table = into1 ? table2 : table1;
     if (into1) {
-        trap.Step(130, [&] { OpenOn(destination, request.profile1); });
-        trap.Step(132, [&] { OpenOn(source, request.profile2); });
+        RunStep(trap, 130, [&] { OpenOn(destination, request.profile1, pacer); });
+        RunStep(trap, 132, [&] { OpenOn(source, request.profile2, pacer); });
     } else {
-        trap.Step(134, [&] { OpenOn(source, request.profile1); });
-        trap.Step(136, [&] { OpenOn(destination, request.profile2); });
+        RunStep(trap, 134, [&] { OpenOn(source, request.profile1, pacer); });
+        RunStep(trap, 136, [&] { OpenOn(destination, request.profile2, pacer); });
     }
 
     enum class End { Done, NoRecords, ColumnCounts, Permission, Stopped } end = End::Done;
     std::unique_ptr<SourceReader> reader;
     std::unique_ptr<SourceRowLookup> lookup;
-    EventPacer pacer(host);
     std::vector<std::string> destination_names;
 
-    if (trap.Test(138, [&] {
-            const bool readable1 = CheckPostgreSQLTablePermission(request.profile1, table1.table);
-            const bool readable2 = CheckPostgreSQLTablePermission2(request.profile2, table2.table);
+    if (RunTest(trap, 138, [&] {
+            const bool readable1 =
+                CheckPostgreSQLTablePermission(request.profile1, table1.table, &pacer);
+            const bool readable2 =
+                CheckPostgreSQLTablePermission2(request.profile2, table2.table, &pacer);
             return !(readable1 && readable2);
         })) {
         end = End::Permission;
     } else {
         std::vector<std::string> source_names;
-        trap.Step(140, [&] {
+        RunStep(trap, 140, [&] {
             destination_names = FieldNames(
                 destination.Execute(ZeroRowSelect(destination, destination_table.table)));
         });
-        trap.Step(142, [&] {
+        RunStep(trap, 142, [&] {
             source_names = FieldNames(source.Execute(ZeroRowSelect(source, source_table.table)));
         });
         if (trap.Test(144, [&] { return destination_names.size() != source_names.size(); })) {
@@ -198,7 +203,7 @@ void RunAppend(const AppendRequest& request, OperationHost& host, const AppendOp
     ErrorTrap trap(LocationText("Form2", "PushButton2_Click"), host);
     try {
         RunSteps(request, host, options, trap);
-    } catch (const StopRequested&) {
+    } catch (const WaitAbandoned&) {
         // The program is ending: what was committed stays, nothing more is shown.
     }
 }

@@ -2,7 +2,8 @@
 
 #include <cstdlib>
 
-#include "append/event_pacer.h"
+#include "catalogue/event_pacer.h"
+#include "db/awaiting.h"
 #include "db/connection.h"
 #include "db/db_error.h"
 

@@ -4,9 +4,10 @@
 
 #include "append/column_types.h"
 #include "append/copy_text_codec.h"
-#include "append/event_pacer.h"
 #include "append/insert_statement.h"
 #include "append/run_failure.h"
+#include "catalogue/event_pacer.h"
+#include "db/awaiting.h"
 #include "db/connection.h"
 #include "db/db_error.h"
 

@@ -6,8 +6,9 @@
 #include <cstdlib>
 
 #include "append/column_types.h"
-#include "append/event_pacer.h"
 #include "append/run_failure.h"
+#include "catalogue/event_pacer.h"
+#include "db/awaiting.h"
 #include "db/connection.h"
 #include "db/db_error.h"
 

@@ -3,7 +3,8 @@
 #include <string_view>
 #include <vector>
 
-#include "append/event_pacer.h"
+#include "catalogue/event_pacer.h"
+#include "db/awaiting.h"
 #include "db/connection.h"
 #include "db/db_error.h"
 

@@ -2,13 +2,14 @@
 
 #include <string_view>
 
-#include "append/event_pacer.h"
 #include "append/refused_rows_file.h"
 #include "append/run_failure.h"
 #include "append/run_step.h"
 #include "append/source_reader.h"
 #include "base/error_trap.h"
 #include "base/operation_host.h"
+#include "catalogue/event_pacer.h"
+#include "db/awaiting.h"
 #include "db/db_error.h"
 
 namespace trp {

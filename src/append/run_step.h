@@ -1,10 +1,9 @@
 #pragma once
 
-#include <exception>
-
-#include "append/event_pacer.h"
 #include "append/run_failure.h"
 #include "base/error_trap.h"
+#include "catalogue/passing_step.h"
+#include "db/connection.h"
 
 namespace trp {
 
@@ -12,18 +11,13 @@ namespace trp {
 // ending) is no failure of the step: it passes through to end the run.
 template <typename Fn>
 bool RunStep(ErrorTrap& trap, int line, Fn&& step) {
-    std::exception_ptr stop;
-    const bool ok = trap.Step(line, [&] {
-        try {
-            step();
-        } catch (const AppendStopped&) {
-            stop = std::current_exception();
-        } catch (const StopRequested&) {
-            stop = std::current_exception();
-        }
-    });
-    if (stop) std::rethrow_exception(stop);
-    return ok;
+    return StepPassing<AppendStopped, WaitAbandoned>(trap, line, std::forward<Fn>(step));
+}
+
+// The same for the test of a conditional.
+template <typename Fn>
+bool RunTest(ErrorTrap& trap, int line, Fn&& test) {
+    return TestPassing<AppendStopped, WaitAbandoned>(trap, line, std::forward<Fn>(test));
 }
 
 }  // namespace trp

@@ -5,8 +5,9 @@
 #include <cstring>
 
 #include "append/binary_row.h"
-#include "append/event_pacer.h"
 #include "append/session_settings.h"
+#include "catalogue/event_pacer.h"
+#include "db/awaiting.h"
 #include "db/connection.h"
 #include "db/db_error.h"
 

@@ -2,8 +2,9 @@
 
 #include <vector>
 
-#include "append/event_pacer.h"
 #include "append/session_settings.h"
+#include "catalogue/event_pacer.h"
+#include "db/awaiting.h"
 #include "db/db_error.h"
 
 namespace trp {

@@ -4,10 +4,10 @@ namespace trp {
 namespace {
 
 // Everything runs on the one user-interface thread.
-int running[2] = {0, 0};
+int running[3] = {0, 0, 0};
 
 int& Count(Activity activity) {
-    return running[activity == Activity::Listing ? 0 : 1];
+    return running[static_cast<int>(activity)];
 }
 
 }  // namespace
@@ -23,7 +23,7 @@ bool ActivityScope::Running(Activity activity) {
     return Count(activity) > 0;
 }
 bool ActivityScope::AnyRunning() {
-    return Running(Activity::Listing) || Running(Activity::Append);
+    return Running(Activity::Listing) || Running(Activity::Append) || Running(Activity::Probing);
 }
 
 }  // namespace trp

@@ -5,7 +5,9 @@ namespace trp {
 // The long operations that process pending events while they run. A press that would start an
 // operation meanwhile is ignored (nothing is disabled), so that no operation runs inside itself
 // or inside a conflicting one: a listing started during a listing would double the lists.
-enum class Activity { Listing, Append };
+// Probing: the connection screen's connection tests and "Next >", which keep the screen alive
+// while they connect.
+enum class Activity { Listing, Append, Probing };
 
 // Marks an operation as running for its lifetime.
 class ActivityScope {

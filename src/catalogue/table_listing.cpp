@@ -8,6 +8,8 @@
 #include "base/error_report.h"
 #include "base/error_trap.h"
 #include "base/operation_host.h"
+#include "catalogue/event_pacer.h"
+#include "catalogue/passing_step.h"
 #include "db/connection.h"
 #include "db/connection_string.h"
 
@@ -26,11 +28,19 @@ void ListTables(const Profile& profile, ListTarget& list, OperationHost& host,
     trap.Step(104, [&] { result.emplace(); });
     // The client-side cursor is what makes the row count below exact.
     trap.Step(106, [&] { Existing(connection).SetCursorLocation(CursorLocation::Client); });
-    trap.Step(108, [&] { Existing(connection).Open(BuildConnectionString(profile)); });
-    trap.Step(110, [&] {
-        RecordSet rows = Existing(connection).Execute(kTableCatalogueQuery);
-        Existing(result) = std::move(rows);
-    });
+    // The screen stays alive while the server is reached and answers; once the program is
+    // ending, the listing stops where it stands.
+    EventPacer pacer(host);
+    try {
+        StepPassing<WaitAbandoned>(
+            trap, 108, [&] { Existing(connection).Open(BuildConnectionString(profile), &pacer); });
+        StepPassing<WaitAbandoned>(trap, 110, [&] {
+            RecordSet rows = Existing(connection).Execute(kTableCatalogueQuery);
+            Existing(result) = std::move(rows);
+        });
+    } catch (const WaitAbandoned&) {
+        return;
+    }
     // The row count alone drives the loop. A head that failed (no connection, no result) runs
     // no passes, so nothing in the body can fail again and again.
     const long long passes = trap.LoopCount(112, [&] { return Existing(result).RecordCount(); });

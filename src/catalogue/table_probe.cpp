@@ -9,12 +9,14 @@ std::string ZeroRowSelect(const Connection& connection, const TableName& table) 
     return "SELECT * FROM " + QualifiedName(connection, table) + " LIMIT 0";
 }
 
-bool CheckTablePermission(const Profile& profile, const TableName& table) {
+bool CheckTablePermission(const Profile& profile, const TableName& table, SocketWaiter* waiter) {
     try {
         Connection connection;
-        connection.Open(BuildConnectionString(profile));
+        connection.Open(BuildConnectionString(profile), waiter);
         connection.Execute(ZeroRowSelect(connection, table));
         return true;
+    } catch (const WaitAbandoned&) {
+        throw;
     } catch (...) {
         return false;
     }

@@ -11,6 +11,7 @@
 #include <new>
 #include <vector>
 
+#include "db/awaiting.h"
 #include "db/connection_string.h"
 #include "db/db_error.h"
 
@@ -159,7 +160,14 @@ void Connection::Open(std::string_view connection_string, SocketWaiter* waiter) 
         }
     }
     conn_ = std::move(conn);
+    waiter_ = waiter;
     connection_string_ = std::string(connection_string);
+}
+
+void SocketWaiter::WaitSocket(PGconn* conn, short events) {
+    const int socket = PQsocket(conn);
+    if (socket < 0) ThrowConnectionFailure(conn);
+    Wait(socket, events, std::chrono::milliseconds(20));
 }
 
 PGconn* Connection::Handle() const {
@@ -170,8 +178,19 @@ PGconn* Connection::Handle() const {
 RecordSet Connection::Execute(std::string_view sql) {
     PGconn* conn = Handle();
     const std::string text = StatementSettings(mode_, command_timeout_) + std::string(sql);
-    PgResultPtr result(PQexec(conn, text.c_str()));
-    CheckResult(result.get(), conn);
+    PgResultPtr result;
+    if (!waiter_) {
+        result.reset(PQexec(conn, text.c_str()));
+        CheckResult(result.get(), conn);
+    } else {
+        // The server's own time-out ends a statement; this one ends waiting for a server that
+        // no longer answers at all.
+        Deadline deadline;
+        if (command_timeout_ > 0)
+            deadline = std::chrono::steady_clock::now() + std::chrono::seconds(command_timeout_) +
+                       std::chrono::seconds(10);
+        result = ExecuteAwaited(conn, text, *waiter_, deadline);
+    }
     return RecordSet(std::move(result), cursor_location_ == CursorLocation::Client);
 }
 

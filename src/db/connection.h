@@ -32,6 +32,9 @@ class SocketWaiter {
 public:
     virtual ~SocketWaiter() = default;
     virtual bool Wait(int socket, short events, std::chrono::milliseconds limit) = 0;
+    // One short wait for the connection's socket (a caller loops until libpq is done); throws
+    // the connection's failure when it has no socket.
+    virtual void WaitSocket(PGconn* conn, short events);
 };
 
 // The environment variables of libpq's that connections honour, as psql does: how a connection
@@ -105,6 +108,7 @@ public:
 
 private:
     PgConnPtr conn_;
+    SocketWaiter* waiter_ = nullptr;  // what Open was given: Execute waits through it too
     std::string connection_string_;
     ConnectMode mode_ = ConnectMode::Unknown;
     int command_timeout_ = kDefaultCommandTimeout;

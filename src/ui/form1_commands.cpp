@@ -3,8 +3,11 @@
 #include <QUrl>
 #include <stdexcept>
 
+#include "base/activity.h"
 #include "base/error_trap.h"
 #include "catalogue/connection_probe.h"
+#include "catalogue/event_pacer.h"
+#include "catalogue/passing_step.h"
 #include "ui/form1.h"
 #include "ui/message_box.h"
 #include "ui/navigator.h"
@@ -34,13 +37,27 @@ void Form1::PushButton6_Click() {
 
 void Form1::PushButton2_Click() {
     ErrorTrap trap(LocationText("Form1", "PushButton2_Click"), *host_);
-    if (!trap.Test(100, [&] { return CheckPostgreSQLConnection(Profile1()); })) {
-        trap.Step(130, [&] { host_->ShowMessage("Database #1 does not appear to be valid."); });
-        return;
-    }
-    if (!trap.Test(102, [&] { return CheckPostgreSQLConnection2(Profile2()); })) {
-        trap.Step(128, [&] { host_->ShowMessage("Database #2 does not appear to be valid."); });
-        return;
+    {
+        // The screen stays alive while the probes connect; once the program is ending, the
+        // command ends without a word.
+        const ActivityScope probing(Activity::Probing);
+        EventPacer pacer(*host_);
+        try {
+            if (!TestPassing<WaitAbandoned>(
+                    trap, 100, [&] { return CheckPostgreSQLConnection(Profile1(), &pacer); })) {
+                trap.Step(130,
+                          [&] { host_->ShowMessage("Database #1 does not appear to be valid."); });
+                return;
+            }
+            if (!TestPassing<WaitAbandoned>(
+                    trap, 102, [&] { return CheckPostgreSQLConnection2(Profile2(), &pacer); })) {
+                trap.Step(128,
+                          [&] { host_->ShowMessage("Database #2 does not appear to be valid."); });
+                return;
+            }
+        } catch (const WaitAbandoned&) {
+            return;
+        }
     }
     trap.Step(104, [&] { navigator_.TableSelectionScreen().Show(); });
     trap.Step(106, [&] { hide(); });

@@ -2,9 +2,12 @@
 #include <QCloseEvent>
 #include <QLineEdit>
 
+#include "base/activity.h"
 #include "base/error_trap.h"
 #include "base/program_end.h"
 #include "catalogue/connection_probe.h"
+#include "catalogue/event_pacer.h"
+#include "catalogue/passing_step.h"
 #include "settings/profile_store.h"
 #include "ui/form1.h"
 #include "ui/navigator.h"
@@ -50,8 +53,21 @@ void Form1::Form_Load() {
 // A returning user whose two databases both answer starts on the table selection screen.
 // Nothing is shown when either does not: the caller then shows this screen.
 void Form1::AutoAdvance(ErrorTrap& trap) {
-    if (!trap.Test(148, [&] { return CheckPostgreSQLConnection(Profile1()); })) return;
-    if (!trap.Test(150, [&] { return CheckPostgreSQLConnection2(Profile2()); })) return;
+    {
+        // A termination signal is still heard while the probes connect.
+        const ActivityScope probing(Activity::Probing);
+        EventPacer pacer(*host_);
+        try {
+            if (!TestPassing<WaitAbandoned>(
+                    trap, 148, [&] { return CheckPostgreSQLConnection(Profile1(), &pacer); }))
+                return;
+            if (!TestPassing<WaitAbandoned>(
+                    trap, 150, [&] { return CheckPostgreSQLConnection2(Profile2(), &pacer); }))
+                return;
+        } catch (const WaitAbandoned&) {
+            return;
+        }
+    }
     // The first use makes the table selection screen, whose own load reads both lists once
     // already; each fill replaces a list's content, so the lists hold one copy of each name.
     trap.Step(152, [&] { navigator_.TableSelectionScreen().FillList1(); });

@@ -7,8 +7,9 @@
 
 #include "append/append_operation.h"
 #include "append/destination_features.h"
-#include "append/event_pacer.h"
 #include "base/error_report.h"
+#include "catalogue/event_pacer.h"
+#include "db/awaiting.h"
 #include "db/connection.h"
 #include "db/connection_string.h"
 #include "support/pg_fixture.h"

@@ -91,8 +91,8 @@ TEST_F(AppendTest, TablesWithoutColumnsAppendTheirRowsOnEveryPath) {
     }
 }
 
-// A host whose event processing, once the run has started, has another session lock the
-// destination table, then cancels the run's statement that waits for it.
+// A host whose event processing, once the run reads the source's rows, has another session lock
+// the destination table, then cancels the run's statement that waits for it.
 class CancellingHost : public RecordingHost {
 public:
     CancellingHost(const Profile& destination, std::string table)
@@ -103,6 +103,11 @@ public:
     void ProcessPendingEvents() override {
         RecordingHost::ProcessPendingEvents();
         if (!locked_) {
+            if (test::QueryRows(test::Cluster().AdminProfile(),
+                                "SELECT FROM pg_stat_activity WHERE query LIKE '%TO STDOUT%' "
+                                "AND pid <> pg_backend_pid()")
+                    .empty())
+                return;
             holder_.Execute("BEGIN; LOCK TABLE " + table_ + " IN ACCESS EXCLUSIVE MODE");
             locked_ = true;
         } else if (!cancelled_) {

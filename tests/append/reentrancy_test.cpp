@@ -31,17 +31,26 @@ TEST_F(ReentrancyTest, PressesDuringAListRefillAreIgnoredAndEveryNameIsListedOnc
         Exec(db1_, std::string("CREATE TABLE ") + table + " (id int)");
     Exec(db2_, "CREATE TABLE omega (id int)");
     Form1& form1 = ConnectionScreen();
+    bool pressed_during_probing = false;
     bool pressed_during_listing = false;
-    // Once the refill processes events, the user presses everything that would start something.
-    QTimer::singleShot(0, [&] {
-        pressed_during_listing = ActivityScope::Running(Activity::Listing);
+    // While "Next >" connects and while the refill lists, both processing events, the user
+    // presses everything that would start something.
+    QTimer presses;
+    QObject::connect(&presses, &QTimer::timeout, [&] {
+        bool& pressed = ActivityScope::Running(Activity::Listing) ? pressed_during_listing
+                                                                  : pressed_during_probing;
+        if (pressed || !ActivityScope::AnyRunning()) return;
+        pressed = true;
         Button(form1, "PushButton2")->click();     // Next >
         Button(form1, "PushButton3")->click();     // Test Connection
         Button(form1, "PushButton5")->click();     // Help
         Button(Screen(), "PushButton2")->click();  // Start Appending
         Button(Screen(), "PushButton5")->click();  // Switch PostgreSQL DB
     });
+    presses.start(0);
     Button(form1, "PushButton2")->click();
+    presses.stop();
+    EXPECT_TRUE(pressed_during_probing);
     EXPECT_TRUE(pressed_during_listing);
     EXPECT_TRUE(shown_.empty());
     EXPECT_TRUE(Screen().isVisible());

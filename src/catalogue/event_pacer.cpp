@@ -1,4 +1,4 @@
-#include "append/event_pacer.h"
+#include "catalogue/event_pacer.h"
 
 #include <poll.h>
 
@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "base/operation_host.h"
+#include "db/awaiting.h"
 #include "db/connection.h"
 #include "db/db_error.h"
 
@@ -121,72 +122,6 @@ void EventPacer::Pause(std::chrono::milliseconds duration) {
         poll(&none, 1, static_cast<int>(std::min(left, kInterval).count()));
         ProcessNow();
     }
-}
-
-namespace {
-
-void CheckDeadline(const Deadline& deadline) {
-    if (deadline && Clock::now() >= *deadline)
-        throw DbError("the server did not answer within the time allowed");
-}
-
-}  // namespace
-
-void FlushOutput(PGconn* conn, EventPacer& pacer, Deadline deadline) {
-    while (true) {
-        const int pending = PQflush(conn);
-        if (pending == 0) return;
-        if (pending < 0) ThrowConnectionFailure(conn);
-        CheckDeadline(deadline);
-        // Read while waiting to write: a server blocked on its own output would never read ours.
-        pacer.WaitSocket(conn, POLLOUT | POLLIN);
-        if (!PQconsumeInput(conn)) ThrowConnectionFailure(conn);
-    }
-}
-
-PgResultPtr AwaitResult(PGconn* conn, EventPacer& pacer, Deadline deadline) {
-    FlushOutput(conn, pacer, deadline);
-    while (PQisBusy(conn)) {
-        CheckDeadline(deadline);
-        pacer.WaitSocket(conn, POLLIN);
-        if (!PQconsumeInput(conn)) ThrowConnectionFailure(conn);
-    }
-    return PgResultPtr(PQgetResult(conn));
-}
-
-PgResultPtr ResultStream::Next() {
-    PgResultPtr result;
-    try {
-        result = AwaitResult(conn_, pacer_, deadline_);
-    } catch (const BrokenConnection&) {
-        if (farewell_) RethrowAsBroken(farewell_);
-        throw;
-    }
-    if (!result) return result;
-    try {
-        CheckResult(result.get(), conn_);
-    } catch (const DbError&) {
-        if (!failure_) failure_ = std::current_exception();
-        const char* severity = PQresultErrorField(result.get(), PG_DIAG_SEVERITY_NONLOCALIZED);
-        const std::string_view level = severity ? severity : "";
-        if (!farewell_ && (level == "FATAL" || level == "PANIC"))
-            farewell_ = std::current_exception();
-    }
-    return result;
-}
-
-PgResultPtr ExecuteAwaited(PGconn* conn, const std::string& sql, EventPacer& pacer,
-                           Deadline deadline) {
-    if (!PQsendQuery(conn, sql.c_str())) ThrowConnectionFailure(conn);
-    ResultStream results(conn, pacer, deadline);
-    PgResultPtr last;
-    while (PgResultPtr result = results.Next()) {
-        const auto status = PQresultStatus(result.get());
-        if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT) return result;
-        last = std::move(result);
-    }
-    if (results.Failure()) std::rethrow_exception(results.Failure());
-    return last;
 }
 
 }  // namespace trp

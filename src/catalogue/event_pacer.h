@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "db/awaiting.h"
 #include "db/connection.h"
 #include "db/pg_handles.h"
 
@@ -20,11 +21,8 @@ class OperationHost;
 // grace period: the work is abandoned where it stands.
 class StopRequested : public WaitAbandoned {
 public:
-    StopRequested() : WaitAbandoned("the append was stopped") {}
+    StopRequested() : WaitAbandoned("the work was stopped") {}
 };
-
-// A moment after which a wait for a server is given up (none: no limit of its own).
-using Deadline = std::optional<std::chrono::steady_clock::time_point>;
 
 // Keeps the screen responsive during a run on the one user-interface thread: pending events are
 // processed every few milliseconds, also while waiting for a server, which is never waited for
@@ -58,7 +56,7 @@ public:
     // been ending for longer than the grace period. On a watched connection, a server that has
     // given no sign for a while is asked after (see Watch); throws BrokenConnection when it is
     // found lost.
-    void WaitSocket(PGconn* conn, short events);
+    void WaitSocket(PGconn* conn, short events) override;
 
     // How long a watched connection may wait without any sign from its server before a second,
     // short-lived session asks after it, and how long that session may take.
@@ -100,37 +98,5 @@ private:
     bool force_check_ = false;
     bool ending_ = false;
 };
-
-// Sends what libpq holds for the server without blocking on a full socket.
-void FlushOutput(PGconn* conn, EventPacer& pacer, Deadline deadline = {});
-// The next result of the command in progress (nullptr when it has no more), waiting without
-// blocking the screen. Throws DbError once the deadline has passed.
-PgResultPtr AwaitResult(PGconn* conn, EventPacer& pacer, Deadline deadline = {});
-// The results of the command in progress, one at a time, waited for without blocking the
-// screen. It keeps the first failed result. A connection lost after the server said why (a FATAL
-// error, sent before it closes the session) is thrown as BrokenConnection with the server's
-// words rather than libpq's "server closed the connection unexpectedly".
-class ResultStream {
-public:
-    ResultStream(PGconn* conn, EventPacer& pacer, Deadline deadline = {})
-        : conn_(conn), pacer_(pacer), deadline_(deadline) {}
-    // The next result, or nullptr at the end of the command's results.
-    PgResultPtr Next();
-    // The first failure among the results so far (a DbError), if any.
-    const std::exception_ptr& Failure() const { return failure_; }
-
-private:
-    PGconn* conn_;
-    EventPacer& pacer_;
-    Deadline deadline_;
-    std::exception_ptr failure_;
-    std::exception_ptr farewell_;  // the server's FATAL error, if it sent one
-};
-
-// Runs one SQL text with the simple query protocol and waits for all its results. Throws DbError
-// with the server's message when it fails, or when no answer came before the deadline; returns
-// the last result.
-PgResultPtr ExecuteAwaited(PGconn* conn, const std::string& sql, EventPacer& pacer,
-                           Deadline deadline = {});
 
 }  // namespace trp

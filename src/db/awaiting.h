@@ -1,0 +1,54 @@
+#pragma once
+
+#include <libpq-fe.h>
+
+#include <chrono>
+#include <exception>
+#include <optional>
+#include <string>
+
+#include "db/connection.h"
+#include "db/pg_handles.h"
+
+namespace trp {
+
+// libpq's non-blocking way of talking to a server, every wait going through a SocketWaiter so
+// that whoever waits (a screen) stays alive meanwhile.
+
+// A moment after which a wait for a server is given up (none: no limit of its own).
+using Deadline = std::optional<std::chrono::steady_clock::time_point>;
+
+// Sends what libpq holds for the server without blocking on a full socket.
+void FlushOutput(PGconn* conn, SocketWaiter& waiter, Deadline deadline = {});
+// The next result of the command in progress (nullptr when it has no more). Throws DbError once
+// the deadline has passed.
+PgResultPtr AwaitResult(PGconn* conn, SocketWaiter& waiter, Deadline deadline = {});
+
+// The results of the command in progress, one at a time. It keeps the first failed result. A
+// connection lost after the server said why (a FATAL error, sent before it closes the session)
+// is thrown as BrokenConnection with the server's words rather than libpq's "server closed the
+// connection unexpectedly".
+class ResultStream {
+public:
+    ResultStream(PGconn* conn, SocketWaiter& waiter, Deadline deadline = {})
+        : conn_(conn), waiter_(waiter), deadline_(deadline) {}
+    // The next result, or nullptr at the end of the command's results.
+    PgResultPtr Next();
+    // The first failure among the results so far (a DbError), if any.
+    const std::exception_ptr& Failure() const { return failure_; }
+
+private:
+    PGconn* conn_;
+    SocketWaiter& waiter_;
+    Deadline deadline_;
+    std::exception_ptr failure_;
+    std::exception_ptr farewell_;  // the server's FATAL error, if it sent one
+};
+
+// Runs one SQL text with the simple query protocol and waits for all its results. Throws DbError
+// with the server's message when it fails, or when no answer came before the deadline; returns
+// the last result.
+PgResultPtr ExecuteAwaited(PGconn* conn, const std::string& sql, SocketWaiter& waiter,
+                           Deadline deadline = {});
+
+}  // namespace trp
