@@ -115,6 +115,7 @@ void BatchWriter::Flush() {
     if (rows == 0) return;
     ClearOnExit clear{batch_};
     Resolve(0, rows, SendBatch());
+    if (stop_after_batch_) throw AppendStopped();
 }
 
 TransactionSetup BatchWriter::Setup(std::string begin, std::string snapshot) const {
@@ -175,7 +176,7 @@ void BatchWriter::Refused(std::size_t row, const std::exception_ptr& failure) {
     const RefusedRow refused{Readable(failure), RefusedValues(row), tally_.settled + 1};
     ++tally_.settled;
     // The report comes before the bar passes the row.
-    if (!listener_.RowRefused(refused)) throw AppendStopped();
+    if (!listener_.RowRefused(refused)) stop_after_batch_ = true;
     listener_.Progressed(tally_);
 }
 
@@ -191,7 +192,8 @@ std::optional<RowValues> BatchWriter::RefusedValues(std::size_t row) {
 }
 
 void BatchWriter::StopPoint() const {
-    if (pacer_.Ending()) throw AppendStopped();
+    // A program that ends after a stop still settles the batch it sent, within the grace.
+    if (pacer_.Ending() && !stop_after_batch_) throw AppendStopped();
 }
 
 void BatchWriter::ThrowIfRunEnds(const std::exception_ptr& failure) {

@@ -165,6 +165,9 @@ private:
     std::exception_ptr Readable(const std::exception_ptr& failure);
 
     std::size_t inserts_sent_ = 0;  // statements in the open pipeline
+    // The user chose to stop on a refused row: the rest of the batch, already sent, is settled
+    // (without reports), then the run stops.
+    bool stop_after_batch_ = false;
     std::size_t max_rows_;
     std::size_t max_bytes_;
     CommitCheckLimits commit_check_;

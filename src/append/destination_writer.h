@@ -38,7 +38,9 @@ struct RefusedRow {
 class WriterListener {
 public:
     virtual ~WriterListener() = default;
-    // A row the destination refused. Returns false when the user chose to stop appending.
+    // A row the destination refused. Returns false when the user chose to stop appending: the
+    // writer then settles the rest of the batch it has sent (refused rows without a report)
+    // and stops.
     virtual bool RowRefused(const RefusedRow& row) = 0;
     // The tally moved on: rows were committed or reported.
     virtual void Progressed(const AppendTally& tally) = 0;

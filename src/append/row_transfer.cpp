@@ -75,10 +75,19 @@ RowTransfer::Ending RowTransfer::TransferInsideServer(SourceReader& reader) {
         pacer_.Tick();
         if (pacer_.Ending()) return EndInFlight();
         bool moved = false;
-        if (!RunStep(trap_, 212, [&] {
-                moved = writer_->MoveInsideServer(reader.ChunkSelect(chunk), reader.Snapshot());
-            }))
+        std::exception_ptr failure;
+        try {
+            moved = writer_->MoveInsideServer(reader.ChunkSelect(chunk), reader.Snapshot());
+        } catch (const DbError&) {
+            failure = std::current_exception();
+        }
+        if (failure) {
+            // Each chunk reads the source's snapshot: a source that is lost fails the chunk too,
+            // and the source's own failure is the one to report.
+            if (RunStep(trap_, 166, [&] { reader.CheckAlive(); }))
+                RunStep(trap_, 212, [&] { std::rethrow_exception(failure); });
             return Ending::Stopped;
+        }
         // The destination refused one of the chunk's rows: they come the usual way, each
         // refused row with its report.
         if (!moved) {
@@ -139,15 +148,28 @@ RowTransfer::Ending RowTransfer::EndInFlight() {
 
 bool RowTransfer::RowRefused(const RefusedRow& row) {
     ++refused_;
-    // A program that is ending still keeps the row, but shows nothing more.
-    const bool ending = pacer_.Ending();
-    Keep(row, !ending);
-    if (ending) return false;
+    // A program that is ending, or a run the user stopped, still keeps the row, but shows
+    // nothing more.
+    const bool quiet = stopping_ || pacer_.Ending() || host_.StopRequested();
+    Keep(row, !quiet);
+    if (quiet) {
+        stopping_ = true;
+        return false;
+    }
     if (ignore_all_) return true;
     const std::string report =
         ComposeErrorReport(FailureDescription(row.failure), trap_.Location(), 212);
-    switch (host_.ShowRowErrorBox(report)) {
+    const RowReportAnswer answer = host_.ShowRowErrorBox(report);
+    // The window closed, or a termination signal, while the report was open: as "Stop
+    // Appending", and then the program ends.
+    if (host_.StopRequested()) {
+        pacer_.ProcessNow();
+        stopping_ = true;
+        return false;
+    }
+    switch (answer) {
         case RowReportAnswer::StopAppending:
+            stopping_ = true;
             return false;
         case RowReportAnswer::IgnoreAll:
             ignore_all_ = true;

@@ -59,6 +59,7 @@ private:
     AppendTally tally_;
     long long refused_ = 0;
     bool ignore_all_ = false;  // the user answered "Ignore All"
+    bool stopping_ = false;    // the user answered "Stop Appending"
 };
 
 // "Appending stopped. X of Y rows were appended." with comma thousands separators, and the

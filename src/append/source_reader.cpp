@@ -120,6 +120,10 @@ void SourceReader::Start(bool binary, std::optional<std::size_t> chunk) {
     if (!PQsendQuery(conn_, sql.c_str())) ThrowConnectionFailure(conn_);
 }
 
+void SourceReader::CheckAlive() {
+    ExecuteAwaited(conn_, "SELECT 1", pacer_);
+}
+
 void SourceReader::AwaitStream() {
     ResultStream results(conn_, pacer_);
     while (PgResultPtr result = results.Next()) {

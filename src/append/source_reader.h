@@ -70,6 +70,8 @@ public:
     PqBuffer TakeRow() { return std::move(row_); }
     // The server process that reads the rows.
     int ServerPid() const { return server_pid_; }
+    // Throws the source's failure when its session is lost (between two streams of rows).
+    void CheckAlive();
 
 private:
     void ReleaseRow();

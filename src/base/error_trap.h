@@ -32,6 +32,8 @@ public:
             std::forward<Fn>(step)();
             return true;
         } catch (...) {
+            // The step's own line, whatever steps ran inside it.
+            current_line_ = line;
             Report(std::current_exception());
             return false;
         }
@@ -45,6 +47,7 @@ public:
         try {
             return static_cast<bool>(std::forward<Fn>(test)());
         } catch (...) {
+            current_line_ = line;
             Report(std::current_exception());
             return true;
         }

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include "app/temporary_cluster.h"
+#include "base/program_end.h"
 #include "db/connection.h"
 #include "db/connection_string.h"
 #include "screen_run.h"
@@ -240,8 +241,9 @@ TEST_F(RunFaultsTest, EveryRowRefusedAndStopOnTheFirstReport) {
     EXPECT_EQ(Arrived(), 0);
 }
 
-TEST_F(RunFaultsTest, StopOnARefusedRowKeepsEveryRowBeforeIt) {
-    // Every thousandth row is refused; the user stops at the fifth refusal (row 5000).
+TEST_F(RunFaultsTest, StopOnARefusedRowKeepsEveryRowSentBeforeTheStop) {
+    // Every thousandth row is refused; the user stops at the fifth refusal (row 5000), in the
+    // middle of the batch in flight, whose rows have all gone to the server already.
     Exec(db2_, "CREATE TABLE src (id int, v text)");
     Exec(db2_,
          "INSERT INTO src SELECT g, CASE WHEN g % 1000 = 0 THEN 'x' ELSE g::text END "
@@ -253,6 +255,9 @@ TEST_F(RunFaultsTest, StopOnARefusedRowKeepsEveryRowBeforeIt) {
     for (const QString& report : Reports()) EXPECT_TRUE(report.contains("at line 212\r"));
     const long long arrived = Arrived();
     EXPECT_EQ(Scalar(db1_, "SELECT count(*) FROM dst WHERE id < 5000"), "4995");
+    // The rest of that batch is kept too, but for its refused rows (reported no more).
+    EXPECT_NE(Scalar(db1_, "SELECT count(*) FROM dst WHERE id > 5000"), "0");
+    EXPECT_EQ(Scalar(db1_, "SELECT count(*) FROM dst WHERE id % 1000 = 0"), "0");
     EXPECT_EQ(Messages(), QStringList{QString::fromStdString(StoppedMessage(arrived, 50000))});
     EXPECT_TRUE(NoDoubles(UserProfile(db1_), "dst"));
     // A later run without stopping goes through to the end, refused rows and all.
@@ -262,6 +267,26 @@ TEST_F(RunFaultsTest, StopOnARefusedRowKeepsEveryRowBeforeIt) {
     EXPECT_EQ(Reports().size(), 50);
     EXPECT_EQ(Messages(), QStringList{"Done."});
     EXPECT_EQ(Arrived(), 49950);
+}
+
+TEST_F(RunFaultsTest, ClosingTheScreenBehindAReportStopsAndEndsTheProgram) {
+    Exec(db2_, "CREATE TABLE src (id int, v text)");
+    Exec(db2_,
+         "INSERT INTO src SELECT g, CASE WHEN g % 100 = 0 THEN 'x' ELSE g::text END "
+         "FROM generate_series(1, 20000) g");
+    Exec(db1_, "CREATE TABLE dst (id int, v int)");
+    // The screen is closed while the second refused row's report is open.
+    int reports = 0;
+    MessageBox::SetRecorder([&](const MessageBox::Shown& shown) {
+        shown_.push_back(shown);
+        if (shown.offers_stop && ++reports == 2) Screen().close();
+    });
+    Press("dst", "src");
+    // No further report, no last message: the program is ending.
+    EXPECT_EQ(shown_.size(), 2u);
+    EXPECT_TRUE(ProgramEnding());
+    EXPECT_EQ(Scalar(db1_, "SELECT count(*) FROM dst WHERE id < 200"), "198");
+    EXPECT_TRUE(NoDoubles(UserProfile(db1_), "dst"));
 }
 
 TEST_F(RunFaultsTest, ClosingTheScreenMidRunCommitsWhatIsInFlightAndShowsNothingMore) {
