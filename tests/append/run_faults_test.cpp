@@ -5,6 +5,7 @@
 
 #include <QRegularExpression>
 #include <QTimer>
+#include <filesystem>
 
 #include "app/temporary_cluster.h"
 #include "base/program_end.h"
@@ -182,6 +183,53 @@ TEST_F(DurableDestinationTest, SessionEndedDuringACommitIsCountedByTheServersAns
     EXPECT_EQ(stopped.unchecked, 0) << Messages().front().toStdString();
     EXPECT_LT(stopped.appended, kSlowRow);
     EXPECT_EQ(DestinationCount(), stopped.appended);
+}
+
+// The destination's trigger keeps every second row out. A COMMIT waits for a synchronous
+// standby that does not exist, and the server then stops as in a crash: the commit was written
+// before the wait, so the batch committed. The stopped message counts what the server stored,
+// and the report names the row's step.
+TEST_F(DurableDestinationTest, ACommitInDoubtFoundCommittedCountsTheRowsTheServerStored) {
+    MakeTables(kSlowRows);
+    DestinationSql(
+        "CREATE TABLE dst (id int, pad text); CREATE FUNCTION odd_only() RETURNS trigger "
+        "LANGUAGE plpgsql AS $$ BEGIN IF NEW.id % 2 = 0 THEN RETURN NULL; END IF; RETURN NEW; "
+        "END $$; CREATE TRIGGER odd_only BEFORE INSERT ON dst FOR EACH ROW EXECUTE FUNCTION "
+        "odd_only()");
+    AtPercent(30, [&](double) {
+        server_.Execute("postgres", "ALTER SYSTEM SET synchronous_standby_names = 'nobody'");
+        server_.Execute("postgres", "SELECT pg_reload_conf()");
+        auto* poll = new QTimer(&Screen());
+        QObject::connect(poll, &QTimer::timeout, poll, [this, poll] {
+            const test::Rows waiting = test::QueryRows(
+                server_.AdminProfile(),
+                "SELECT count(*) FROM pg_stat_activity WHERE wait_event = 'SyncRep'");
+            if (waiting[0][0] == "0") return;
+            poll->stop();
+            server_.StopServer();
+        });
+        poll->start(20);
+    });
+    // Once down, the server is started again right away, within the time the run gives a lost
+    // commit, and asks for no standby any more.
+    QTimer restart;
+    QObject::connect(&restart, &QTimer::timeout, [this] {
+        if (std::filesystem::exists(server_.DataDirectory() + "/postmaster.pid")) return;
+        server_.StartServer();
+        server_.Execute("postgres", "ALTER SYSTEM RESET synchronous_standby_names");
+        server_.Execute("postgres", "SELECT pg_reload_conf()");
+    });
+    restart.start(100);
+    Press("dst", "src");
+    restart.stop();
+    ExpectOneReportAt(212);
+    ASSERT_EQ(Messages().size(), 1);
+    const Stopped stopped = ReadStopped(Messages().front(), kSlowRows);
+    ASSERT_GE(stopped.appended, 0) << Messages().front().toStdString();
+    EXPECT_EQ(stopped.unchecked, 0) << Messages().front().toStdString();
+    EXPECT_EQ(stopped.appended, DestinationCount());
+    EXPECT_GT(stopped.appended, 0);
+    EXPECT_TRUE(NoDoubles(Destination(), "dst"));
 }
 
 TEST_F(RunFaultsTest, PrivilegeRevokedMidRunEndsTheRunAfterOneReport) {
