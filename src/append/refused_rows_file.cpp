@@ -145,8 +145,8 @@ void RefusedRowsFile::Create() {
     // Rows may hold personal data: the folder is its owner's alone, even when it was made before.
     if (::chmod(folder_.c_str(), 0700) != 0) ThrowCannotWrite(folder_, errno);
     for (int run = 1; run <= kMostRunsPerSecond; ++run) {
-        const std::string base =
-            folder_ + "/" + stem_ + (run == 1 ? std::string() : "-" + std::to_string(run));
+        std::string base = folder_ + "/" + stem_;
+        if (run > 1) base += '-' + std::to_string(run);
         const std::string rows_path = base + kRowsEnding;
         const std::string reasons_path = base + kReasonsEnding;
         // Made for their owner alone from the start, and never over an existing file.

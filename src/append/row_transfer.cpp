@@ -78,14 +78,16 @@ RowTransfer::Ending RowTransfer::TransferInsideServer(SourceReader& reader) {
         std::exception_ptr failure;
         try {
             moved = writer_->MoveInsideServer(reader.ChunkSelect(chunk), reader.Snapshot());
-        } catch (const DbError&) {
+        } catch (const BrokenConnection&) {
             failure = std::current_exception();
-        }
-        if (failure) {
+        } catch (const DbError&) {
             // Each chunk reads the source's snapshot: a source that is lost fails the chunk too,
             // and the source's own failure is the one to report.
-            if (RunStep(trap_, 166, [&] { reader.CheckAlive(); }))
-                RunStep(trap_, 212, [&] { std::rethrow_exception(failure); });
+            failure = std::current_exception();
+            if (!RunStep(trap_, 166, [&] { reader.CheckAlive(); })) return Ending::Stopped;
+        }
+        if (failure) {
+            RunStep(trap_, 212, [&] { std::rethrow_exception(failure); });
             return Ending::Stopped;
         }
         // The destination refused one of the chunk's rows: they come the usual way, each
