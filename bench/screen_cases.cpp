@@ -10,6 +10,7 @@
 #include "bench_server.h"
 #include "bench_tables.h"
 #include "delay_proxy.h"
+#include "median.h"
 #include "paired_runs.h"
 
 namespace trp::bench {
@@ -178,6 +179,75 @@ void Rule(const CaseContext& context) {
     AgainstOneInsertPerRow(context, "rule_dst", kInsertRule, "rule_dst_log");
 }
 
+// The same six-column rows into a destination that refuses one row in 1,000 (a check on the id),
+// against the same run into one that refuses none, in pairs; "Ignore All" answers the first
+// report.
+void Refused1k(const CaseContext& context) {
+    const std::string source = SixColumnSource(kSource, context.rows);
+    CreateSixColumnTable(kDestination, "six_dst");
+    CreateSixColumnTable(kDestination, "refusing_dst",
+                         "ALTER TABLE refusing_dst ADD CHECK (id % 1000 <> 0);");
+    const Goal goal{true, 1.5};
+    Header(context, "median time " + goal.Text() + " that of the same run refusing no row", {});
+    ScreenRun clean = IntoDatabase2(source, "six_dst", ProfileFor(kDestination));
+    ScreenRun refusing = IntoDatabase2(source, "refusing_dst", ProfileFor(kDestination));
+    refusing.ignore_all = true;
+    const long long refused = context.rows / 1000;
+    std::vector<double> ratios, clean_seconds, refusing_seconds;
+    for (int pair = 0; pair < context.settings.pairs; ++pair) {
+        double seconds[2] = {0, 0};
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool refusing_turn = (turn == 0) == (pair % 2 == 0);
+            const std::string table = refusing_turn ? "refusing_dst" : "six_dst";
+            ResetTable(kDestination, table);
+            const ScreenResult run = RunThroughScreen(refusing_turn ? refusing : clean);
+            ExpectRows(kDestination, table, context.rows - (refusing_turn ? refused : 0));
+            seconds[refusing_turn ? 1 : 0] = run.seconds;
+        }
+        clean_seconds.push_back(seconds[0]);
+        refusing_seconds.push_back(seconds[1]);
+        ratios.push_back(seconds[1] / seconds[0]);
+        std::printf("  pair %d: refusing %lld rows %.3f s, refusing none %.3f s: %.3fx\n", pair + 1,
+                    refused, seconds[1], seconds[0], ratios.back());
+        std::fflush(stdout);
+    }
+    const double ratio = Median(ratios);
+    std::printf(
+        "  median of %d pairs: refusing %.3f s, refusing none %.3f s, ratio %.3fx; goal "
+        "%s: %s\n",
+        context.settings.pairs, Median(refusing_seconds), Median(clean_seconds), ratio,
+        goal.Text().c_str(), goal.MetBy(ratio) ? "met" : "NOT met");
+    std::fflush(stdout);
+}
+
+// A run again into a destination that already holds every row under its primary key: every row
+// is refused ("Ignore All" at the first report). Rows per second.
+void AllRefused(const CaseContext& context) {
+    constexpr double kGoalRowsPerSecond = 3000;
+    const std::string source = SixColumnSource(kSource, context.rows);
+    FillSixColumnTable(kDestination, "keyed_dst", context.rows);
+    Sql(kDestination, "ALTER TABLE keyed_dst ADD PRIMARY KEY (id)");
+    Sql(kDestination, "CHECKPOINT");
+    char goal[96];
+    std::snprintf(goal, sizeof goal, "median rows per second >= %.0f", kGoalRowsPerSecond);
+    Header(context, goal, {});
+    ScreenRun again = IntoDatabase2(source, "keyed_dst", ProfileFor(kDestination));
+    again.ignore_all = true;
+    std::vector<double> rates;
+    for (int run = 0; run < context.settings.pairs; ++run) {
+        const ScreenResult result = RunThroughScreen(again);
+        ExpectRows(kDestination, "keyed_dst", context.rows);
+        rates.push_back(context.rows / result.seconds);
+        std::printf("  run %d: %lld rows refused in %.3f s: %.0f rows/s\n", run + 1, context.rows,
+                    result.seconds, rates.back());
+        std::fflush(stdout);
+    }
+    const double rate = Median(rates);
+    std::printf("  median of %d runs: %.0f rows/s; goal: %s\n", context.settings.pairs, rate,
+                rate >= kGoalRowsPerSecond ? "met" : "NOT met");
+    std::fflush(stdout);
+}
+
 // Peak memory at the case's size and four times it, from the pairs of the local cases when they
 // ran at those sizes, otherwise from one run each.
 void Memory(const CaseContext& context) {
@@ -279,6 +349,14 @@ const std::vector<BenchCase>& BenchCases() {
          "rows x 6 columns into a destination with an INSERT rule (INSERT path), against "
          "one INSERT per row",
          200000, Rule},
+        {"refused1k",
+         "rows x 6 columns into a destination that refuses one in 1,000 (\"Ignore All\"), "
+         "against the same run refusing none",
+         1000000, Refused1k},
+        {"allrefused",
+         "rows x 6 columns again into a destination that holds them all under its primary "
+         "key: every row refused (\"Ignore All\"), rows per second",
+         100000, AllRefused},
         {"memory", "and four times as many rows x 6 columns: peak resident memory", 1000000,
          Memory},
         {"value", "row with one large text value (--value-mb): peak resident memory", 1, LargeValue,

@@ -87,20 +87,22 @@ ScreenResult RunThroughScreen(const ScreenRun& run) {
     const Profile& p2 = run.profile2;
     const ChildOutcome child =
         RunSelf({kScreenChild, p1.server, p1.port, p1.user, p1.database, p2.server, p2.port,
-                 p2.user, p2.database, run.table1, run.table2, run.into1 ? "1" : "2"});
+                 p2.user, p2.database, run.table1, run.table2, run.into1 ? "1" : "2",
+                 run.ignore_all ? "ignore-all" : "report"});
     ScreenResult result;
     std::istringstream printed(child.output);
-    printed >> result.seconds >> result.rss_at_press_kb;
+    printed >> result.seconds >> result.rss_at_press_kb >> result.row_reports;
     if (!child.succeeded || !printed) Refuse("the run through the screen failed: " + child.output);
     result.peak_rss_kb = child.peak_rss_kb;
     return result;
 }
 
 int ScreenChildMain(const std::vector<std::string>& arguments) {
-    if (arguments.size() != 11) {
-        std::fprintf(stderr, "%s takes 11 arguments\n", kScreenChild);
+    if (arguments.size() != 12) {
+        std::fprintf(stderr, "%s takes 12 arguments\n", kScreenChild);
         return 2;
     }
+    const bool ignore_all = arguments[11] == "ignore-all";
     // The profiles and the runtime folder Qt asks for live in a folder of the run's own.
     QTemporaryDir folder;
     if (!folder.isValid()) {
@@ -118,7 +120,14 @@ int ScreenChildMain(const std::vector<std::string>& arguments) {
         SaveProfiles(store, arguments);
 
         std::vector<Seen> seen;
-        MessageBox::SetRecorder([&seen](const MessageBox::Shown& box) {
+        int row_reports = 0;
+        MessageBox::SetRecorder([&seen, &row_reports, ignore_all](const MessageBox::Shown& box) {
+            // A refused row, where they are expected: "Ignore All" at the first.
+            if (ignore_all && box.offers_stop) {
+                ++row_reports;
+                MessageBox::SetNextChoice(MessageBox::Choice::IgnoreAll);
+                return;
+            }
             // A failing run may report every row; the first report is enough to refuse it.
             if (box.icon == MessageBox::Icon::Warning) {
                 std::fprintf(stderr, "screen run: error report: %s\n", qPrintable(box.text));
@@ -147,8 +156,9 @@ int ScreenChildMain(const std::vector<std::string>& arguments) {
 
         if (seen.empty() || seen.back().box.text != QStringLiteral("Done."))
             Refuse("the last message is not \"Done.\": " + Describe(seen));
-        std::printf("%.6f %ld\n", std::chrono::duration<double>(seen.back().at - pressed).count(),
-                    peak_before);
+        std::printf("%.6f %ld %d\n",
+                    std::chrono::duration<double>(seen.back().at - pressed).count(), peak_before,
+                    row_reports);
         return 0;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "screen run: %s\n", e.what());

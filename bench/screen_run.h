@@ -19,10 +19,14 @@ struct ScreenRun {
     // table), rather than Option2. With the same database in both profiles the options are
     // disabled and Option1 stays as it is.
     bool into1 = false;
+    // Refused rows are expected: the first one's report is answered "Ignore All", and the run
+    // still has to end with "Done.".
+    bool ignore_all = false;
 };
 
 struct ScreenResult {
     double seconds = 0;        // from the press of "Start Appending" to the "Done." box
+    int row_reports = 0;       // refused rows' reports shown (ignore_all: at most one)
     long peak_rss_kb = 0;      // the program's peak resident memory
     long rss_at_press_kb = 0;  // its peak before the press: the screens, libraries and probes
 };
