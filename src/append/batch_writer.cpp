@@ -1,5 +1,7 @@
 #include "append/batch_writer.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 #include "append/column_types.h"
@@ -19,6 +21,13 @@ using Clock = std::chrono::steady_clock;
 // A batch that has been open this long is sent, so that the bar, which follows committed rows,
 // keeps moving while rows come in slowly.
 constexpr std::chrono::milliseconds kBatchTime{500};
+
+// After a refusal: the next batch's rows at most (doubling with each batch without one), the
+// first piece of the rows after a refused row (doubling likewise), and how many rows go one by
+// one while refusals come close together.
+constexpr std::size_t kBatchAfterRefusal = 16384;
+constexpr std::size_t kFirstPiece = 64;
+constexpr std::size_t kOneByOneRows = 256;
 
 void SendStatement(PGconn* conn, const std::string& sql) {
     if (!PQsendQueryParams(conn, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0))
@@ -65,6 +74,7 @@ BatchWriter::BatchWriter(Connection& destination, DestinationTable table, std::s
       listener_(listener),
       texts_(texts),
       watched_(destination.Handle()) {
+    batch_limit_ = max_rows_;
     pacer_.Watch(watched_, destination.ConnectionString());
 }
 
@@ -77,7 +87,7 @@ void BatchWriter::Add(std::string_view line, const RowLocator& at) {
     batch_.Append(line, table_.binary, at);
     RowAdded();
     const std::size_t rows = batch_.Rows();
-    if (rows >= max_rows_ || batch_.Bytes() >= max_bytes_ ||
+    if (rows >= batch_limit_ || batch_.Bytes() >= max_bytes_ ||
         (rows % 64 == 0 && Clock::now() - batch_started_ >= kBatchTime))
         Flush();
 }
@@ -114,17 +124,47 @@ void BatchWriter::Flush() {
     const std::size_t rows = batch_.Rows();
     if (rows == 0) return;
     ClearOnExit clear{batch_};
-    Resolve(0, rows, SendBatch());
+    const long long refused_before = refusals_;
+    last_refused_ = 0;
+    close_refusals_ = false;
+    const Outcome first_try = SendBatch();
+    if (first_try.committed) {
+        Count(rows, first_try.added);
+    } else {
+        resolving_ = true;
+        try {
+            Resolve(0, rows, first_try);
+        } catch (...) {
+            resolving_ = false;
+            // What was settled before the failure stands.
+            try {
+                SettlePending();
+            } catch (const DbError&) {
+            }
+            throw;
+        }
+        resolving_ = false;
+        SettlePending();
+    }
     if (stop_after_batch_) throw AppendStopped();
+    // Where rows are refused, a failed batch costs its rows again: small ones then.
+    batch_limit_ = refusals_ > refused_before ? std::min(max_rows_, kBatchAfterRefusal)
+                                              : std::min(max_rows_, batch_limit_ * 2);
 }
 
 TransactionSetup BatchWriter::Setup(std::string begin, std::string snapshot) const {
-    return TransactionSetup{std::move(begin), std::move(snapshot), table_.settings};
+    return TransactionSetup{std::move(begin), std::move(snapshot), Settings()};
+}
+
+std::string BatchWriter::Settings() const {
+    if (!resolving_) return table_.settings;
+    const std::string async = "set_config('synchronous_commit', 'off', true)";
+    return table_.settings.empty() ? async : table_.settings + ", " + async;
 }
 
 void BatchWriter::Resolve(std::size_t first, std::size_t last, const Outcome& outcome) {
     if (outcome.committed) {
-        Committed(last - first, outcome.added);
+        Committed(last - first, outcome.added, outcome.xid);
         return;
     }
     ThrowIfRunEnds(outcome.failure);
@@ -137,7 +177,7 @@ void BatchWriter::Resolve(std::size_t first, std::size_t last, const Outcome& ou
         const std::size_t failed = *outcome.failed_row;
         Settle(first, failed);
         SendSingle(failed);
-        SettleHalves(failed + 1, last);
+        SettleAfterRefusal(failed + 1, last);
     } else {
         SettleHalves(first, last);
     }
@@ -160,24 +200,244 @@ void BatchWriter::SettleHalves(std::size_t first, std::size_t last) {
     Settle(middle, last);
 }
 
-void BatchWriter::SendSingle(std::size_t row) {
-    StopPoint();
-    Resolve(row, row + 1, SendInserts(row, row + 1));
+void BatchWriter::SettleAfterRefusal(std::size_t from, std::size_t last) {
+    // The rows of a piece before its refused row are sent twice, and every piece costs a
+    // transaction of a few hundred rows' work: with refused rows g rows apart, pieces of about
+    // sqrt(500 g) rows weigh the one against the other. They grow while no row is refused.
+    const auto after_refusal = [this] {
+        return std::max(kFirstPiece, static_cast<std::size_t>(
+                                         std::sqrt(500.0 * static_cast<double>(refusal_gap_))));
+    };
+    std::size_t piece = after_refusal();
+    while (from < last) {
+        StopPoint();
+        if (close_refusals_) {
+            const long long refused_before = refusals_;
+            const std::size_t end = std::min(last, from + kOneByOneRows);
+            SettleOneByOne(from, end);
+            // None refused among them: pieces again.
+            if (refusals_ == refused_before) close_refusals_ = false;
+            from = end;
+            piece = after_refusal();
+            continue;
+        }
+        const std::size_t end = std::min(last, from + piece);
+        if (end - from == 1) {
+            SendSingle(from);
+            from = end;
+            continue;
+        }
+        const Outcome outcome = Send(from, end);
+        if (outcome.committed) {
+            Committed(end - from, outcome.added, outcome.xid);
+            from = end;
+            piece *= 2;
+            continue;
+        }
+        ThrowIfRunEnds(outcome.failure);
+        if (outcome.failed_row && *outcome.failed_row >= from && *outcome.failed_row < end) {
+            // Past the refused row, the rest of the batch follows, not just the piece's.
+            const std::size_t failed = *outcome.failed_row;
+            Settle(from, failed);
+            SendSingle(failed);
+            from = failed + 1;
+            piece = after_refusal();
+        } else {
+            SettleHalves(from, end);
+            from = end;
+        }
+    }
 }
 
-void BatchWriter::Committed(std::size_t rows, long long added) {
+void BatchWriter::SettleOneByOne(std::size_t first, std::size_t last) {
+    StopPoint();
+    // Binary rows are read again as text before anything goes out.
+    const std::vector<RowValues> values = TextValues(first, last);
+
+    struct RowOutcome {
+        bool read = false;  // its results are in
+        long long added = 0;
+        std::exception_ptr failure;
+        std::string xid;
+    };
+    std::vector<RowOutcome> outcomes(values.size());
+    PGconn* conn = destination_.Handle();
+    const std::string settings = Settings();
+    const std::string opening =
+        "SELECT " + (settings.empty() ? std::string() : settings + ", ") + "pg_current_xact_id()";
+    const auto failure_of = [conn](const PGresult* result) {
+        try {
+            CheckResult(result, conn);
+            throw DbError("the statement did not run");
+        } catch (const DbError&) {
+            return std::current_exception();
+        }
+    };
+    std::size_t reading = 0;  // the row whose results are being read
+    try {
+        if (!PQenterPipelineMode(conn)) ThrowConnectionFailure(conn);
+        // Each row a transaction of its own: its statements up to a sync are one implicit
+        // transaction, which the sync commits, or rolls back after a failure.
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            SendStatement(conn, opening);
+            SendStatement(conn, BuildInsertStatement(table_.quoted_name_in_transaction, values[i]));
+            if (!PQpipelineSync(conn)) ThrowConnectionFailure(conn);
+            if ((i + 1) % 64 == 0) FlushOutput(conn, pacer_);
+        }
+        ResultStream results(conn, pacer_);
+        for (; reading < values.size(); ++reading) {
+            RowOutcome& outcome = outcomes[reading];
+            const PgResultPtr opened = NextResult(conn, results);
+            if (PQresultStatus(opened.get()) == PGRES_TUPLES_OK) {
+                outcome.xid = PQgetvalue(opened.get(), 0, PQnfields(opened.get()) - 1);
+            } else {
+                // Its settings were refused: no row's doing.
+                outcome.failure = AsRunFailure(failure_of(opened.get()));
+            }
+            const PgResultPtr inserted = NextResult(conn, results);
+            if (PQresultStatus(inserted.get()) == PGRES_COMMAND_OK)
+                outcome.added = std::atoll(PQcmdTuples(inserted.get()));
+            else if (!outcome.failure)
+                outcome.failure = failure_of(inserted.get());
+            // The sync commits; a check deferred to the commit fails before its result.
+            for (int quiet = 0;;) {
+                const PgResultPtr result = results.Next();
+                if (!result) {
+                    if (++quiet > 2) ThrowConnectionFailure(conn);
+                    continue;
+                }
+                if (PQresultStatus(result.get()) == PGRES_PIPELINE_SYNC) break;
+                if (!outcome.failure) outcome.failure = failure_of(result.get());
+            }
+            outcome.read = true;
+        }
+        PQexitPipelineMode(conn);
+    } catch (const BrokenConnection&) {
+        // What the server said before the connection went down stands; the row whose results
+        // were being read may have committed, and so may the rows sent after it.
+        for (std::size_t i = 0; i < reading; ++i) {
+            if (outcomes[i].failure)
+                Refused(first + i, outcomes[i].failure);
+            else
+                Committed(1, outcomes[i].added, outcomes[i].xid);
+        }
+        if (reading < values.size() && !pacer_.Ending()) {
+            const RowOutcome& doubtful = outcomes[reading];
+            const CommitStatus status =
+                doubtful.failure || doubtful.xid.empty()
+                    ? (doubtful.failure ? CommitStatus::Aborted : CommitStatus::Unknown)
+                    : CheckCommit(destination_.ConnectionString(), doubtful.xid, pacer_,
+                                  commit_check_);
+            if (status == CommitStatus::Committed) Committed(1, 1, doubtful.xid);
+            if (status == CommitStatus::Unknown) ++tally_.unchecked;
+            tally_.unchecked += static_cast<long long>(values.size() - reading - 1);
+        }
+        throw;
+    }
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (!outcomes[i].failure) {
+            Committed(1, outcomes[i].added, outcomes[i].xid);
+            continue;
+        }
+        try {
+            ThrowIfRunEnds(outcomes[i].failure);
+        } catch (...) {
+            // The rows after it that committed arrived all the same.
+            for (std::size_t later = i + 1; later < values.size(); ++later)
+                if (!outcomes[later].failure)
+                    Committed(1, outcomes[later].added, outcomes[later].xid);
+            throw;
+        }
+        Refused(first + i, outcomes[i].failure);
+    }
+}
+
+void BatchWriter::SendSingle(std::size_t row) {
+    StopPoint();
+    // A large row held alone goes as it always has, letting go of its buffer as it is sent;
+    // any other in a transaction of its own that the sync ends, in one round trip.
+    if (batch_.Adopted()) {
+        Resolve(row, row + 1, SendInserts(row, row + 1));
+        return;
+    }
+    SettleOneByOne(row, row + 1);
+}
+
+void BatchWriter::Committed(std::size_t rows, long long added, std::string xid) {
+    if (resolving_) {
+        pending_.push_back({rows, added, std::move(xid), 0, nullptr});
+        return;
+    }
+    Count(rows, added);
+}
+
+void BatchWriter::Count(std::size_t rows, long long added) {
     tally_.settled += static_cast<long long>(rows);
     tally_.added += added;
     listener_.Progressed(tally_);
 }
 
 void BatchWriter::Refused(std::size_t row, const std::exception_ptr& failure) {
+    ++refusals_;
+    if (last_refused_ > 0) {
+        refusal_gap_ = row + 1 - last_refused_;
+        if (refusal_gap_ == 1) close_refusals_ = true;
+    } else if (refusal_gap_ == 0) {
+        refusal_gap_ = row + 1;
+    }
+    last_refused_ = row + 1;
+    if (resolving_) {
+        pending_.push_back({0, 0, {}, row, failure});
+        return;
+    }
+    Report(row, failure);
+}
+
+void BatchWriter::Report(std::size_t row, const std::exception_ptr& failure) {
     // Rows settle in source order, so the rows settled before this one are those before it.
     const RefusedRow refused{Readable(failure), RefusedValues(row), tally_.settled + 1};
     ++tally_.settled;
     // The report comes before the bar passes the row.
     if (!listener_.RowRefused(refused)) stop_after_batch_ = true;
     listener_.Progressed(tally_);
+}
+
+void BatchWriter::SettlePending() {
+    std::vector<Settlement> pending = std::move(pending_);
+    pending_.clear();
+    if (pending.empty()) return;
+    bool durable = std::none_of(pending.begin(), pending.end(),
+                                [](const Settlement& s) { return s.rows > 0; });
+    if (!durable) {
+        try {
+            // A commit waits for the log up to it, and so for every commit before it.
+            ExecuteAwaited(destination_.Handle(), "BEGIN; SELECT pg_current_xact_id(); COMMIT",
+                           pacer_);
+            durable = true;
+        } catch (const DbError&) {
+        }
+    }
+    for (Settlement& settled : pending) {
+        if (settled.rows == 0) {
+            Report(settled.refused_row, settled.failure);
+            continue;
+        }
+        if (durable || settled.xid.empty()) {
+            Count(settled.rows, settled.added);
+            continue;
+        }
+        if (pacer_.Ending()) continue;
+        switch (CheckCommit(destination_.ConnectionString(), settled.xid, pacer_, commit_check_)) {
+            case CommitStatus::Committed:
+                Count(settled.rows, settled.added);
+                break;
+            case CommitStatus::Aborted:
+                break;
+            case CommitStatus::Unknown:
+                tally_.unchecked += static_cast<long long>(settled.rows);
+                break;
+        }
+    }
 }
 
 std::optional<RowValues> BatchWriter::RefusedValues(std::size_t row) {
@@ -253,7 +513,9 @@ std::exception_ptr BatchWriter::Readable(const std::exception_ptr& failure) {
 
 void BatchWriter::Lost(BatchTransaction& transaction, std::size_t rows,
                        std::optional<long long> added) {
-    const auto count = [&] { Committed(rows, added.value_or(static_cast<long long>(rows))); };
+    const auto count = [&] {
+        Committed(rows, added.value_or(static_cast<long long>(rows)), transaction.Xid());
+    };
     if (transaction.Committed()) {
         count();
         return;
@@ -273,11 +535,29 @@ void BatchWriter::Lost(BatchTransaction& transaction, std::size_t rows,
 }
 
 RowValues BatchWriter::TextValues(std::size_t row) {
-    if (table_.binary) {
-        if (!texts_) throw DbError("the source's text of a binary row is not at hand");
-        return texts_->Texts(batch_.Locator(row));
+    return std::move(TextValues(row, row + 1).front());
+}
+
+std::vector<RowValues> BatchWriter::TextValues(std::size_t first, std::size_t last) {
+    std::vector<RowValues> values;
+    values.reserve(last - first);
+    if (!table_.binary) {
+        for (std::size_t row = first; row < last; ++row)
+            values.push_back(table_.columns == 0 ? RowValues{} : DecodeCopyLine(batch_.Row(row)));
+        return values;
     }
-    return table_.columns == 0 ? RowValues{} : DecodeCopyLine(batch_.Row(row));
+    if (!texts_) throw DbError("the source's text of a binary row is not at hand");
+    std::vector<RowLocator> missing;
+    for (std::size_t row = first; row < last; ++row)
+        if (!batch_.KeptTexts(row)) missing.push_back(batch_.Locator(row));
+    if (!missing.empty()) {
+        std::vector<RowValues> read = texts_->Texts(missing);
+        std::size_t next = 0;
+        for (std::size_t row = first; row < last; ++row)
+            if (!batch_.KeptTexts(row)) batch_.KeepTexts(row, std::move(read.at(next++)));
+    }
+    for (std::size_t row = first; row < last; ++row) values.push_back(*batch_.KeptTexts(row));
+    return values;
 }
 
 BatchWriter::Outcome BatchWriter::SendInserts(std::size_t first, std::size_t last) {
@@ -285,8 +565,7 @@ BatchWriter::Outcome BatchWriter::SendInserts(std::size_t first, std::size_t las
     std::vector<RowValues> rows;
     // Binary rows are read again as text before the statements go out: a failure to read one
     // is the run's, not the row's.
-    if (table_.binary)
-        for (std::size_t row = first; row < last; ++row) rows.push_back(TextValues(row));
+    if (table_.binary) rows = TextValues(first, last);
     BeginInserts();
     for (std::size_t row = first; row < last; ++row) {
         SendInsert(row, table_.binary ? &rows[row - first] : nullptr, lone);
@@ -350,6 +629,7 @@ BatchWriter::Outcome BatchWriter::EndInserts(std::size_t first, std::size_t last
             // A deferred check fails here; it is the row's own when the row went alone.
             outcome.failure = transaction.CommitPipeline(results);
             outcome.committed = !outcome.failure;
+            if (outcome.committed) outcome.xid = transaction.Xid();
             if (outcome.failure && outcome.lone_insert) outcome.failed_row = first;
         } else {
             transaction.Ended(false);

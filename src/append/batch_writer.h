@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,10 +50,17 @@ public:
     }
     // The values of the row let go, once.
     std::optional<RowValues> TakeLetGoValues() { return std::exchange(let_go_values_, {}); }
+    // The texts of binary rows read again from the source, kept as long as the batch.
+    const RowValues* KeptTexts(std::size_t row) const {
+        const auto kept = texts_.find(row);
+        return kept == texts_.end() ? nullptr : &kept->second;
+    }
+    void KeepTexts(std::size_t row, RowValues values) { texts_[row] = std::move(values); }
     void Clear() {
         data_.clear();
         ends_.clear();
         locators_.clear();
+        texts_.clear();
         adopted_.reset();
         let_go_ = false;
         let_go_values_.reset();
@@ -75,6 +83,7 @@ private:
     std::string data_;
     std::vector<std::size_t> ends_;
     std::vector<RowLocator> locators_;
+    std::map<std::size_t, RowValues> texts_;
     PqBuffer adopted_;
     std::string_view adopted_row_;
     bool let_go_ = false;
@@ -82,11 +91,16 @@ private:
 };
 
 // Collects rows into batches, each committed in a transaction of its own (BatchTransaction). A
-// batch that fails is rolled back and sent again in smaller pieces, down to single rows sent as
-// their own INSERT statements, so that each refused row is reported with the very message a
-// lone INSERT gets while every other row is committed, in source order. When the connection goes
-// down while a COMMIT is under way, a new session asks the server what became of that
-// transaction, so its rows are counted by the answer and never sent twice.
+// batch that fails is rolled back and settled in pieces, so that each refused row is reported
+// with the very message a lone INSERT gets while every other row is committed, in source order:
+// where the server names the row that failed (the INSERT statement, or COPY's line), the rows
+// before it go as one piece, it goes alone as its own INSERT statement, and the rows after it
+// in pieces that start small and grow while no row is refused; where nothing names the row, the
+// batch is halved down to single rows. Where refused rows come one after the other, the rows
+// after them go one by one, each in a transaction of its own, many at a time in a pipeline.
+// After a refusal, the next batches start small and grow again. When the connection goes down
+// while a COMMIT is under way, a new session asks the server what became of that transaction,
+// so its rows are counted by the answer and never sent twice.
 class BatchWriter : public DestinationWriter {
 public:
     void Add(std::string_view line, const RowLocator& at) override;
@@ -102,6 +116,7 @@ protected:
         std::exception_ptr failure;             // the server's (or libpq's) first failure
         bool lone_insert = false;               // a single row sent as its own INSERT
         long long added = 0;                    // rows the committed transaction took
+        std::string xid;                        // the committed transaction's id
     };
 
     BatchWriter(Connection& destination, DestinationTable table, std::size_t max_rows,
@@ -128,19 +143,24 @@ protected:
     void SendInsert(std::size_t row, const RowValues* values, bool lone);
     Outcome EndInserts(std::size_t first, std::size_t last);
     // A row's values in their text forms, as the INSERT statement quotes them. A binary tuple's
-    // are the source's own output of the stored row.
+    // are the source's own output of the stored row (read again in one round trip for all the
+    // rows asked for, and kept with the batch).
     RowValues TextValues(std::size_t row);
+    std::vector<RowValues> TextValues(std::size_t first, std::size_t last);
     // How every transaction of this writer opens (`begin` and `snapshot` for one that reads
-    // the source's snapshot inside the server).
+    // the source's snapshot inside the server). While a failed batch is settled, its pieces
+    // commit without waiting for the log to reach the disk: the batch's end makes them durable
+    // all at once (see SettlePending).
     TransactionSetup Setup(std::string begin = "BEGIN", std::string snapshot = {}) const;
+    std::string Settings() const;
     // The connection went down during `transaction`, which holds `rows` rows of which the
     // server stored `added` (when known): counts them by what became of it, then the caller
     // rethrows.
     void Lost(BatchTransaction& transaction, std::size_t rows, std::optional<long long> added);
     // Throws the failure when it ends the run.
     void ThrowIfRunEnds(const std::exception_ptr& failure);
-    // Rows whose transaction committed.
-    void Committed(std::size_t rows, long long added);
+    // Rows whose transaction committed (`xid`: which one, for a commit not yet known durable).
+    void Committed(std::size_t rows, long long added, std::string xid = {});
 
     Connection& destination_;
     DestinationTable table_;
@@ -153,8 +173,21 @@ private:
     void Resolve(std::size_t first, std::size_t last, const Outcome& outcome);
     void Settle(std::size_t first, std::size_t last);
     void SettleHalves(std::size_t first, std::size_t last);
+    // Rows [from, last) after a refused row: pieces growing from small, or one by one while
+    // refusals come close together.
+    void SettleAfterRefusal(std::size_t from, std::size_t last);
+    // Rows [first, last), each in a transaction of its own (implicit, ended by a sync), all
+    // pipelined: exactly the outcome of one INSERT per row, in one round trip.
+    void SettleOneByOne(std::size_t first, std::size_t last);
     void SendSingle(std::size_t row);
     void Refused(std::size_t row, const std::exception_ptr& failure);
+    // The outcomes of a failed batch's rows are counted and reported once the commits of its
+    // pieces are durable, in source order: after a commit of its own, which waits for the log
+    // up to it and so for every commit before; where that cannot be had, by what the server
+    // says of each piece's transaction.
+    void SettlePending();
+    void Count(std::size_t rows, long long added);
+    void Report(std::size_t row, const std::exception_ptr& failure);
     // The values of a refused row as its INSERT carried them, if they can be had.
     std::optional<RowValues> RefusedValues(std::size_t row);
     void StopPoint() const;
@@ -168,6 +201,21 @@ private:
     // The user chose to stop on a refused row: the rest of the batch, already sent, is settled
     // (without reports), then the run stops.
     bool stop_after_batch_ = false;
+    std::size_t batch_limit_ = 0;   // rows the next batch may take: fewer after a refusal
+    long long refusals_ = 0;        // rows refused so far
+    std::size_t last_refused_ = 0;  // the batch's row refused last, plus one (0: none yet)
+    std::size_t refusal_gap_ = 0;   // rows between the batch's last two refused rows
+    bool close_refusals_ = false;   // refused rows came one after the other
+    // A failed batch is being settled: what its pieces settle waits in pending_.
+    struct Settlement {
+        std::size_t rows = 0;  // rows committed (0: a refused row)
+        long long added = 0;
+        std::string xid;  // the transaction that committed them
+        std::size_t refused_row = 0;
+        std::exception_ptr failure;
+    };
+    bool resolving_ = false;
+    std::vector<Settlement> pending_;
     std::size_t max_rows_;
     std::size_t max_bytes_;
     CommitCheckLimits commit_check_;

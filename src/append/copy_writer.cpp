@@ -19,6 +19,31 @@ constexpr std::size_t kStreamChunk = 256 * 1024;
 
 }  // namespace
 
+std::optional<std::size_t> FailedCopyLine(const char* context, const std::string& relation) {
+    if (!context || relation.empty()) return std::nullopt;
+    // One line of the context is COPY's own: "COPY <relation>, line <n>" and maybe more after
+    // a comma or a colon; the word for "line" is in the server's language.
+    const std::string prefix = "COPY " + relation + ", ";
+    std::string_view rest(context);
+    while (!rest.empty()) {
+        const std::size_t end = rest.find('\n');
+        std::string_view line = rest.substr(0, end);
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        if (!line.starts_with(prefix)) continue;
+        line.remove_prefix(prefix.size());
+        const std::size_t blank = line.find(' ');
+        if (blank == std::string_view::npos) return std::nullopt;
+        line.remove_prefix(blank + 1);
+        std::size_t digits = 0;
+        while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9') ++digits;
+        if (digits == 0 || digits > 18 ||
+            (digits < line.size() && line[digits] != ',' && line[digits] != ':'))
+            return std::nullopt;
+        return static_cast<std::size_t>(std::stoull(std::string(line.substr(0, digits))));
+    }
+    return std::nullopt;
+}
+
 CopyWriter::CopyWriter(Connection& destination, DestinationTable table,
                        const AppendOptions& options, EventPacer& pacer, WriterListener& listener,
                        SourceRowTexts* texts)
@@ -76,7 +101,7 @@ void CopyWriter::Put(std::string_view data) {
     }
 }
 
-CopyWriter::Outcome CopyWriter::EndCopy(std::size_t rows) {
+CopyWriter::Outcome CopyWriter::EndCopy(std::size_t first, std::size_t rows) {
     PGconn* conn = destination_.Handle();
     BatchTransaction& transaction = *transaction_;
     streaming_ = false;
@@ -96,6 +121,12 @@ CopyWriter::Outcome CopyWriter::EndCopy(std::size_t rows) {
         std::size_t statements = 0;
         bool committed = false;
         while (PgResultPtr result = results.Next()) {
+            if (PQresultStatus(result.get()) == PGRES_FATAL_ERROR && !outcome.failed_row) {
+                // The row that failed, where the server says which line of the data it was.
+                const std::optional<std::size_t> line = FailedCopyLine(
+                    PQresultErrorField(result.get(), PG_DIAG_CONTEXT), table_.relation_name);
+                if (line && *line >= 1 && *line <= rows) outcome.failed_row = first + *line - 1;
+            }
             if (results.Failure()) continue;
             if (++statements == 1) copied = std::atoll(PQcmdTuples(result.get()));
             if (statements == 2)
@@ -104,7 +135,10 @@ CopyWriter::Outcome CopyWriter::EndCopy(std::size_t rows) {
         // A refused COPY skips its COMMIT: nothing of this batch can be committed.
         outcome.failure = results.Failure();
         outcome.committed = committed && !outcome.failure;
-        if (outcome.committed) outcome.added = copied.value_or(0);
+        if (outcome.committed) {
+            outcome.added = copied.value_or(0);
+            outcome.xid = transaction.Xid();
+        }
         transaction.Ended(outcome.committed);
         if (!outcome.committed) transaction.RollBack();
     } catch (const BrokenConnection&) {
@@ -184,7 +218,7 @@ CopyWriter::Outcome CopyWriter::SendBatch() {
     Outcome outcome;
     if (streaming_) {
         Put(batch_.Range(0, batch_.Rows()).substr(sent_));
-        outcome = EndCopy(batch_.Rows());
+        outcome = EndCopy(0, batch_.Rows());
     } else {
         outcome.failure = failure_;
     }
@@ -200,7 +234,7 @@ CopyWriter::Outcome CopyWriter::Send(std::size_t first, std::size_t last) {
         return refused;
     }
     Put(batch_.Range(first, last));
-    return EndCopy(last - first);
+    return EndCopy(first, last - first);
 }
 
 }  // namespace trp

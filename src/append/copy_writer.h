@@ -1,8 +1,15 @@
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "append/batch_writer.h"
 
 namespace trp {
+
+// The line of a COPY's data (counted from 1) that its failure's context names, for the COPY into
+// `relation`; nothing when it names none (a failure at the end of the data, a deferred check).
+std::optional<std::size_t> FailedCopyLine(const char* context, const std::string& relation);
 
 // Loads batches with COPY FROM STDIN, each COPY in a transaction of its own that one query
 // opens and, once the data has ended, commits: the transaction's opening, then
@@ -26,8 +33,9 @@ private:
     // ends the run is thrown).
     bool StartCopy();
     void Put(std::string_view data);
-    // Ends the data, which commits; the outcome of the rows sent since StartCopy.
-    Outcome EndCopy(std::size_t rows);
+    // Ends the data, which commits; the outcome of rows [first, first + rows), sent since
+    // StartCopy.
+    Outcome EndCopy(std::size_t first, std::size_t rows);
 
     bool streaming_ = false;      // a COPY of the current batch is open
     bool start_failed_ = false;   // the current batch's COPY could not start

@@ -77,6 +77,8 @@ DestinationFeatures DetectDestinationFeatures(Connection& destination,
                             ColumnTypesQuery(destination, quoted_table) +
                             "; SELECT EXISTS (SELECT FROM pg_constraint WHERE contype = 'f' AND "
                             "conrelid = " +
+                            destination.QuoteLiteral(quoted_table) +
+                            "::regclass), (SELECT relname FROM pg_class WHERE oid = " +
                             destination.QuoteLiteral(quoted_table) + "::regclass)";
     if (!PQsendQuery(conn, sql.c_str())) ThrowConnectionFailure(conn);
     ResultStream stream(conn, pacer);
@@ -94,6 +96,7 @@ DestinationFeatures DetectDestinationFeatures(Connection& destination,
             features.row_security = true;
     features.columns = ReadColumnTypes(results[1].get());
     features.foreign_keys = PQgetvalue(results[2].get(), 0, 0)[0] == 't';
+    features.relation_name = PQgetvalue(results[2].get(), 0, 1);
     return features;
 }
 

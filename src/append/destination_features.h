@@ -21,6 +21,8 @@ struct DestinationFeatures {
     ColumnTypes columns;
     // It refers to other tables: its checks must see their rows as they are now.
     bool foreign_keys = false;
+    // The table's own name, as the server names it in its messages ("COPY <name>, line 5").
+    std::string relation_name;
 };
 
 // Reads the destination's catalogue (the table's name as the session reads it), in one round

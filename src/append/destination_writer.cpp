@@ -37,6 +37,7 @@ std::unique_ptr<DestinationWriter> MakeDestinationWriter(
     target.copy_options = session.copy_options;
     target.column_types = features.columns;
     target.foreign_keys = features.foreign_keys;
+    target.relation_name = features.relation_name;
     switch (options.strategy) {
         case AppendStrategy::RowByRow:
             return std::make_unique<PipelinedInsertWriter>(destination, std::move(target), 1,

@@ -51,8 +51,9 @@ public:
 class SourceRowTexts {
 public:
     virtual ~SourceRowTexts() = default;
-    // Throws DbError when the row cannot be read again.
-    virtual RowValues Texts(const RowLocator& row) = 0;
+    // The rows' texts, in the order asked for, in one round trip. Throws DbError when a row
+    // cannot be read again.
+    virtual std::vector<RowValues> Texts(const std::vector<RowLocator>& rows) = 0;
 };
 
 // The destination table as the writers address it.
@@ -67,6 +68,7 @@ struct DestinationTable {
     std::string copy_options;                  // see DestinationSession
     ColumnTypes column_types;   // as the catalogue has them (empty when it could not be read)
     bool foreign_keys = false;  // see DestinationFeatures
+    std::string relation_name;  // see DestinationFeatures
     // Rows come as binary tuples (COPY's binary format).
     bool binary = false;
 };

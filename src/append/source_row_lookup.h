@@ -22,7 +22,7 @@ public:
 
     ~SourceRowLookup() override;
 
-    RowValues Texts(const RowLocator& row) override;
+    std::vector<RowValues> Texts(const std::vector<RowLocator>& rows) override;
 
 private:
     std::string connection_string_;

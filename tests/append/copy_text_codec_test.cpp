@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "append/copy_writer.h"
 #include "append/insert_statement.h"
 
 namespace trp {
@@ -26,6 +27,25 @@ TEST(CopyTextCodec, EncodedRowsDecodeToTheSameValues) {
         {std::string("line\nbreak\r\n"), std::string("|mysepz123|"), std::string("é😀\\")},
     };
     for (const auto& row : rows) EXPECT_EQ(DecodeCopyLine(EncodeCopyLine(row) + "\n"), row);
+}
+
+// COPY's context names the row that failed, in the server's language, after the table's name;
+// a value or a table name that reads like it does not mislead.
+TEST(FailedCopyLine, TheLineOfTheTablesOwnCopyInAnyLanguage) {
+    EXPECT_EQ(FailedCopyLine("COPY dst, line 1234, column id: \"x\"", "dst"), 1234u);
+    EXPECT_EQ(FailedCopyLine("COPY dst, line 7: \"7\tfoo\"", "dst"), 7u);
+    EXPECT_EQ(FailedCopyLine("COPY dst, line 3", "dst"), 3u);
+    EXPECT_EQ(FailedCopyLine("COPY dst, Zeile 12, Spalte id: \"x\"", "dst"), 12u);
+    EXPECT_EQ(FailedCopyLine("SQL function \"f\" statement 1\nCOPY dst, line 5, column v", "dst"),
+              5u);
+    EXPECT_EQ(FailedCopyLine("COPY a, line 9, b, line 2: \"1\"", "a, line 9, b"), 2u);
+    EXPECT_EQ(FailedCopyLine("COPY dst, line 3, column v: \"a, line 99\"", "dst"), 3u);
+    // Nothing that names a line of this COPY.
+    EXPECT_EQ(FailedCopyLine(nullptr, "dst"), std::nullopt);
+    EXPECT_EQ(FailedCopyLine("COPY other, line 3", "dst"), std::nullopt);
+    EXPECT_EQ(FailedCopyLine("SQL statement \"SELECT 1 FROM parent\"", "dst"), std::nullopt);
+    EXPECT_EQ(FailedCopyLine("COPY dst, line x", "dst"), std::nullopt);
+    EXPECT_EQ(FailedCopyLine("COPY dst, line 3", ""), std::nullopt);
 }
 
 TEST(InsertStatement, QuotesEveryValueKeepsNullsAndGivesRowsWithoutColumnsTheirDefaults) {

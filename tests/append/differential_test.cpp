@@ -243,6 +243,17 @@ TEST_F(DifferentialTest, NamesLongerThanANameCanHoldAfterConversionAreCutAsTheTe
         true);
 }
 
+// A stretch of refused rows amid accepted ones, and refused rows one after the other: the rows
+// after a refused one go one by one while refusals come close together, then in pieces again.
+TEST_F(DifferentialTest, RefusedRowsOneAfterTheOtherAmidAcceptedOnes) {
+    source_columns_ = "(id int, v text)";
+    ExpectSameAsRowByRow(
+        "SELECT g, CASE WHEN g BETWEEN 40 AND 75 OR g % 29 = 0 OR g IN (120, 121) THEN 'x' "
+        "ELSE g::text END FROM generate_series(1, 300) g",
+        "CREATE TABLE dest (id int UNIQUE DEFERRABLE INITIALLY DEFERRED, v int)",
+        "SELECT id::text, v::text FROM dest ORDER BY ctid", true);
+}
+
 // Both tables have the same column names in another order: each value goes into the column of
 // its name, on every path. By position, text would go into the wrong column without a word.
 TEST_F(DifferentialTest, TheSameNamesInAnotherOrderAreMatchedByName) {
