@@ -31,10 +31,49 @@ constexpr const char* kQtOptionsWithValue[] = {"platform",
 constexpr const char* kQtFlags[] = {"reverse", "widgetcount", "sync",
                                     "nograb",  "dograb",      "testability"};
 
+// What --help adds after the options: the commands, their output and their exit statuses.
+constexpr const char* kCommandsHelp =
+    R"(
+Commands (no display needed; they use the profiles the connection screen saved):
+  append --to 1|2 SOURCE_TABLE DESTINATION_TABLE
+      Appends every row of SOURCE_TABLE to DESTINATION_TABLE with the checks, the
+      reports and the refused-rows file of "Start Appending". --to 2 appends a table
+      of database #1 to a table of database #2, --to 1 the other way round. Tables
+      are named as "tables" prints them. Progress and every error report go to
+      standard error; standard output gets only the last message ("Done.", ...)
+      and, when rows were refused, a second line that says where they are kept.
+      SIGINT, SIGTERM and SIGHUP commit the rows in flight and end the run.
+  tables 1|2
+      Prints the tables of database #1 or #2, one a line, as the table selection
+      screen lists them.
+  --settings FILE
+      Reads the profiles from FILE (in the format of ~/.config/Kestrelby.conf)
+      instead. It holds passwords, so it must be readable and writable by its owner
+      only (chmod 600 FILE).
+
+Exit status of the commands:
+  0  every row was appended, or the source table is empty (tables: listed)
+  1  the run went through, but rows were refused
+  2  usage: an unknown option, a missing argument, an unknown table, or a settings
+     file that cannot be used
+  3  the run did not go through: a connection or a check failed, a failure of the
+     whole run, or a termination signal
+)";
+
+// The ways to call the program, one a line.
+QString UsageLines() {
+    const QString program = QLatin1String(kProgramName);
+    return QStringLiteral("Usage: %1 [options]\n").arg(program) +
+           QStringLiteral(
+               "       %1 append --to 1|2 [--settings FILE] SOURCE_TABLE "
+               "DESTINATION_TABLE\n")
+               .arg(program) +
+           QStringLiteral("       %1 tables 1|2 [--settings FILE]\n").arg(program);
+}
+
 QString Usage(const QCommandLineParser& parser) {
     // Qt's first line names "<executable_name>" while no application object exists.
-    return QStringLiteral("Usage: %1 [options]\n").arg(QLatin1String(kProgramName)) +
-           parser.helpText().section(u'\n', 1);
+    return UsageLines() + parser.helpText().section(u'\n', 1) + QLatin1String(kCommandsHelp);
 }
 
 // The argument as the user typed it that carries the option named `name` (without its dashes
@@ -48,11 +87,97 @@ QString AsTyped(const QStringList& arguments, const QString& name) {
     return name;
 }
 
-CommandLine Mistake(const QString& what, const QCommandLineParser& parser) {
+CommandLine Mistake(const QString& what, const QString& usage) {
     CommandLine result;
     result.exit_code = kExitUsage;
-    result.output =
-        QStringLiteral("%1: %2\n").arg(QLatin1String(kProgramName), what) + Usage(parser);
+    result.output = QStringLiteral("%1: %2\n").arg(QLatin1String(kProgramName), what) + usage;
+    return result;
+}
+
+CommandLine Mistake(const QString& what, const QCommandLineParser& parser) {
+    return Mistake(what, Usage(parser));
+}
+
+// The database named by --to or by the argument of tables: "1" or "2", else 0.
+int DatabaseNumber(const QString& text) {
+    if (text == u"1") return 1;
+    if (text == u"2") return 2;
+    return 0;
+}
+
+// The arguments after the command's name: `whole_help` is the program's --help. A mistake shows
+// the usage lines only; a script's log need not hold the whole help each time.
+CommandLine ReadCommand(Command command, const QStringList& arguments, const QString& whole_help) {
+    const QString usage =
+        UsageLines() + QStringLiteral(
+                           "See \"%1 --help\" for the options, the output and the "
+                           "exit statuses.\n")
+                           .arg(QLatin1String(kProgramName));
+    const QString name = arguments.at(1);
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
+    const QCommandLineOption to(QStringLiteral("to"), QString(), QStringLiteral("1|2"));
+    const QCommandLineOption settings(QStringLiteral("settings"), QString(),
+                                      QStringLiteral("FILE"));
+    parser.addOptions({help, settings});
+    if (command == Command::Append) parser.addOption(to);
+
+    QStringList rest = arguments;
+    rest.removeAt(1);
+    if (!parser.parse(rest)) {
+        const QStringList unknown = parser.unknownOptionNames();
+        if (!unknown.isEmpty())
+            return Mistake(QStringLiteral("unknown option '%1' for %2")
+                               .arg(AsTyped(rest, unknown.first()), name),
+                           usage);
+        return Mistake(parser.errorText(), usage);
+    }
+    if (parser.isSet(help)) {
+        CommandLine result;
+        result.exit_code = 0;
+        result.output = whole_help;
+        return result;
+    }
+    for (const QCommandLineOption* option : {&to, &settings}) {
+        if (!parser.optionNames().contains(option->names().front())) continue;
+        if (parser.values(*option).size() > 1)
+            return Mistake(QStringLiteral("--%1 is given more than once").arg(option->names()[0]),
+                           usage);
+    }
+
+    CommandLine result;
+    result.command = command;
+    if (parser.isSet(settings)) {
+        result.settings_file = parser.value(settings);
+        if (result.settings_file.isEmpty())
+            return Mistake(QStringLiteral("--settings needs a file"), usage);
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (command == Command::Append) {
+        if (!parser.isSet(to))
+            return Mistake(QStringLiteral("append needs --to 1 or --to 2"), usage);
+        result.database = DatabaseNumber(parser.value(to));
+        if (result.database == 0)
+            return Mistake(QStringLiteral("--to takes 1 or 2, not '%1'").arg(parser.value(to)),
+                           usage);
+        if (positional.size() < 2)
+            return Mistake(QStringLiteral("append needs SOURCE_TABLE and DESTINATION_TABLE"),
+                           usage);
+        if (positional.size() > 2)
+            return Mistake(QStringLiteral("unexpected argument '%1'").arg(positional.at(2)), usage);
+        result.source_table = positional.at(0);
+        result.destination_table = positional.at(1);
+    } else {
+        if (positional.isEmpty())
+            return Mistake(QStringLiteral("tables needs the database: 1 or 2"), usage);
+        if (positional.size() > 1)
+            return Mistake(QStringLiteral("unexpected argument '%1'").arg(positional.at(1)), usage);
+        result.database = DatabaseNumber(positional.at(0));
+        if (result.database == 0)
+            return Mistake(QStringLiteral("tables takes 1 or 2, not '%1'").arg(positional.at(0)),
+                           usage);
+    }
     return result;
 }
 
@@ -85,6 +210,12 @@ CommandLine ReadCommandLine(const QStringList& arguments) {
         option.setFlags(QCommandLineOption::HiddenFromHelp);
         parser.addOption(option);
     }
+
+    // A command is the first argument; what follows it is the command's own.
+    if (arguments.size() > 1 && arguments.at(1) == u"append")
+        return ReadCommand(Command::Append, arguments, Usage(parser));
+    if (arguments.size() > 1 && arguments.at(1) == u"tables")
+        return ReadCommand(Command::Tables, arguments, Usage(parser));
 
     if (!parser.parse(arguments)) {
         const QStringList unknown = parser.unknownOptionNames();

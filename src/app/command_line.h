@@ -13,11 +13,30 @@ inline constexpr const char* kProgramName = "tessaline-row-porter";
 // mistake on the command line.
 inline constexpr int kExitStartFailed = 1;
 inline constexpr int kExitUsage = 2;
+// The commands' own: the run went through but rows were refused; it did not go through (a
+// connection or a check failed, a failure of the whole run, a termination signal).
+inline constexpr int kExitRowsRefused = 1;
+inline constexpr int kExitNotDone = 3;
+
+// What the program does: show its screens, or run one of its commands without them.
+enum class Command {
+    Screens,
+    Append,  // append --to 1|2 [--settings FILE] SOURCE_TABLE DESTINATION_TABLE
+    Tables,  // tables 1|2 [--settings FILE]
+};
 
 // What the command line asks for. It is read before the application object exists, so that
 // --help, --version and mistakes are answered without a display. Qt's own options (-platform,
 // -style, ...) are accepted and left in the arguments for QApplication, which removes them.
 struct CommandLine {
+    Command command = Command::Screens;
+    // append: the database the rows go to (--to); tables: the database listed.
+    int database = 0;
+    // --settings: the file of the two profiles; empty for the user's own.
+    QString settings_file;
+    // append: the tables as `tables` prints them; the source is in the other database.
+    QString source_table;
+    QString destination_table;
     bool demo = false;
     // The value of Qt's -platform option, empty when not given.
     QString platform;

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "app/command_line.h"
+#include "app/console_commands.h"
 #include "app/demo_environment.h"
 #include "app/display_check.h"
 #include "app/screens.h"
@@ -13,6 +14,8 @@
 int main(int argc, char** argv) {
     const trp::CommandLine command_line = trp::ReadCommandLine(trp::ArgumentsOf(argc, argv));
     if (command_line.exit_code) return trp::EndEarly(command_line);
+    if (command_line.command != trp::Command::Screens)
+        return trp::RunCommand(command_line, argc, argv);
     const std::unique_ptr<QApplication> app = trp::CreateApplication(argc, argv, command_line);
     trp::QuitOnTerminationSignals();
 

@@ -62,7 +62,8 @@ std::vector<std::string> ColumnOrder(const std::vector<std::string>& destination
 }
 
 void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOptions& options,
-              ErrorTrap& trap) {
+              ErrorTrap& trap, AppendOutcome& outcome) {
+    using End = AppendOutcome::End;
     // The run's refused rows are kept under the time it started.
     const auto started = std::chrono::system_clock::now();
     EventPacer pacer(host);
@@ -98,7 +99,7 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
         RunStep(trap, 136, [&] { OpenOn(destination, request.profile2, pacer); });
     }
 
-    enum class End { Done, NoRecords, ColumnCounts, Permission, Stopped } end = End::Done;
+    End end = End::Done;
     std::unique_ptr<SourceReader> reader;
     std::unique_ptr<SourceRowLookup> lookup;
     std::vector<std::string> destination_names;
@@ -143,6 +144,7 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
 
     AppendTally tally;
     const long long rows = reader ? reader->RowCount() : 0;  // 182
+    if (reader) outcome.source_rows = rows;
     RefusedRowsFile refused_rows(RefusedRowsFolder(), started, destination_table.text,
                                  destination_names);
     long long refused = 0;
@@ -154,14 +156,22 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
                 static_cast<int>(destination_names.size()), reader->RawBytes(), reader->Columns(),
                 options, pacer, transfer, reader->Snapshot().empty() ? nullptr : lookup.get());
         });
-        if (ending == RowTransfer::Ending::ProgramEnding) return;
-        if (ending == RowTransfer::Ending::Stopped) end = End::Stopped;
         tally = transfer.Tally();
+        outcome.tally = tally;
+        outcome.refused = transfer.RefusedRows();
+        if (outcome.refused > 0 && refused_rows.Complete())
+            outcome.refused_rows_path = refused_rows.Path();
+        if (ending == RowTransfer::Ending::ProgramEnding) {
+            outcome.end = End::ProgramEnding;
+            return;
+        }
+        if (ending == RowTransfer::Ending::Stopped) end = End::Stopped;
         // "Done." only when every row of the source is accounted for: sent in a committed
         // transaction or reported.
         if (end == End::Done && tally.settled != rows) end = End::Stopped;
         refused = transfer.RefusedRows();
     }
+    outcome.end = end;
     // Ends the source's snapshot before the last message.
     lookup.reset();
     reader.reset();
@@ -195,17 +205,21 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
 
 }  // namespace
 
-void RunAppend(const AppendRequest& request, OperationHost& host) {
-    RunAppend(request, host, AppendOptions{});
+AppendOutcome RunAppend(const AppendRequest& request, OperationHost& host) {
+    return RunAppend(request, host, AppendOptions{});
 }
 
-void RunAppend(const AppendRequest& request, OperationHost& host, const AppendOptions& options) {
+AppendOutcome RunAppend(const AppendRequest& request, OperationHost& host,
+                        const AppendOptions& options) {
     ErrorTrap trap(LocationText("Form2", "PushButton2_Click"), host);
+    AppendOutcome outcome;
     try {
-        RunSteps(request, host, options, trap);
+        RunSteps(request, host, options, trap, outcome);
     } catch (const WaitAbandoned&) {
         // The program is ending: what was committed stays, nothing more is shown.
+        outcome.end = AppendOutcome::End::ProgramEnding;
     }
+    return outcome;
 }
 
 }  // namespace trp

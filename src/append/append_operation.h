@@ -47,6 +47,35 @@ struct AppendOptions {
     int connection_timeout = 5000;  // seconds to open each connection
 };
 
+// Where a run stands on the destination.
+struct AppendTally {
+    long long settled = 0;    // source rows whose outcome is final: committed or reported
+    long long added = 0;      // rows the destination took in committed transactions
+    long long unchecked = 0;  // rows of a commit whose outcome could not be checked
+};
+
+// How a run ended, for a caller that acts on it (the command line's exit status); the screens
+// need nothing of it, their user read the messages.
+struct AppendOutcome {
+    enum class End {
+        NothingSelected,  // "Please select a table and field from each database."
+        Done,             // "Done.": every row of the source committed or reported
+        NoRecords,        // the source has no rows
+        ColumnCounts,     // the tables have different numbers of columns
+        Permission,       // a table could not be read (or a connection failed)
+        Stopped,          // the stopped message: a failure of the run, or "Stop Appending"
+        ProgramEnding,    // the program is ending: what was in flight was committed, and
+                          // nothing was shown at the end
+    };
+    End end = End::NothingSelected;
+    // The source's rows, once they were counted.
+    std::optional<long long> source_rows;
+    AppendTally tally;
+    long long refused = 0;  // rows the destination refused, reported or not
+    // The refused-rows file, when it holds every refused row (as the last message names it).
+    std::string refused_rows_path;
+};
+
 // The append operation behind "Start Appending", under its own error trap. It reports through
 // the host: messages, error reports, the busy pointer, the progress bar, pending events.
 // A refused row gets its own report and the run goes on; a failure that concerns the whole run
@@ -54,7 +83,8 @@ struct AppendOptions {
 // read gets one report and ends the run, as does the user's "Stop Appending": the last message
 // then says how many rows arrived. When the program is ending, the run commits what is in
 // flight and ends without a further word.
-void RunAppend(const AppendRequest& request, OperationHost& host);
-void RunAppend(const AppendRequest& request, OperationHost& host, const AppendOptions& options);
+AppendOutcome RunAppend(const AppendRequest& request, OperationHost& host);
+AppendOutcome RunAppend(const AppendRequest& request, OperationHost& host,
+                        const AppendOptions& options);
 
 }  // namespace trp

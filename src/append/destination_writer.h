@@ -18,13 +18,6 @@ namespace trp {
 class Connection;
 class EventPacer;
 
-// Where a run stands on the destination.
-struct AppendTally {
-    long long settled = 0;    // source rows whose outcome is final: committed or reported
-    long long added = 0;      // rows the destination took in committed transactions
-    long long unchecked = 0;  // rows of a commit whose outcome could not be checked
-};
-
 // A row the destination refused.
 struct RefusedRow {
     std::exception_ptr failure;  // what its own INSERT statement got

@@ -54,6 +54,8 @@ RowTransfer::~RowTransfer() = default;
 RowTransfer::Ending RowTransfer::Run(
     SourceReader& reader, const std::function<std::unique_ptr<DestinationWriter>()>& make_writer) {
     Ending ending = Ending::Stopped;
+    // The rows begin to move: a console counts their pace from here.
+    host_.RowsSettled(0, source_rows_);
     try {
         if (RunStep(trap_, 212, [&] { writer_ = make_writer(); })) {
             if (reader.ChunkCount() > 0 && writer_->CanMoveInsideServer(reader.Columns()))
@@ -211,6 +213,7 @@ void RowTransfer::Progressed(const AppendTally& tally) {
         host_.SetProgress(source_rows_ > 0 ? 100.0 * static_cast<double>(tally.settled) /
                                                  static_cast<double>(source_rows_)
                                            : 100.0);
+        host_.RowsSettled(tally.settled, source_rows_);
     });
 }
 

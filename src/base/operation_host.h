@@ -34,6 +34,10 @@ public:
     virtual void SetBusyPointer(bool busy) = 0;
     // The progress bar's value, 0 to 100.
     virtual void SetProgress(double percent) = 0;
+    // The same progress in rows: `settled` of the source's `total` have their final outcome
+    // (committed or reported). Told once with 0 as the rows begin to move, then with each step
+    // the bar takes. The bar needs only the percentage; a console shows rows and their pace.
+    virtual void RowsSettled(long long /*settled*/, long long /*total*/) {}
     // The progress bar back at rest: value 0 and the text "Progress Bar".
     virtual void ResetProgress() = 0;
     // Lets the event loop handle what is pending (repaints, clicks, the close box).

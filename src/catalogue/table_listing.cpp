@@ -1,6 +1,7 @@
 #include "catalogue/table_listing.h"
 
 #include <QString>
+#include <algorithm>
 #include <optional>
 #include <stdexcept>
 
@@ -67,6 +68,22 @@ bool ListedBefore(const std::string& one, const std::string& other) {
     const int folded = mine.compare(theirs, Qt::CaseInsensitive);
     if (folded != 0) return folded < 0;
     return mine.compare(theirs, Qt::CaseSensitive) < 0;
+}
+
+void TableList::AddItem(const ListedTable& table) {
+    // After the tables it does not come before, as a sorting list control places a new item.
+    const auto place = std::upper_bound(tables_.begin(), tables_.end(), table,
+                                        [](const ListedTable& one, const ListedTable& other) {
+                                            return ListedBefore(one.text, other.text);
+                                        });
+    tables_.insert(place, table);
+}
+
+std::vector<ListedTable> TableList::Named(const std::string& text) const {
+    std::vector<ListedTable> named;
+    for (const ListedTable& table : tables_)
+        if (table.text == text) named.push_back(table);
+    return named;
 }
 
 void AddTablesToPostgreSQLListbox(ListTarget& list, const ProfileSource& profiles,

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "db/profile.h"
 #include "db/table_name.h"
@@ -34,6 +35,22 @@ inline constexpr std::string_view kTableCatalogueQuery =
 // "Orders" sits beside "orders_2020"), names that differ only in case upper case first; the
 // same whatever the user's locale.
 bool ListedBefore(const std::string& one, const std::string& other);
+
+// A list of tables kept in memory in the lists' order (ListedBefore), tables that read alike
+// in the catalogue's order: what the command line prints and finds the tables it is given in.
+class TableList : public ListTarget {
+public:
+    void Clear() override { tables_.clear(); }
+    void AddItem(const ListedTable& table) override;
+
+    const std::vector<ListedTable>& Tables() const { return tables_; }
+    // Every table the list shows as `text` (a public table named "sales.orders" and table
+    // orders of schema sales, when that schema is not on the search path, read alike).
+    std::vector<ListedTable> Named(const std::string& text) const;
+
+private:
+    std::vector<ListedTable> tables_;
+};
 
 // Replaces the list's items with the tables of the profile's database, one item per row of
 // the catalogue (system tables included, a name in two schemas once bare and once qualified,

@@ -24,6 +24,10 @@ QString UserStorePath() {
 
 ProfileStore::ProfileStore() : ProfileStore(UserStorePath()) {}
 
+QString ProfileStore::UserFilePath() {
+    return UserStorePath();
+}
+
 ProfileStore::ProfileStore(QString file_path) : file_path_(std::move(file_path)) {
     KeepPrivate();
 }

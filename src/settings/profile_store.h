@@ -21,6 +21,8 @@ public:
     bool Save(const QString& key, const QString& value);
 
     const QString& FilePath() const { return file_path_; }
+    // The file of the user's own store, without opening it.
+    static QString UserFilePath();
 
 private:
     // Creates the file with mode 0600 if it is missing, and narrows a looser mode to 0600.

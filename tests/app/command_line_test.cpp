@@ -77,6 +77,82 @@ TEST(CommandLine, MistakesNameTheArgumentInOneLineThenShowTheUsageWithCodeTwo) {
     }
 }
 
+TEST(CommandLine, ReadsTheCommandsWithTheirOptionsAndTables) {
+    const CommandLine append = Read({"append", "--to", "2", "orders", "orders_archive"});
+    EXPECT_FALSE(append.exit_code) << append.output.toStdString();
+    EXPECT_EQ(append.command, Command::Append);
+    EXPECT_EQ(append.database, 2);
+    EXPECT_EQ(append.source_table, "orders");
+    EXPECT_EQ(append.destination_table, "orders_archive");
+    EXPECT_TRUE(append.settings_file.isEmpty());
+
+    // A table whose name begins with a dash comes after "--"; names are taken as typed.
+    const CommandLine odd =
+        Read({"append", "--settings", "/srv/p.conf", "--to=1", "--", "-odd", "sales.Orders 2"});
+    EXPECT_FALSE(odd.exit_code) << odd.output.toStdString();
+    EXPECT_EQ(odd.database, 1);
+    EXPECT_EQ(odd.settings_file, "/srv/p.conf");
+    EXPECT_EQ(odd.source_table, "-odd");
+    EXPECT_EQ(odd.destination_table, "sales.Orders 2");
+
+    const CommandLine tables = Read({"tables", "--settings", "p.conf", "2"});
+    EXPECT_FALSE(tables.exit_code) << tables.output.toStdString();
+    EXPECT_EQ(tables.command, Command::Tables);
+    EXPECT_EQ(tables.database, 2);
+    EXPECT_EQ(tables.settings_file, "p.conf");
+    EXPECT_EQ(Read({}).command, Command::Screens);
+
+    // --help describes both commands, their output and their exit statuses.
+    for (const QStringList& arguments :
+         {QStringList{"--help"}, QStringList{"append", "--help"}, QStringList{"tables", "-h"}}) {
+        const CommandLine help = Read(arguments);
+        ASSERT_EQ(help.exit_code, 0) << arguments.join(' ').toStdString();
+        EXPECT_EQ(help.output, Read({"--help"}).output);
+        EXPECT_TRUE(help.output.contains(
+            "tessaline-row-porter append --to 1|2 [--settings FILE] SOURCE_TABLE "
+            "DESTINATION_TABLE\n"));
+        EXPECT_TRUE(help.output.contains("tessaline-row-porter tables 1|2 [--settings FILE]\n"));
+        EXPECT_TRUE(help.output.contains("Exit status of the commands:"));
+        EXPECT_TRUE(help.output.contains("standard error"));
+    }
+}
+
+TEST(CommandLine, CommandMistakesNameTheArgumentThenShowTheUsageLinesWithCodeTwo) {
+    const struct {
+        QStringList arguments;
+        const char* first_line;
+    } cases[] = {
+        {{"append", "a", "b"}, "append needs --to 1 or --to 2"},
+        {{"append", "--to", "3", "a", "b"}, "--to takes 1 or 2, not '3'"},
+        {{"append", "--to", "1", "a"}, "append needs SOURCE_TABLE and DESTINATION_TABLE"},
+        {{"append", "--to", "1", "a", "b", "c"}, "unexpected argument 'c'"},
+        {{"append", "--to", "1", "--to", "2", "a", "b"}, "--to is given more than once"},
+        {{"append", "--demo", "--to", "1", "a", "b"}, "unknown option '--demo' for append"},
+        {{"append", "--to"}, "Missing value after '--to'."},
+        {{"tables"}, "tables needs the database: 1 or 2"},
+        {{"tables", "3"}, "tables takes 1 or 2, not '3'"},
+        {{"tables", "1", "2"}, "unexpected argument '2'"},
+        {{"tables", "--to", "1", "1"}, "unknown option '--to' for tables"},
+        {{"tables", "1", "--settings="}, "--settings needs a file"},
+    };
+    for (const auto& mistake : cases) {
+        const CommandLine result = Read(mistake.arguments);
+        const std::string arguments = mistake.arguments.join(' ').toStdString();
+        ASSERT_EQ(result.exit_code, kExitUsage) << arguments;
+        EXPECT_EQ(FirstLine(result.output),
+                  QStringLiteral("tessaline-row-porter: %1").arg(mistake.first_line))
+            << arguments;
+        EXPECT_EQ(result.output.section(u'\n', 1),
+                  "Usage: tessaline-row-porter [options]\n"
+                  "       tessaline-row-porter append --to 1|2 [--settings FILE] SOURCE_TABLE "
+                  "DESTINATION_TABLE\n"
+                  "       tessaline-row-porter tables 1|2 [--settings FILE]\n"
+                  "See \"tessaline-row-porter --help\" for the options, the output and the exit "
+                  "statuses.\n")
+            << arguments;
+    }
+}
+
 TEST(NoDisplayMessage, SaysWhyAndHowToRunInOneLine) {
     const QString unset = NoDisplayMessage("", "", "");
     EXPECT_EQ(unset,

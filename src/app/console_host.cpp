@@ -1,0 +1,190 @@
+#include "app/console_host.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QLocale>
+#include <cmath>
+
+#include "base/program_end.h"
+
+namespace trp {
+namespace {
+
+std::string WithSeparators(long long number) {
+    return QLocale(QLocale::English, QLocale::UnitedStates)
+        .toString(static_cast<qlonglong>(number))
+        .toStdString();
+}
+
+// "4:07" under an hour, "1:04:07" from an hour on.
+std::string Duration(long long seconds) {
+    const long long hours = seconds / 3600;
+    const long long minutes = seconds / 60 % 60;
+    char text[32];
+    if (hours > 0)
+        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", hours, minutes, seconds % 60);
+    else
+        std::snprintf(text, sizeof text, "%lld:%02lld", minutes, seconds % 60);
+    return text;
+}
+
+// The terminal's width in characters, 0 when unknown.
+int TerminalWidth(std::FILE* stream) {
+    winsize size{};
+    if (::ioctl(::fileno(stream), TIOCGWINSZ, &size) != 0) return 0;
+    return size.ws_col;
+}
+
+}  // namespace
+
+std::string ProgressText(long long settled, long long total,
+                         std::chrono::steady_clock::duration elapsed) {
+    // Rounded down, so that 100 % means every row.
+    const double percent =
+        total > 0
+            ? std::floor(1000.0 * static_cast<double>(settled) / static_cast<double>(total)) / 10.0
+            : 100.0;
+    char share[32];
+    std::snprintf(share, sizeof share, "%.1f", percent);
+    std::string text =
+        WithSeparators(settled) + " of " + WithSeparators(total) + " rows (" + share + " %)";
+    const double seconds = std::chrono::duration<double>(elapsed).count();
+    if (settled <= 0 || seconds <= 0) return text;
+    const double pace = static_cast<double>(settled) / seconds;
+    text +=
+        ", " + WithSeparators(std::llround(pace)) + " rows/s, " +
+        Duration(static_cast<long long>(std::ceil(static_cast<double>(total - settled) / pace))) +
+        " left";
+    return text;
+}
+
+std::string ConsoleLines(const std::string& text) {
+    std::string lines;
+    lines.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r') {
+            lines += text[i];
+            continue;
+        }
+        lines += '\n';
+        if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    }
+    return lines;
+}
+
+ConsoleHost::ConsoleHost(std::FILE* output, std::FILE* errors, bool terminal,
+                         std::function<Clock::time_point()> now)
+    : output_(output), errors_(errors), terminal_(terminal), now_(std::move(now)) {}
+
+ConsoleHost::~ConsoleHost() {
+    EndProgressLine();
+}
+
+void ConsoleHost::Print(std::FILE* stream, const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stream);
+    std::fflush(stream);
+}
+
+void ConsoleHost::ShowMessage(const std::string& text) {
+    EndProgressLine();
+    moving_ = false;
+    Print(output_, ConsoleLines(text) + "\n");
+}
+
+void ConsoleHost::ShowMessageWithRefusedRows(const std::string& text,
+                                             const std::string& informative,
+                                             const std::string& /*folder*/) {
+    EndProgressLine();
+    moving_ = false;
+    Print(output_, ConsoleLines(text) + "\n" + ConsoleLines(informative) + "\n");
+}
+
+void ConsoleHost::Report(const std::string& text) {
+    ++reports_;
+    // The report takes the progress line's place; the line comes back below it.
+    if (line_shown_) {
+        Print(errors_, "\r\033[K");
+        line_shown_ = false;
+    }
+    Print(errors_, ConsoleLines(text) + "\n");
+}
+
+void ConsoleHost::ShowErrorBox(const std::string& text) {
+    Report(text);
+}
+
+RowReportAnswer ConsoleHost::ShowRowErrorBox(const std::string& text) {
+    Report(text);
+    // Nobody is there to answer: the run goes on, and the row is kept in the refused-rows file.
+    return RowReportAnswer::Ok;
+}
+
+void ConsoleHost::SetBusyPointer(bool /*busy*/) {}
+
+// The rows come through RowsSettled, which carries the counts.
+void ConsoleHost::SetProgress(double /*percent*/) {}
+
+void ConsoleHost::RowsSettled(long long settled, long long total) {
+    if (!moving_ && settled == 0) {
+        moving_ = true;
+        started_ = last_shown_ = now_();
+    }
+    settled_ = settled;
+    total_ = total;
+    ShowProgress(true);
+}
+
+void ConsoleHost::ResetProgress() {
+    EndProgressLine();
+    moving_ = false;
+}
+
+void ConsoleHost::ProcessPendingEvents() {
+    // Termination signals arrive through the event loop.
+    QCoreApplication::processEvents();
+    ShowProgress(false);
+}
+
+bool ConsoleHost::StopRequested() const {
+    return ProgramEnding();
+}
+
+std::string ConsoleHost::CurrentProgress() const {
+    return ProgressText(settled_, total_, now_() - started_);
+}
+
+void ConsoleHost::ShowProgress(bool changed) {
+    if (!moving_) return;
+    const Clock::time_point now = now_();
+    if (!terminal_) {
+        if (now - last_shown_ < kLogInterval) return;
+        last_shown_ = now;
+        Print(errors_, CurrentProgress() + "\n");
+        return;
+    }
+    // The first and the last count at once, changes at most every kRedrawInterval, and the pace
+    // and the time left at least once a second meanwhile.
+    const bool due = !line_shown_ || (changed && settled_ == total_) ||
+                     now - last_shown_ >= (changed ? std::chrono::milliseconds(kRedrawInterval)
+                                                   : std::chrono::milliseconds(1000));
+    if (!due) return;
+    last_shown_ = now;
+    std::string line = CurrentProgress();
+    // A line longer than the terminal is wide would wrap, and "\r" would then go back to its
+    // last part only.
+    const int width = TerminalWidth(errors_);
+    if (width > 1 && line.size() >= static_cast<std::size_t>(width))
+        line.resize(static_cast<std::size_t>(width - 1));
+    Print(errors_, "\r" + line + "\033[K");
+    line_shown_ = true;
+}
+
+void ConsoleHost::EndProgressLine() {
+    if (!line_shown_) return;
+    Print(errors_, "\n");
+    line_shown_ = false;
+}
+
+}  // namespace trp
