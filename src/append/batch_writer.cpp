@@ -426,7 +426,10 @@ void BatchWriter::SettlePending() {
             Count(settled.rows, settled.added);
             continue;
         }
-        if (pacer_.Ending()) continue;
+        if (pacer_.Ending()) {
+            tally_.unchecked += static_cast<long long>(settled.rows);
+            continue;
+        }
         switch (CheckCommit(destination_.ConnectionString(), settled.xid, pacer_, commit_check_)) {
             case CommitStatus::Committed:
                 Count(settled.rows, settled.added);
@@ -520,8 +523,12 @@ void BatchWriter::Lost(BatchTransaction& transaction, std::size_t rows,
         count();
         return;
     }
-    // Nobody would see the answer of a program that is ending.
-    if (!transaction.InDoubt() || pacer_.Ending()) return;
+    if (!transaction.InDoubt()) return;
+    // A program that is ending has no time to ask: the rows count as not checked.
+    if (pacer_.Ending()) {
+        tally_.unchecked += static_cast<long long>(rows);
+        return;
+    }
     switch (transaction.CheckLostCommit(commit_check_)) {
         case CommitStatus::Committed:
             count();
