@@ -7,12 +7,12 @@
 #include <string_view>
 #include <vector>
 
-#include "append/destination_writer.h"
 #include "append/refused_rows_file.h"
 #include "append/row_transfer.h"
 #include "append/run_step.h"
 #include "append/source_reader.h"
 #include "append/source_row_lookup.h"
+#include "append/writer_choice.h"
 #include "base/error_trap.h"
 #include "base/operation_host.h"
 #include "catalogue/event_pacer.h"

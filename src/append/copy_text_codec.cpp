@@ -93,34 +93,4 @@ RowValues DecodeCopyLine(std::string_view line) {
     return values;
 }
 
-std::string EncodeCopyLine(const RowValues& values) {
-    std::string line;
-    for (size_t i = 0; i < values.size(); ++i) {
-        if (i > 0) line += '\t';
-        if (!values[i]) {
-            line += "\\N";
-            continue;
-        }
-        for (const char c : *values[i]) {
-            switch (c) {
-                case '\\':
-                    line += "\\\\";
-                    break;
-                case '\n':
-                    line += "\\n";
-                    break;
-                case '\r':
-                    line += "\\r";
-                    break;
-                case '\t':
-                    line += "\\t";
-                    break;
-                default:
-                    line += c;
-            }
-        }
-    }
-    return line;
-}
-
 }  // namespace trp

@@ -15,7 +15,4 @@ using RowValues = std::vector<std::optional<std::string>>;
 // wrote it, whatever characters it holds.
 RowValues DecodeCopyLine(std::string_view line);
 
-// The COPY text-format line (without the line end) that decodes to `values`.
-std::string EncodeCopyLine(const RowValues& values);
-
 }  // namespace trp

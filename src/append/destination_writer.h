@@ -7,10 +7,12 @@
 #include <string_view>
 #include <vector>
 
-#include "append/append_operation.h"
+#include "append/append_options.h"
+#include "append/append_tally.h"
 #include "append/column_types.h"
 #include "append/copy_text_codec.h"
 #include "append/row_locator.h"
+#include "append/source_row_texts.h"
 #include "db/pg_handles.h"
 
 namespace trp {
@@ -37,16 +39,6 @@ public:
     virtual bool RowRefused(const RefusedRow& row) = 0;
     // The tally moved on: rows were committed or reported.
     virtual void Progressed(const AppendTally& tally) = 0;
-};
-
-// The source's own text of a row it gave in COPY's binary format, read again where it is stored:
-// what the row's INSERT statement carries when the destination refuses the row.
-class SourceRowTexts {
-public:
-    virtual ~SourceRowTexts() = default;
-    // The rows' texts, in the order asked for, in one round trip. Throws DbError when a row
-    // cannot be read again.
-    virtual std::vector<RowValues> Texts(const std::vector<RowLocator>& rows) = 0;
 };
 
 // The destination table as the writers address it.
@@ -107,16 +99,5 @@ public:
 protected:
     AppendTally tally_;
 };
-
-// The writer for the strategy. Pins the destination session's parsing settings; for the fast
-// strategy it looks at the destination's catalogue to choose COPY or pipelined INSERT statements.
-// `raw_bytes`: the rows are bytes of a database without an encoding, passed on unconverted.
-// Whether they travel in COPY's binary format is decided from the source's column types and the
-// destination's (TakesBinaryRows says so; the source is then read that way); that needs the
-// source's texts of rows the destination refuses (`texts`; without them, text it is).
-std::unique_ptr<DestinationWriter> MakeDestinationWriter(
-    Connection& destination, const std::string& quoted_table, int columns, bool raw_bytes,
-    const ColumnTypes& source_columns, const AppendOptions& options, EventPacer& pacer,
-    WriterListener& listener, SourceRowTexts* texts);
 
 }  // namespace trp

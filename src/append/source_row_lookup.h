@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "append/destination_writer.h"
+#include "append/source_row_texts.h"
 #include "db/connection.h"
 
 namespace trp {

@@ -23,28 +23,6 @@ std::string TrimNewlines(std::string text) {
     return text;
 }
 
-// libpq's parameters from the ODBC keywords, with the synonyms the PostgreSQL ODBC driver takes.
-std::map<std::string, std::string> LibpqParameters(std::string_view connection_string) {
-    const auto pairs = ParseConnectionString(connection_string);
-    const auto driver = pairs.find("driver");
-    if (driver == pairs.end() || driver->second != kDriverName) {
-        const std::string name = driver == pairs.end() ? std::string() : driver->second;
-        throw DbError("Data source name not found and no default driver specified: the driver \"" +
-                      name + "\" is not installed; the installed driver is \"" +
-                      std::string(kDriverName) + "\".");
-    }
-    static const std::map<std::string, std::string> kSynonyms = {
-        {"server", "host"},       {"servername", "host"}, {"port", "port"},
-        {"uid", "user"},          {"username", "user"},   {"pwd", "password"},
-        {"password", "password"}, {"database", "dbname"}};
-    std::map<std::string, std::string> params;
-    for (const auto& [key, value] : pairs) {
-        const auto libpq_key = kSynonyms.find(key);
-        if (libpq_key != kSynonyms.end()) params[libpq_key->second] = value;
-    }
-    return params;
-}
-
 // libpq takes every parameter it is not given (an empty value counts as not given) from the PG*
 // variables of the environment when a connection starts (PGHOST, PGUSER, PGPASSWORD, PGSERVICE,
 // ...), and a few session settings when it greets the server (PGTZ, PGDATESTYLE). A profile is

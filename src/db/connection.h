@@ -14,7 +14,7 @@ namespace trp {
 
 // Values of the connection properties, with the numbers users of the classic data-access
 // objects know.
-enum class ConnectMode { Unknown = 0, Read = 1, Write = 2, ReadWrite = 3 };
+enum class ConnectMode { Unknown = 0, Read = 1, ReadWrite = 3 };
 enum class CursorLocation { Server = 2, Client = 3 };
 
 // Thrown by a SocketWaiter that gives up waiting (the program is ending): whoever waits lets it

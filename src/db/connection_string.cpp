@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "db/db_error.h"
+
 namespace trp {
 namespace {
 
@@ -45,6 +47,27 @@ std::string BuildConnectionString(const Profile& profile) {
     return "Driver={PostgreSQL Unicode};Server=" + Piece(profile.server) +
            ";Port=" + Piece(profile.port) + ";Uid=" + Piece(profile.user) +
            ";Pwd=" + Piece(profile.password) + ";Database=" + Piece(profile.database);
+}
+
+std::map<std::string, std::string> LibpqParameters(std::string_view connection_string) {
+    const auto pairs = ParseConnectionString(connection_string);
+    const auto driver = pairs.find("driver");
+    if (driver == pairs.end() || driver->second != kDriverName) {
+        const std::string name = driver == pairs.end() ? std::string() : driver->second;
+        throw DbError("Data source name not found and no default driver specified: the driver \"" +
+                      name + "\" is not installed; the installed driver is \"" +
+                      std::string(kDriverName) + "\".");
+    }
+    static const std::map<std::string, std::string> kSynonyms = {
+        {"server", "host"},       {"servername", "host"}, {"port", "port"},
+        {"uid", "user"},          {"username", "user"},   {"pwd", "password"},
+        {"password", "password"}, {"database", "dbname"}};
+    std::map<std::string, std::string> params;
+    for (const auto& [key, value] : pairs) {
+        const auto libpq_key = kSynonyms.find(key);
+        if (libpq_key != kSynonyms.end()) params[libpq_key->second] = value;
+    }
+    return params;
 }
 
 std::map<std::string, std::string> ParseConnectionString(std::string_view text) {

@@ -15,6 +15,12 @@ inline constexpr std::string_view kDriverName = "PostgreSQL Unicode";
 // doubled; every other value is inserted as it stands.
 std::string BuildConnectionString(const Profile& profile);
 
+// libpq's connection parameters (host, port, user, password, dbname) from an ODBC-style
+// connection string, with the synonyms the PostgreSQL ODBC driver takes: the one place where
+// the string is read for a connection. Throws DbError, as the driver manager would, when it
+// names another driver.
+std::map<std::string, std::string> LibpqParameters(std::string_view connection_string);
+
 // Keyword/value pairs of an ODBC-style connection string. Keywords are folded to lower case;
 // braced values are unwrapped ("}}" stands for '}'); pieces without '=' are ignored.
 std::map<std::string, std::string> ParseConnectionString(std::string_view text);

@@ -19,14 +19,15 @@ TEST(CopyTextCodec, DecodesNullsEscapesAndEmptyFields) {
     EXPECT_EQ(DecodeCopyLine("\t"), (RowValues{std::string(), std::string()}));
 }
 
-TEST(CopyTextCodec, EncodedRowsDecodeToTheSameValues) {
-    const RowValues rows[] = {
-        {std::nullopt},
-        {std::string()},
-        {std::string("\\N"), std::nullopt, std::string("tab\there"), std::string("\\.")},
-        {std::string("line\nbreak\r\n"), std::string("|mysepz123|"), std::string("é😀\\")},
-    };
-    for (const auto& row : rows) EXPECT_EQ(DecodeCopyLine(EncodeCopyLine(row) + "\n"), row);
+TEST(CopyTextCodec, EscapedCharactersDecodeToThemselves) {
+    EXPECT_EQ(DecodeCopyLine("\\N\n"), RowValues{std::nullopt});
+    EXPECT_EQ(DecodeCopyLine("\n"), RowValues{std::string()});
+    EXPECT_EQ(DecodeCopyLine("\\\\N\t\\N\ttab\\there\t\\\\.\n"),
+              (RowValues{std::string("\\N"), std::nullopt, std::string("tab\there"),
+                         std::string("\\.")}));
+    EXPECT_EQ(DecodeCopyLine("line\\nbreak\\r\\n\t|mysepz123|\té😀\\\\\n"),
+              (RowValues{std::string("line\nbreak\r\n"), std::string("|mysepz123|"),
+                         std::string("é😀\\")}));
 }
 
 // COPY's context names the row that failed, in the server's language, after the table's name;

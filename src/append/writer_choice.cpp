@@ -1,4 +1,4 @@
-#include "append/destination_writer.h"
+#include "append/writer_choice.h"
 
 #include "append/copy_writer.h"
 #include "append/destination_features.h"

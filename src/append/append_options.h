@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+
+#include "append/commit_check.h"
+
+namespace trp {
+
+// How the rows reach the destination.
+enum class AppendStrategy {
+    // COPY in batches where that is indistinguishable from one INSERT per row, otherwise the
+    // same INSERT statements pipelined in batches. Failed batches are retried in smaller pieces
+    // down to single rows, so every row gets exactly the outcome it would get on its own.
+    Fast,
+    // The same INSERT statements sent pipelined in batches, whatever the destination allows.
+    PipelinedInserts,
+    // One INSERT per row, each committed on its own: the reference the fast paths must match.
+    RowByRow,
+};
+
+struct AppendOptions {
+    AppendStrategy strategy = AppendStrategy::Fast;
+    std::size_t batch_rows = 1000000;      // rows per committed batch at most
+    std::size_t batch_bytes = 16u << 20;   // bytes of row data per batch at most
+    std::size_t insert_batch_rows = 5000;  // rows per pipelined INSERT batch at most
+    CommitCheckLimits commit_check;        // asking after a commit whose connection was lost
+    bool binary = true;                    // COPY's binary format where the columns allow it
+    // Rows move inside the server (INSERT … SELECT) where both tables are in one database, in
+    // chunks of this many blocks of the source table (0: never).
+    long long chunk_blocks = 2048;
+    int command_timeout = 5000;     // seconds per statement, on both connections
+    int connection_timeout = 5000;  // seconds to open each connection
+};
+
+}  // namespace trp
