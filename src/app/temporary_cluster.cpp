@@ -97,24 +97,14 @@ std::string RunTool(const std::string& step, const std::string& program,
     return output;
 }
 
-// A string in postgresql.conf's quoting.
-std::string ConfString(const std::string& value) {
-    std::string quoted = "'";
-    for (char c : value) {
-        quoted += c;
-        if (c == '\'') quoted += '\'';
-    }
-    return quoted + '\'';
-}
-
 std::string ServerSettings(const std::string& host, int port, const std::string& socket_directory,
                            TemporaryCluster::Durability durability) {
     std::string settings =
         "\n# The throwaway server's own settings.\n"
         "listen_addresses = " +
-        ConfString(host) + "\n" + "port = " + std::to_string(port) + "\n" +
+        ServerSettingText(host) + "\n" + "port = " + std::to_string(port) + "\n" +
         // Double quotes keep a folder name with commas or blanks one entry of the list.
-        "unix_socket_directories = " + ConfString('"' + socket_directory + '"') + "\n" +
+        "unix_socket_directories = " + ServerSettingText('"' + socket_directory + '"') + "\n" +
         "unix_socket_permissions = 0700\n";
     if (durability == TemporaryCluster::Durability::Fast) {
         settings +=
@@ -153,6 +143,16 @@ std::string PostgresBinDirectory() {
             return candidate;
     }
     return "";
+}
+
+std::string ServerSettingText(std::string_view value) {
+    std::string quoted = "'";
+    for (const char c : value) {
+        // The settings file reads a backslash as an escape, unlike an SQL literal.
+        if (c == '\'' || c == '\\') quoted += c;
+        quoted += c;
+    }
+    return quoted + '\'';
 }
 
 std::string RandomPassword(int length) {

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "db/connection.h"
@@ -99,6 +100,9 @@ void IgnoreUsersEncryptionSettings();
 
 // The folder with PostgreSQL's server programs (initdb, pg_ctl), or "" when none is installed.
 std::string PostgresBinDirectory();
+
+// `value` quoted as a setting of postgresql.conf.
+std::string ServerSettingText(std::string_view value);
 
 // `length` letters and digits drawn from the system's random source.
 std::string RandomPassword(int length = 24);

@@ -8,11 +8,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <stdexcept>
 #include <string>
 
 #include "support/pg_fixture.h"
+#include "support/scoped_environment.h"
 #include "support/server_access.h"
 
 namespace trp {
@@ -83,30 +83,12 @@ TEST(TemporaryClusterAccess, AnotherAccountCannotReachTheSuperusersSocket) {
     EXPECT_TRUE(output.contains("Permission denied")) << output.toStdString();
 }
 
-// Restores an environment variable when it goes.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        setenv(name, value, 1);
-    }
-    ~ScopedEnvironment() {
-        if (old_)
-            setenv(name_, old_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
 TEST(TemporaryClusterLifetime, StopsAndStartsAgainOnTheSamePortWithItsData) {
     std::unique_ptr<TemporaryCluster> cluster;
     {
         // Root runs the server programs through runuser, which need not be on root's PATH.
-        ScopedEnvironment no_path("PATH", "/nonexistent");
+        test::ScopedEnvironment no_path;
+        no_path.Set("PATH", "/nonexistent");
         ASSERT_NO_THROW(cluster = std::make_unique<TemporaryCluster>(
                             TemporaryCluster::Durability::Durable, "tessaline-lifetime"));
     }
@@ -135,6 +117,16 @@ TEST(TemporaryClusterLifetime, StopsAndStartsAgainOnTheSamePortWithItsData) {
     cluster.reset();
     EXPECT_FALSE(fs::exists(directory));
     EXPECT_NE(LoginError(role), "");
+}
+
+// The folder's name goes into the server's settings file, where quotes and backslashes are
+// special; a temporary folder may hold either.
+TEST(TemporaryClusterLifetime, StartsInAFolderWhoseNameHoldsAQuoteAndABackslash) {
+    TemporaryCluster cluster(TemporaryCluster::Durability::Fast, "tessaline-o'b\\n");
+    EXPECT_NE(cluster.Directory().find("o'b\\n"), std::string::npos) << cluster.Directory();
+    EXPECT_EQ(Scalar(cluster.AdminProfile(), "SELECT 1"), "1");
+    EXPECT_EQ(Scalar(cluster.AdminProfile(), "SHOW unix_socket_directories"),
+              '"' + cluster.Directory() + '"');
 }
 
 TEST(TemporaryClusterLifetime, AFailedStartNamesTheStepWithTheServersWordsAndLeavesNothing) {

@@ -7,7 +7,6 @@
 
 #include <QFile>
 #include <QTemporaryDir>
-#include <map>
 #include <optional>
 
 #include "db/connection.h"
@@ -15,37 +14,13 @@
 #include "db/db_error.h"
 #include "support/loopback_port.h"
 #include "support/pg_fixture.h"
+#include "support/scoped_environment.h"
 
 namespace trp {
 namespace {
 
 using test::PgTest;
-
-// Environment variables set for a test's duration; the earlier values come back afterwards.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment() = default;
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-    ~ScopedEnvironment() {
-        for (const auto& [name, value] : earlier_) {
-            if (value)
-                setenv(name.c_str(), value->c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
-    }
-    void Set(const std::string& name, const std::string& value) {
-        if (!earlier_.contains(name)) {
-            const char* before = getenv(name.c_str());
-            earlier_[name] = before ? std::optional<std::string>(before) : std::nullopt;
-        }
-        setenv(name.c_str(), value.c_str(), 1);
-    }
-
-private:
-    std::map<std::string, std::optional<std::string>> earlier_;
-};
+using test::ScopedEnvironment;
 
 // A password file that gives `password` for every server, database and user.
 void WritePasswordFile(const QString& path, const std::string& password) {

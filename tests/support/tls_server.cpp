@@ -71,15 +71,6 @@ std::string HandToServer(const TemporaryCluster& cluster, const std::string& sou
     return target;
 }
 
-std::string ConfString(const std::string& value) {
-    std::string quoted = "'";
-    for (char c : value) {
-        quoted += c;
-        if (c == '\'') quoted += '\'';
-    }
-    return quoted + '\'';
-}
-
 }  // namespace
 
 CertificateAuthority::CertificateAuthority(const std::string& name) {
@@ -133,8 +124,9 @@ TlsOnlyServer::TlsOnlyServer() : authority_("Tessaline test authority") {
     WriteText(cluster_->DataDirectory() + "/postgresql.conf",
               "\n# Encrypted connections, and client certificates from the test's authority.\n"
               "ssl = on\nssl_cert_file = " +
-                  ConfString(certificate_file) + "\nssl_key_file = " + ConfString(key_file) +
-                  "\nssl_ca_file = " + ConfString(client_authority) + "\n",
+                  ServerSettingText(certificate_file) +
+                  "\nssl_key_file = " + ServerSettingText(key_file) +
+                  "\nssl_ca_file = " + ServerSettingText(client_authority) + "\n",
               std::ios::app);
     const std::string clients = "127.0.0.1/32";
     WriteText(cluster_->DataDirectory() + "/pg_hba.conf",
