@@ -202,6 +202,27 @@ TEST_F(WithinServerTest, TheSourcesSnapshotOutlivesTheIdleTransactionTimeOut) {
     EXPECT_EQ(Scalar(db1_, "SELECT count(*) FROM dst"), "3000");
 }
 
+// The source's session ends mid-run: each later chunk fails to take the source's snapshot, but
+// the report is the source's own loss, and the chunks committed before it stay.
+TEST_F(WithinServerTest, ASourceSessionEndedMidRunIsReportedAsTheSourcesLoss) {
+    Exec(db1_, "CREATE TABLE src (id int, pad text); CREATE TABLE dst (id int, pad text)");
+    Exec(db1_, "INSERT INTO src SELECT g, repeat('x', 200) FROM generate_series(1, 3000) g");
+    WatchingHost host(UserProfile(db1_),
+                      "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE query LIKE "
+                      "'BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY%' AND pid <> "
+                      "pg_backend_pid()");
+    RunAppend(Same("dst", "src"), host, SmallChunks());
+    ASSERT_EQ(host.ErrorReports().size(), 1u);
+    const std::string report = host.ErrorReports()[0];
+    EXPECT_NE(report.find("at line 166"), std::string::npos) << report;
+    EXPECT_EQ(report.find("snapshot"), std::string::npos) << report;
+    const int appended = std::stoi(Scalar(db1_, "SELECT count(*) FROM dst"));
+    EXPECT_GT(appended, 0);
+    EXPECT_LT(appended, 3000);
+    EXPECT_EQ(host.Messages(), std::vector<std::string>{test::StoppedMessage(appended, 3000)});
+    EXPECT_EQ(Scalar(db1_, "SELECT count(DISTINCT id) FROM dst"), std::to_string(appended));
+}
+
 TEST_F(WithinServerTest, OnlyWhereTheRowsWouldFareTheSameOneByOne) {
     // Other column types (the values are converted), a destination that refers to another table
     // (its check would see that table as of the snapshot): the usual way.
