@@ -78,6 +78,25 @@ TEST_F(RunFaultsTest, SourceSessionEndedMidRunKeepsTheRowsReadSoFar) {
     EXPECT_EQ(Scalar(db1_, "SELECT max(id) FROM dst"), std::to_string(arrived));
 }
 
+TEST_F(RunFaultsTest, SourceSessionEndedMidRunWithinOneDatabaseIsReportedAsTheSourcesLoss) {
+    Exec(db1_, "CREATE TABLE src (id int, pad text); CREATE TABLE dst (id int, pad text)");
+    Exec(db1_, "INSERT INTO src SELECT g, repeat('x', 100) FROM generate_series(1, " +
+                   std::to_string(kRows) + ") g");
+    SetProfiles(UserProfile(db1_), UserProfile(db1_));
+    // The source's session is the one holding the snapshot that every chunk reads.
+    AtPercent(30, [&](double) {
+        Terminate(db1_, "query LIKE 'BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY%'");
+    });
+    Press("dst", "src");
+    ExpectOneReportAt(166);
+    EXPECT_FALSE(Reports().value(0).contains("snapshot")) << Reports().value(0).toStdString();
+    const long long arrived = Arrived();
+    EXPECT_GE(arrived, kRows * 30 / 100);
+    EXPECT_LT(arrived, kRows);
+    EXPECT_EQ(Messages(), QStringList{QString::fromStdString(StoppedMessage(arrived, kRows))});
+    EXPECT_TRUE(NoDoubles(UserProfile(db1_), "dst"));
+}
+
 // A destination on a server of its own with PostgreSQL's durable settings, so that a commit that
 // was acknowledged survives the server being stopped as by a crash.
 class DurableDestinationTest : public RunFaultsTest {
