@@ -444,7 +444,8 @@ void BatchWriter::SettlePending() {
 }
 
 std::optional<RowValues> BatchWriter::RefusedValues(std::size_t row) {
-    if (std::optional<RowValues> kept = batch_.TakeLetGoValues()) return kept;
+    if (std::optional<std::string> statement = batch_.TakeLetGoStatement())
+        return InsertStatementValues(*statement, table_.quoted_name_in_transaction);
     try {
         return TextValues(row);
     } catch (const BrokenConnection&) {
@@ -591,16 +592,13 @@ void BatchWriter::SendInsert(std::size_t row, const RowValues* values, bool lone
     PGconn* conn = destination_.Handle();
     // The values are let go before the statement is handed to libpq: a value may be large. So
     // is a large row held alone: once its own statement is written, nothing sends it again
-    // (refused, it is reported; committed, it is done). Only its values stay, for the record
-    // of a refusal.
-    std::string sql;
-    {
-        RowValues text = values ? RowValues() : TextValues(row);
-        sql = BuildInsertStatement(table_.quoted_name_in_transaction, values ? *values : text);
-        if (lone && batch_.Adopted())
-            batch_.LetGoOfAdopted(values ? RowValues(*values) : std::move(text));
-    }
+    // (refused, it is reported; committed, it is done). Only its statement stays, for the
+    // record of a refusal.
+    std::string sql =
+        BuildInsertStatement(table_.quoted_name_in_transaction, values ? *values : TextValues(row));
+    if (lone) batch_.LetGoOfAdopted();
     SendStatement(conn, sql);
+    if (lone) batch_.KeepLetGoStatement(std::move(sql));
     if (++inserts_sent_ % 64 == 0) FlushOutput(conn, pacer_);
 }
 

@@ -39,17 +39,21 @@ public:
         ends_.push_back(data_.size());
         if (binary) locators_.push_back(at);
     }
-    // Frees a row held alone in its own buffer, keeping only its values in text for the record
-    // of its refusal; the batch still counts it.
-    void LetGoOfAdopted(RowValues values) {
+    // Frees a row held alone in its own buffer; the batch still counts it.
+    void LetGoOfAdopted() {
         if (!adopted_) return;
         adopted_.reset();
         adopted_row_ = {};
         let_go_ = true;
-        let_go_values_ = std::move(values);
     }
-    // The values of the row let go, once.
-    std::optional<RowValues> TakeLetGoValues() { return std::exchange(let_go_values_, {}); }
+    // Keeps the INSERT statement that carried the row let go, for the record of its refusal.
+    // The statement is kept rather than the values: it had to be made anyway, so a large row
+    // is held once, not twice.
+    void KeepLetGoStatement(std::string statement) {
+        if (let_go_) let_go_statement_ = std::move(statement);
+    }
+    // The statement of the row let go, once.
+    std::optional<std::string> TakeLetGoStatement() { return std::exchange(let_go_statement_, {}); }
     // The texts of binary rows read again from the source, kept as long as the batch.
     const RowValues* KeptTexts(std::size_t row) const {
         const auto kept = texts_.find(row);
@@ -63,7 +67,7 @@ public:
         texts_.clear();
         adopted_.reset();
         let_go_ = false;
-        let_go_values_.reset();
+        let_go_statement_.reset();
     }
     std::size_t Rows() const { return adopted_ || let_go_ ? 1 : ends_.size(); }
     // The batch is a large row held alone.
@@ -87,7 +91,7 @@ private:
     PqBuffer adopted_;
     std::string_view adopted_row_;
     bool let_go_ = false;
-    std::optional<RowValues> let_go_values_;
+    std::optional<std::string> let_go_statement_;
 };
 
 // Collects rows into batches, each committed in a transaction of its own (BatchTransaction). A

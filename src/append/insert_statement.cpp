@@ -28,4 +28,36 @@ std::string BuildInsertStatement(std::string_view quoted_table, const RowValues&
     return sql;
 }
 
+RowValues InsertStatementValues(std::string_view statement, std::string_view quoted_table) {
+    std::string_view rest =
+        statement.substr(std::string_view("INSERT INTO ").size() + quoted_table.size());
+    RowValues values;
+    if (rest == " DEFAULT VALUES") return values;
+    rest.remove_prefix(std::string_view(" VALUES(").size());
+    for (;;) {
+        if (rest.starts_with("NULL")) {
+            values.emplace_back();
+            rest.remove_prefix(4);
+        } else {
+            // A quoted literal: its end is the first apostrophe that is not doubled.
+            std::size_t end = 1;
+            std::size_t doubled = 0;
+            for (;; end += 2, ++doubled) {
+                end = rest.find('\'', end);
+                if (end + 1 >= rest.size() || rest[end + 1] != '\'') break;
+            }
+            std::string value;
+            value.reserve(end - 1 - doubled);
+            for (std::size_t at = 1; at < end; ++at) {
+                value += rest[at];
+                if (rest[at] == '\'') ++at;
+            }
+            values.emplace_back(std::move(value));
+            rest.remove_prefix(end + 1);
+        }
+        if (!rest.starts_with(", ")) return values;
+        rest.remove_prefix(2);
+    }
+}
+
 }  // namespace trp

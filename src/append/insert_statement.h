@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "append/copy_text_codec.h"
 
@@ -10,5 +11,8 @@ namespace trp {
 // apostrophes doubled, NULL as NULL, no column list. A row of a table without columns is
 // INSERT INTO "<table>" DEFAULT VALUES. `quoted_table` is the name already quoted.
 std::string BuildInsertStatement(std::string_view quoted_table, const RowValues& values);
+
+// The values of a statement that BuildInsertStatement made for `quoted_table`, read back.
+RowValues InsertStatementValues(std::string_view statement, std::string_view quoted_table);
 
 }  // namespace trp

@@ -57,5 +57,16 @@ TEST(InsertStatement, QuotesEveryValueKeepsNullsAndGivesRowsWithoutColumnsTheirD
     EXPECT_EQ(BuildInsertStatement("\"none\"", {}), "INSERT INTO \"none\" DEFAULT VALUES");
 }
 
+// A refused large row is recorded from the statement that carried it.
+TEST(InsertStatement, ValuesReadBackFromTheStatementAreTheValuesItWasMadeOf) {
+    const std::string table = "\"x VALUES('a', NULL\"";
+    for (const RowValues& values :
+         {RowValues{std::string("O'Brien"), std::nullopt, std::string()},
+          RowValues{std::string("NULL"), std::string("''"), std::string("', NULL, '")},
+          RowValues{std::string("a)\nb, c"), std::string("'"), std::nullopt},
+          RowValues{std::nullopt}, RowValues{std::string("\xe2\x82\xac\\")}, RowValues{}})
+        EXPECT_EQ(InsertStatementValues(BuildInsertStatement(table, values), table), values);
+}
+
 }  // namespace
 }  // namespace trp
