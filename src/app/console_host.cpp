@@ -4,19 +4,13 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <QLocale>
 #include <cmath>
 
+#include "base/number_text.h"
 #include "base/program_end.h"
 
 namespace trp {
 namespace {
-
-std::string WithSeparators(long long number) {
-    return QLocale(QLocale::English, QLocale::UnitedStates)
-        .toString(static_cast<qlonglong>(number))
-        .toStdString();
-}
 
 // "4:07" under an hour, "1:04:07" from an hour on.
 std::string Duration(long long seconds) {
@@ -49,12 +43,12 @@ std::string ProgressText(long long settled, long long total,
     char share[32];
     std::snprintf(share, sizeof share, "%.1f", percent);
     std::string text =
-        WithSeparators(settled) + " of " + WithSeparators(total) + " rows (" + share + " %)";
+        WithThousands(settled) + " of " + WithThousands(total) + " rows (" + share + " %)";
     const double seconds = std::chrono::duration<double>(elapsed).count();
     if (settled <= 0 || seconds <= 0) return text;
     const double pace = static_cast<double>(settled) / seconds;
     text +=
-        ", " + WithSeparators(std::llround(pace)) + " rows/s, " +
+        ", " + WithThousands(std::llround(pace)) + " rows/s, " +
         Duration(static_cast<long long>(std::ceil(static_cast<double>(total - settled) / pace))) +
         " left";
     return text;

@@ -83,8 +83,7 @@ bool BatchTransaction::ReadOpening(ResultStream& results) {
         if (statement == statements - 1) {
             const int columns = PQnfields(result.get());
             xid_ = PQgetvalue(result.get(), 0, columns - 2);
-            server_pid_ = std::atoi(PQgetvalue(result.get(), 0, columns - 1));
-            pacer_.ServerProcess(conn, server_pid_);
+            pacer_.ServerProcess(conn, std::atoi(PQgetvalue(result.get(), 0, columns - 1)));
         }
     }
     return open;

@@ -65,9 +65,6 @@ public:
     CommitStatus CheckLostCommit(const CommitCheckLimits& limits);
 
     const std::string& Xid() const { return xid_; }
-    // The server process that runs the transaction (behind a pooler it may differ from one
-    // transaction to the next).
-    int ServerPid() const { return server_pid_; }
 
 private:
     std::string OpeningSelect() const;
@@ -81,7 +78,6 @@ private:
     bool pipeline_ = false;
     bool committed_ = false;
     std::string xid_;
-    int server_pid_ = 0;
 };
 
 }  // namespace trp

@@ -7,6 +7,7 @@
 #include "append/run_step.h"
 #include "append/source_reader.h"
 #include "base/error_trap.h"
+#include "base/number_text.h"
 #include "base/operation_host.h"
 #include "catalogue/event_pacer.h"
 #include "db/awaiting.h"
@@ -17,13 +18,6 @@ namespace {
 
 // Rows of this size and more are kept in the buffer they arrived in, not copied.
 constexpr std::size_t kLargeRow = 1 << 20;
-
-std::string WithThousands(long long number) {
-    std::string digits = std::to_string(number < 0 ? -number : number);
-    for (auto at = static_cast<long long>(digits.size()) - 3; at > 0; at -= 3)
-        digits.insert(static_cast<std::size_t>(at), 1, ',');
-    return number < 0 ? "-" + digits : digits;
-}
 
 }  // namespace
 

@@ -60,8 +60,7 @@ SourceReader::SourceReader(Connection& source, std::string quoted_table,
         const PGresult* rows = result.get();
         switch (tuples++) {
             case 0:
-                server_pid_ = std::atoi(PQgetvalue(rows, 0, PQnfields(rows) - 1));
-                pacer_.ServerProcess(conn_, server_pid_);
+                pacer_.ServerProcess(conn_, std::atoi(PQgetvalue(rows, 0, PQnfields(rows) - 1)));
                 break;
             case 1:
                 row_count_ = std::stoll(PQgetvalue(rows, 0, 0));

@@ -68,8 +68,6 @@ public:
     const RowLocator& Locator() const { return locator_; }
     // The buffer that holds the row Next gave, for the caller to keep (it stays valid).
     PqBuffer TakeRow() { return std::move(row_); }
-    // The server process that reads the rows.
-    int ServerPid() const { return server_pid_; }
     // Throws the source's failure when its session is lost (between two streams of rows).
     void CheckAlive();
 
@@ -96,7 +94,6 @@ private:
     PqBuffer row_;
     RowLocator locator_;
     bool done_ = false;
-    int server_pid_ = 0;
 };
 
 }  // namespace trp

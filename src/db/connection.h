@@ -78,9 +78,8 @@ public:
     // variable (those of kEncryptionVariables aside), and no password comes from ~/.pgpass. The
     // whole attempt (name lookup aside) is bounded by the connection time-out, also against a
     // server that never answers. With a waiter, the waits for the server go through it. Every TCP
-    // connection sends keepalives and gives up on unacknowledged data after a minute, so a server
-    // whose host stops answering is noticed as a lost connection instead of blocking until the
-    // system's own TCP time-out.
+    // connection sends keepalives; a server that stops answering while a statement runs is told
+    // from one that waits by the waiter (a server may wait on a lock for minutes).
     void Open(std::string_view connection_string, SocketWaiter* waiter = nullptr);
     bool IsOpen() const { return conn_ != nullptr; }
     void Close() { conn_.reset(); }
