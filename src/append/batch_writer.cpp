@@ -255,7 +255,6 @@ void BatchWriter::SettleOneByOne(std::size_t first, std::size_t last) {
     const std::vector<RowValues> values = TextValues(first, last);
 
     struct RowOutcome {
-        bool read = false;  // its results are in
         long long added = 0;
         std::exception_ptr failure;
         std::string xid;
@@ -309,7 +308,6 @@ void BatchWriter::SettleOneByOne(std::size_t first, std::size_t last) {
                 if (PQresultStatus(result.get()) == PGRES_PIPELINE_SYNC) break;
                 if (!outcome.failure) outcome.failure = failure_of(result.get());
             }
-            outcome.read = true;
         }
         PQexitPipelineMode(conn);
     } catch (const BrokenConnection&) {
@@ -417,6 +415,7 @@ void BatchWriter::SettlePending() {
         } catch (const DbError&) {
         }
     }
+    bool unanswered = false;
     for (Settlement& settled : pending) {
         if (settled.rows == 0) {
             Report(settled.refused_row, settled.failure);
@@ -426,7 +425,9 @@ void BatchWriter::SettlePending() {
             Count(settled.rows, settled.added);
             continue;
         }
-        if (pacer_.Ending()) {
+        // One check that found no answer is enough: each may take the check's whole limits, and
+        // a batch settled one by one leaves hundreds.
+        if (pacer_.Ending() || unanswered) {
             tally_.unchecked += static_cast<long long>(settled.rows);
             continue;
         }
@@ -438,6 +439,7 @@ void BatchWriter::SettlePending() {
                 break;
             case CommitStatus::Unknown:
                 tally_.unchecked += static_cast<long long>(settled.rows);
+                unanswered = true;
                 break;
         }
     }
