@@ -8,6 +8,7 @@
 
 #include "base/activity.h"
 #include "screen_run.h"
+#include "support/event_loop_relay.h"
 #include "ui/push_button.h"
 
 namespace trp {
@@ -30,6 +31,12 @@ TEST_F(ReentrancyTest, PressesDuringAListRefillAreIgnoredAndEveryNameIsListedOnc
     for (const char* table : {"alpha", "beta", "gamma", "delta"})
         Exec(db1_, std::string("CREATE TABLE ") + table + " (id int)");
     Exec(db2_, "CREATE TABLE omega (id int)");
+    // Database #1 answers through a relay that needs the event loop, so that both steps surely
+    // process events, however fast the server is.
+    test::EventLoopRelay relay(std::stoi(UserProfile(db1_).port));
+    Profile through_relay = UserProfile(db1_);
+    through_relay.port = relay.Port();
+    SetProfiles(through_relay, UserProfile(db2_));
     Form1& form1 = ConnectionScreen();
     bool pressed_during_probing = false;
     bool pressed_during_listing = false;
