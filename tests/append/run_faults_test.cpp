@@ -3,6 +3,7 @@
 // arrived, and never sends a row twice.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTimer>
 #include <filesystem>
@@ -202,6 +203,40 @@ TEST_F(DurableDestinationTest, SessionEndedDuringACommitIsCountedByTheServersAns
     EXPECT_EQ(stopped.unchecked, 0) << Messages().front().toStdString();
     EXPECT_LT(stopped.appended, kSlowRow);
     EXPECT_EQ(DestinationCount(), stopped.appended);
+}
+
+// Every third row is refused, so the first batch is settled row by row, each row committed in a
+// transaction of its own; the server stops as in a crash meanwhile. What those transactions
+// became cannot be asked any more: one check that finds no server is enough, the rest count as
+// not checked, and the run ends in about the check's limit, not that limit once per row.
+TEST_F(DurableDestinationTest, ServerStoppedWhileABatchIsSettledRowByRowEndsAfterOneCheck) {
+    MakeTables(kRows);
+    DestinationSql("CREATE TABLE dst (id int CHECK (id % 3 <> 0), pad text)");
+    IgnoreAllAtRowReport(1);
+    QElapsedTimer since_stop;
+    auto* poll = new QTimer(&Screen());
+    QObject::connect(poll, &QTimer::timeout, poll, [this, poll, &since_stop] {
+        if (DestinationCount() < 2000) return;
+        poll->stop();
+        server_.StopServer();
+        since_stop.start();
+    });
+    poll->start(20);
+    Press("dst", "src");
+    ASSERT_TRUE(since_stop.isValid()) << "the server was not stopped during the run";
+    EXPECT_LT(since_stop.elapsed(), 30000);
+    const QStringList reports = Reports();
+    ASSERT_FALSE(reports.isEmpty());
+    EXPECT_TRUE(reports.back().contains("at line 212\r")) << reports.back().toStdString();
+    ASSERT_EQ(Messages().size(), 1);
+    const Stopped stopped = ReadStopped(Messages().front(), kRows);
+    ASSERT_GE(stopped.appended, 0) << Messages().front().toStdString();
+    EXPECT_GE(stopped.unchecked, 2000) << Messages().front().toStdString();
+    server_.StartServer();
+    const long long arrived = DestinationCount();
+    EXPECT_GE(arrived, stopped.appended);
+    EXPECT_LE(arrived, stopped.appended + stopped.unchecked);
+    EXPECT_TRUE(NoDoubles(Destination(), "dst"));
 }
 
 // The destination's trigger keeps every second row out. A COMMIT waits for a synchronous
