@@ -8,15 +8,6 @@
 #include "db/db_error.h"
 
 namespace trp {
-namespace {
-
-void SendStatement(PGconn* conn, const std::string& sql) {
-    if (!PQsendQueryParams(conn, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0))
-        ThrowConnectionFailure(conn);
-}
-
-}  // namespace
-
 BatchTransaction::BatchTransaction(Connection& connection, EventPacer& pacer,
                                    TransactionSetup setup)
     : connection_(connection), pacer_(pacer), setup_(std::move(setup)) {}

@@ -29,11 +29,6 @@ constexpr std::size_t kBatchAfterRefusal = 16384;
 constexpr std::size_t kFirstPiece = 64;
 constexpr std::size_t kOneByOneRows = 256;
 
-void SendStatement(PGconn* conn, const std::string& sql) {
-    if (!PQsendQueryParams(conn, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0))
-        ThrowConnectionFailure(conn);
-}
-
 // The result of the next statement in a pipeline, and the end of its results.
 PgResultPtr NextResult(PGconn* conn, ResultStream& results) {
     PgResultPtr result = results.Next();

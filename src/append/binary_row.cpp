@@ -8,4 +8,9 @@ std::uint32_t BigEndian32(const char* bytes) {
            b[3];
 }
 
+std::uint16_t BigEndian16(const char* bytes) {
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+    return static_cast<std::uint16_t>((b[0] << 8) | b[1]);
+}
+
 }  // namespace trp

@@ -18,11 +18,6 @@ namespace {
 // length and 4 bytes) and ctid (a length and 6 bytes: block and item).
 constexpr std::size_t kLocatorBytes = 2 + 4 + 4 + 4 + 6;
 
-std::uint16_t BigEndian16(const char* bytes) {
-    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
-    return static_cast<std::uint16_t>((b[0] << 8) | b[1]);
-}
-
 }  // namespace
 
 SourceReader::SourceReader(Connection& source, std::string quoted_table,

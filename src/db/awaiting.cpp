@@ -19,6 +19,11 @@ void CheckDeadline(const Deadline& deadline) {
 
 }  // namespace
 
+void SendStatement(PGconn* conn, const std::string& sql) {
+    if (!PQsendQueryParams(conn, sql.c_str(), 0, nullptr, nullptr, nullptr, nullptr, 0))
+        ThrowConnectionFailure(conn);
+}
+
 void FlushOutput(PGconn* conn, SocketWaiter& waiter, Deadline deadline) {
     while (true) {
         const int pending = PQflush(conn);

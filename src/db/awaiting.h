@@ -20,6 +20,10 @@ using Deadline = std::optional<std::chrono::steady_clock::time_point>;
 
 // Sends what libpq holds for the server without blocking on a full socket.
 void FlushOutput(PGconn* conn, SocketWaiter& waiter, Deadline deadline = {});
+
+// Queues one statement without parameters (the extended protocol, so also in a pipeline);
+// throws the connection's failure when it cannot.
+void SendStatement(PGconn* conn, const std::string& sql);
 // The next result of the command in progress (nullptr when it has no more). Throws DbError once
 // the deadline has passed.
 PgResultPtr AwaitResult(PGconn* conn, SocketWaiter& waiter, Deadline deadline = {});
