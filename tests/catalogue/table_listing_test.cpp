@@ -144,8 +144,8 @@ TEST_F(TableListingTest, WrongPasswordReportsOpenQueryAndCountThenEndsWithAnEmpt
     profile.password = "wrong";
     ListTables(profile, list, host, kLocation1);
 
+    // Events may be processed while the login is awaited, however short; no row is listed.
     EXPECT_TRUE(list.items.empty());
-    EXPECT_EQ(host.pending_event_calls, 0);
     const auto reports = host.ErrorReports();
     ASSERT_EQ(reports.size(), 3u);
     EXPECT_EQ(ReportedLine(reports[0]), 108);
