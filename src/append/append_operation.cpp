@@ -158,6 +158,7 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
         });
         tally = transfer.Tally();
         outcome.tally = tally;
+        outcome.path = transfer.Path();
         outcome.refused = transfer.RefusedRows();
         if (outcome.refused > 0 && refused_rows.Complete())
             outcome.refused_rows_path = refused_rows.Path();

@@ -18,6 +18,15 @@ enum class AppendStrategy {
     RowByRow,
 };
 
+// The way a run's rows actually took (for a caller that checks it; the user sees no difference).
+enum class AppendPath {
+    None,          // no row was sent
+    BinaryCopy,    // COPY in its binary format
+    TextCopy,      // COPY in its text format
+    Inserts,       // each row's own INSERT statement
+    InsideServer,  // INSERT … SELECT within one database, chunk by chunk
+};
+
 struct AppendOptions {
     AppendStrategy strategy = AppendStrategy::Fast;
     std::size_t batch_rows = 1000000;      // rows per committed batch at most

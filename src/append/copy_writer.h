@@ -20,6 +20,9 @@ public:
     CopyWriter(Connection& destination, DestinationTable table, const AppendOptions& options,
                EventPacer& pacer, WriterListener& listener, SourceRowTexts* texts);
 
+    AppendPath Path() const override {
+        return table_.binary ? AppendPath::BinaryCopy : AppendPath::TextCopy;
+    }
     bool CanMoveInsideServer(const ColumnTypes& source_columns) const override;
     bool MoveInsideServer(const std::string& select, const std::string& snapshot) override;
 

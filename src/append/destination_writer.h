@@ -81,6 +81,8 @@ public:
     const AppendTally& Tally() const { return tally_; }
     // The rows are to come as binary tuples rather than in COPY's text format.
     virtual bool TakesBinaryRows() const { return false; }
+    // The way rows go through this writer.
+    virtual AppendPath Path() const = 0;
 
     // Whether rows of a table of the same database with these columns can move inside the
     // server (INSERT … SELECT) with exactly the outcome they would have row by row: the same

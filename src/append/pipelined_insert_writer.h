@@ -14,6 +14,8 @@ public:
         : BatchWriter(destination, std::move(table), batch_rows, options, pacer, listener,
                       nullptr) {}
 
+    AppendPath Path() const override { return AppendPath::Inserts; }
+
 protected:
     // The first attempt of a batch sends each row's statement as the row comes, so the server
     // works on them while the next rows are being read.

@@ -52,10 +52,13 @@ RowTransfer::Ending RowTransfer::Run(
     host_.RowsSettled(0, source_rows_);
     try {
         if (RunStep(trap_, 212, [&] { writer_ = make_writer(); })) {
-            if (reader.ChunkCount() > 0 && writer_->CanMoveInsideServer(reader.Columns()))
+            if (reader.ChunkCount() > 0 && writer_->CanMoveInsideServer(reader.Columns())) {
+                path_ = AppendPath::InsideServer;
                 ending = TransferInsideServer(reader);
-            else
+            } else {
+                path_ = writer_->Path();
                 ending = Transfer(reader, std::nullopt);
+            }
         }
     } catch (const AppendStopped&) {
         ending = pacer_.Ending() ? EndInFlight() : Ending::Stopped;

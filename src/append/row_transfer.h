@@ -33,6 +33,8 @@ public:
     Ending Run(SourceReader& reader,
                const std::function<std::unique_ptr<DestinationWriter>()>& make_writer);
     const AppendTally& Tally() const { return tally_; }
+    // The way the rows went (None before a writer was made).
+    AppendPath Path() const { return path_; }
     // The rows the destination refused, reported or not.
     long long RefusedRows() const { return refused_; }
 
@@ -57,6 +59,7 @@ private:
     RefusedRowsFile& refused_rows_;
     std::unique_ptr<DestinationWriter> writer_;
     AppendTally tally_;
+    AppendPath path_ = AppendPath::None;
     long long refused_ = 0;
     bool ignore_all_ = false;  // the user answered "Ignore All"
     bool stopping_ = false;    // the user answered "Stop Appending"

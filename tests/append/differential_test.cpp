@@ -22,6 +22,7 @@ protected:
     struct Outcome {
         std::vector<std::vector<std::optional<std::string>>> rows;
         std::vector<std::string> reports;
+        AppendPath path = AppendPath::None;
     };
 
     // `setup` creates the destination table "dest" (and whatever it needs) in database #1.
@@ -61,6 +62,13 @@ protected:
                 const Outcome actual = Run(fast, ordered_rows);
                 EXPECT_EQ(actual.rows, expected.rows) << "batch " << batch;
                 EXPECT_EQ(actual.reports, expected.reports) << "batch " << batch;
+                // A silent fall-back to INSERT statements would pass every check above.
+                if (strategy == AppendStrategy::PipelinedInserts || !expect_copy)
+                    EXPECT_EQ(actual.path, AppendPath::Inserts);
+                else if (!binary)
+                    EXPECT_EQ(actual.path, AppendPath::TextCopy);
+                else
+                    EXPECT_NE(actual.path, AppendPath::Inserts);
             }
         }
     }
@@ -83,9 +91,9 @@ protected:
 
     Outcome Run(const AppendOptions& options, const std::string& ordered_rows) {
         RecordingHost host;
-        RunAppend(Request("dest", "src"), host, options);
+        const AppendOutcome outcome = RunAppend(Request("dest", "src"), host, options);
         EXPECT_EQ(host.Messages(), std::vector<std::string>{"Done."});
-        return {Query(db1_, ordered_rows), host.ErrorReports()};
+        return {Query(db1_, ordered_rows), host.ErrorReports(), outcome.path};
     }
 };
 
