@@ -20,6 +20,8 @@
 #include "db/awaiting.h"
 #include "db/connection.h"
 #include "db/connection_string.h"
+#include "db/db_error.h"
+#include "db/server_version.h"
 
 namespace trp {
 namespace {
@@ -36,8 +38,18 @@ bool SameDatabase(const AppendRequest& request, const AppendOptions& options) {
 
 // The screen stays alive while the server is reached: a window closed or a termination signal
 // meanwhile ends the run (the waiter gives up) within the pacer's grace.
-void OpenOn(Connection& connection, const Profile& profile, EventPacer& pacer) {
-    connection.Open(BuildConnectionString(profile), &pacer);
+// `writable`: a host that takes writes, where the profile lists several (the destination's).
+void OpenOn(Connection& connection, const Profile& profile, EventPacer& pacer, bool writable) {
+    const std::string connection_string = BuildConnectionString(profile);
+    connection.Open(writable ? AskingForWritableHost(connection_string) : connection_string,
+                    &pacer);
+}
+
+// A server older than any this program appends with is named before anything is sent.
+void RequireAppendableServer(const Connection& connection) {
+    if (!connection.IsOpen()) return;  // its failure was reported; the probes follow
+    if (const auto too_old = ServerVersion::Of(connection.Handle()).TooOldToAppend())
+        throw DbError(*too_old);
 }
 
 std::vector<std::string> FieldNames(const RecordSet& result) {
@@ -91,12 +103,28 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
     const bool into1 = trap.Test(128, [&] { return request.option1; });
     const ListedTable& destination_table = into1 ? table1 : table2;
     const ListedTable& source_table = into1 ? table2 : table1;
+    // Each connection's opening, then whether its server is one to append with.
+    bool appendable = true;
+    const auto open = [&](int line, Connection& connection, const Profile& profile, bool writable) {
+        RunStep(trap, line, [&] { OpenOn(connection, profile, pacer, writable); });
+        if (appendable)
+            appendable = RunStep(trap, line, [&] { RequireAppendableServer(connection); });
+    };
+    // Within one database the source reads on the same server as the destination writes.
+    const bool same_database = SameDatabase(request, options);
     if (into1) {
-        RunStep(trap, 130, [&] { OpenOn(destination, request.profile1, pacer); });
-        RunStep(trap, 132, [&] { OpenOn(source, request.profile2, pacer); });
+        open(130, destination, request.profile1, true);
+        open(132, source, request.profile2, same_database);
     } else {
-        RunStep(trap, 134, [&] { OpenOn(source, request.profile1, pacer); });
-        RunStep(trap, 136, [&] { OpenOn(destination, request.profile2, pacer); });
+        open(134, source, request.profile1, same_database);
+        open(136, destination, request.profile2, true);
+    }
+    if (!appendable) {
+        // One report, and nothing was sent.
+        outcome.end = End::ServerTooOld;
+        trap.Step(236, [&] { host.SetBusyPointer(false); });
+        trap.Step(234, [&] { host.ResetProgress(); });
+        return;
     }
 
     End end = End::Done;
@@ -130,10 +158,10 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
                     reader = std::make_unique<SourceReader>(
                         source, QualifiedName(source, source_table.table),
                         ColumnOrder(destination_names, source_names), pacer,
-                        SameDatabase(request, options) ? options.chunk_blocks : 0);
+                        same_database ? options.chunk_blocks : 0);
                     lookup = std::make_unique<SourceRowLookup>(
-                        source.ConnectionString(), reader->QuotedTable(), reader->SelectList(),
-                        reader->Snapshot(), pacer);
+                        source.ServerConnectionString(), reader->QuotedTable(),
+                        reader->SelectList(), reader->Snapshot(), pacer);
                 })) {
                 end = End::Stopped;
             } else if (trap.Test(152, [&] { return reader->RowCount() == 0; })) {

@@ -31,6 +31,7 @@ struct AppendOutcome {
         NoRecords,        // the source has no rows
         ColumnCounts,     // the tables have different numbers of columns
         Permission,       // a table could not be read (or a connection failed)
+        ServerTooOld,     // a server is older than any the program appends with (reported)
         Stopped,          // the stopped message: a failure of the run, or "Stop Appending"
         ProgramEnding,    // the program is ending: what was in flight was committed, and
                           // nothing was shown at the end

@@ -7,6 +7,7 @@
 #include "db/awaiting.h"
 #include "db/connection.h"
 #include "db/db_error.h"
+#include "db/server_version.h"
 
 namespace trp {
 namespace {
@@ -21,13 +22,15 @@ namespace {
 //   triggers' AFTER events to its end and runs BEFORE triggers without the earlier rows of
 //   the batch visible;
 // - identity columns GENERATED ALWAYS: INSERT refuses a value for them, COPY takes it;
-// - generated columns: COPY leaves them out of its column list, INSERT counts them;
+// - generated columns (12 and later): COPY leaves them out of its column list, INSERT counts
+//   them;
 // - foreign keys within the table itself: COPY checks them after the whole batch, so a row
 //   may refer to a later one, which INSERT refuses;
 // - check constraints, of the table or of a domain its columns use, that call a function
 //   which is not immutable: such a function may look at the table, where COPY does not show
 //   it the earlier rows of the same batch.
-std::string FeatureQuery(const Connection& destination, const std::string& quoted_table) {
+std::string FeatureQuery(const Connection& destination, const std::string& quoted_table,
+                         const ServerVersion& server) {
     const std::string target = destination.QuoteLiteral(quoted_table) + "::regclass";
     return "WITH RECURSIVE tree(oid) AS (SELECT " + target +
            "::oid UNION SELECT i.inhrelid FROM pg_inherits i JOIN tree t ON i.inhparent = t.oid), "
@@ -35,9 +38,11 @@ std::string FeatureQuery(const Connection& destination, const std::string& quote
            target +
            " AND a.attnum > 0 UNION SELECT v.oid FROM pg_type y JOIN domains m ON y.oid = m.oid "
            " CROSS JOIN LATERAL (VALUES (y.typbasetype), (y.typelem)) v(oid) WHERE v.oid <> 0), "
-           "family(oid) AS (SELECT oid FROM tree UNION SELECT relid FROM pg_partition_ancestors(" +
+           "ancestors(oid) AS (SELECT " +
            target +
-           ")) "
+           "::oid UNION SELECT i.inhparent FROM pg_inherits i JOIN ancestors a ON i.inhrelid = "
+           "a.oid), "
+           "family(oid) AS (SELECT oid FROM tree UNION SELECT oid FROM ancestors) "
            "SELECT 'relation kind ' || c.relkind::text FROM tree t JOIN pg_class c ON c.oid = "
            "t.oid "
            " WHERE c.relkind NOT IN ('r', 'p') "
@@ -51,12 +56,14 @@ std::string FeatureQuery(const Connection& destination, const std::string& quote
            " WHERE a.attrelid = " +
            target +
            " AND a.attnum > 0 AND NOT a.attisdropped "
-           " AND a.attidentity = 'a' "
-           "UNION ALL SELECT 'generated column ' || a.attname FROM pg_attribute a "
-           " WHERE a.attrelid = " +
-           target +
-           " AND a.attnum > 0 AND NOT a.attisdropped "
-           " AND a.attgenerated <> '' "
+           " AND a.attidentity = 'a' " +
+           (server.HasGeneratedColumns()
+                ? "UNION ALL SELECT 'generated column ' || a.attname FROM pg_attribute a "
+                  " WHERE a.attrelid = " +
+                      target +
+                      " AND a.attnum > 0 AND NOT a.attisdropped "
+                      " AND a.attgenerated <> '' "
+                : std::string()) +
            "UNION ALL SELECT 'self-referencing foreign key ' || k.conname FROM tree t "
            " JOIN pg_constraint k ON k.conrelid = t.oid WHERE k.contype = 'f' "
            " AND k.confrelid IN (SELECT oid FROM family) "
@@ -73,8 +80,8 @@ std::string FeatureQuery(const Connection& destination, const std::string& quote
 DestinationFeatures DetectDestinationFeatures(Connection& destination,
                                               const std::string& quoted_table, EventPacer& pacer) {
     PGconn* conn = destination.Handle();
-    const std::string sql = FeatureQuery(destination, quoted_table) + "; " +
-                            ColumnTypesQuery(destination, quoted_table) +
+    const std::string sql = FeatureQuery(destination, quoted_table, ServerVersion::Of(conn)) +
+                            "; " + ColumnTypesQuery(destination, quoted_table) +
                             "; SELECT EXISTS (SELECT FROM pg_constraint WHERE contype = 'f' AND "
                             "conrelid = " +
                             destination.QuoteLiteral(quoted_table) +
@@ -101,6 +108,7 @@ DestinationFeatures DetectDestinationFeatures(Connection& destination,
 }
 
 bool ChecksConnections(Connection& destination, EventPacer& pacer) {
+    if (!ServerVersion::Of(destination.Handle()).ChecksClientConnection()) return false;
     try {
         ExecuteAwaited(destination.Handle(),
                        "SELECT set_config('client_connection_check_interval', '10000', true)",

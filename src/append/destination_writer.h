@@ -14,6 +14,7 @@
 #include "append/row_locator.h"
 #include "append/source_row_texts.h"
 #include "db/pg_handles.h"
+#include "db/server_version.h"
 
 namespace trp {
 
@@ -56,6 +57,7 @@ struct DestinationTable {
     std::string relation_name;  // see DestinationFeatures
     // Rows come as binary tuples (COPY's binary format).
     bool binary = false;
+    ServerVersion server;  // the destination's
 };
 
 // Appends rows, given in COPY's text format, to the destination table in the order given, each

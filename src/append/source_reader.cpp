@@ -10,6 +10,7 @@
 #include "db/awaiting.h"
 #include "db/connection.h"
 #include "db/db_error.h"
+#include "db/server_version.h"
 
 namespace trp {
 namespace {
@@ -43,10 +44,9 @@ SourceReader::SourceReader(Connection& source, std::string quoted_table,
         ColumnTypesQuery(source, table_) +
         "; SELECT CASE WHEN pg_is_in_recovery() THEN NULL ELSE pg_export_snapshot() END, "
         "pg_relation_size(c.oid) / current_setting('block_size')::bigint, c.relkind = 'r' AND "
-        "NOT c.relhassubclass AND current_setting('server_version_num')::int >= 140000 AND NOT "
-        "row_security_active(c.oid) FROM pg_class c WHERE c.oid = " +
+        "NOT c.relhassubclass AND NOT row_security_active(c.oid) FROM pg_class c WHERE c.oid = " +
         table_literal + "::regclass";
-    pacer_.Watch(conn_, source.ConnectionString());
+    pacer_.Watch(conn_, source.ServerConnectionString());
     if (!PQsendQuery(conn_, sql.c_str())) ThrowConnectionFailure(conn_);
     ResultStream results(conn_, pacer_);
     int tuples = 0;
@@ -67,8 +67,9 @@ SourceReader::SourceReader(Connection& source, std::string quoted_table,
             default:
                 if (!PQgetisnull(rows, 0, 0)) snapshot_ = PQgetvalue(rows, 0, 0);
                 // A plain table, on a server that scans a range of blocks without reading the
-                // rest (14 and later).
-                if (chunk_blocks > 0 && !snapshot_.empty() && PQgetvalue(rows, 0, 2)[0] == 't')
+                // rest.
+                if (chunk_blocks > 0 && !snapshot_.empty() && PQgetvalue(rows, 0, 2)[0] == 't' &&
+                    ServerVersion::Of(conn_).ScansBlockRanges())
                     DivideIntoChunks(std::stoll(PQgetvalue(rows, 0, 1)), chunk_blocks);
         }
     }

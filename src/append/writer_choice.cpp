@@ -38,6 +38,7 @@ std::unique_ptr<DestinationWriter> MakeDestinationWriter(
     target.column_types = features.columns;
     target.foreign_keys = features.foreign_keys;
     target.relation_name = features.relation_name;
+    target.server = ServerVersion::Of(destination.Handle());
     switch (options.strategy) {
         case AppendStrategy::RowByRow:
             return std::make_unique<PipelinedInsertWriter>(destination, std::move(target), 1,

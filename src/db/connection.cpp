@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "db/awaiting.h"
@@ -72,23 +73,14 @@ std::string StatementSettings(ConnectMode mode, int command_timeout) {
 
 }  // namespace
 
-void Connection::Open(std::string_view connection_string, SocketWaiter* waiter) {
-    conn_.reset();
-    auto params = LibpqParameters(connection_string);
-    // Only startup parameters that connection poolers pass on: the session's settings are set
-    // by each transaction for itself.
-    params["application_name"] = "Tessaline Row Porter";
-    params["client_encoding"] = "UTF8";
-    // A host that stops answering while the connection is idle is found within about half a
-    // minute: keepalives after 10 s of silence, every 5 s, three unanswered. Data left
-    // unacknowledged ends nothing by itself: a server that waits for a lock reads nothing
-    // either, and the waits of a run ask after a quiet server instead.
-    params["keepalives"] = std::string("1");
-    params["keepalives_idle"] = "10";
-    params["keepalives_interval"] = "5";
-    params["keepalives_count"] = std::string("3");
-    params["passfile"] = kNoPasswordFile;
+namespace {
 
+using Clock = std::chrono::steady_clock;
+using Parameters = std::map<std::string, std::string>;
+
+// One attempt to connect with these parameters, given up at the deadline (none: no limit).
+PgConnPtr ConnectWithin(const Parameters& params, SocketWaiter* waiter,
+                        std::optional<Clock::time_point> deadline) {
     std::vector<const char*> keys;
     std::vector<const char*> values;
     for (const auto& [key, value] : params) {
@@ -105,19 +97,16 @@ void Connection::Open(std::string_view connection_string, SocketWaiter* waiter) 
     if (!conn) throw DbError("out of memory allocating a connection");
     if (PQstatus(conn.get()) == CONNECTION_BAD) throw DbError(ErrorText(conn.get()));
 
-    using Clock = std::chrono::steady_clock;
-    const bool bounded = connection_timeout_ > 0;
-    const auto deadline = Clock::now() + std::chrono::seconds(connection_timeout_);
     PostgresPollingStatusType state = PGRES_POLLING_WRITING;
     while (true) {
-        if (state == PGRES_POLLING_OK) break;
+        if (state == PGRES_POLLING_OK) return conn;
         if (state == PGRES_POLLING_FAILED) throw DbError(ErrorText(conn.get()));
         pollfd fd{PQsocket(conn.get()),
                   static_cast<short>(state == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
         int wait_ms = -1;
-        if (bounded) {
+        if (deadline) {
             const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+                std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - Clock::now());
             if (left.count() <= 0) throw DbError("timeout expired while connecting to the server");
             wait_ms = static_cast<int>(left.count());
         }
@@ -137,7 +126,69 @@ void Connection::Open(std::string_view connection_string, SocketWaiter* waiter) 
             state = PQconnectPoll(conn.get());
         }
     }
-    conn_ = std::move(conn);
+}
+
+std::vector<std::string> SplitList(const std::string& list) {
+    std::vector<std::string> items;
+    std::size_t from = 0;
+    while (true) {
+        const std::size_t comma = list.find(',', from);
+        items.push_back(list.substr(from, comma - from));
+        if (comma == std::string::npos) return items;
+        from = comma + 1;
+    }
+}
+
+}  // namespace
+
+void Connection::Open(std::string_view connection_string, SocketWaiter* waiter) {
+    conn_.reset();
+    Parameters params = LibpqParameters(connection_string);
+    // Only startup parameters that connection poolers pass on: the session's settings are set
+    // by each transaction for itself.
+    params["application_name"] = "Tessaline Row Porter";
+    params["client_encoding"] = "UTF8";
+    // A host that stops answering while the connection is idle is found within about half a
+    // minute: keepalives after 10 s of silence, every 5 s, three unanswered. Data left
+    // unacknowledged ends nothing by itself: a server that waits for a lock reads nothing
+    // either, and the waits of a run ask after a quiet server instead.
+    params["keepalives"] = std::string("1");
+    params["keepalives_idle"] = "10";
+    params["keepalives_interval"] = "5";
+    params["keepalives_count"] = std::string("3");
+    params["passfile"] = kNoPasswordFile;
+
+    std::optional<Clock::time_point> deadline;
+    if (connection_timeout_ > 0)
+        deadline = Clock::now() + std::chrono::seconds(connection_timeout_);
+
+    // libpq tries a list of hosts itself, but without blocking it has no time-out of its own: a
+    // host that drops every packet would cost the kernel's whole wait for an answer to the
+    // first (about two minutes) before the next is tried. So each host of a list is tried on
+    // its own, for kHostTimeout at most.
+    const std::vector<std::string> hosts = SplitList(params["host"]);
+    const std::vector<std::string> ports = SplitList(params["port"]);
+    if (hosts.size() == 1 || (ports.size() > 1 && ports.size() != hosts.size())) {
+        // One host, or lists libpq itself has to refuse.
+        conn_ = ConnectWithin(params, waiter, deadline);
+    } else {
+        std::string failures;
+        for (std::size_t i = 0; i < hosts.size() && !conn_; ++i) {
+            Parameters one = params;
+            one["host"] = hosts[i];
+            one["port"] = ports.size() == hosts.size() ? ports[i] : ports.front();
+            auto host_deadline = Clock::now() + kHostTimeout;
+            if (deadline) host_deadline = std::min(host_deadline, *deadline);
+            try {
+                conn_ = ConnectWithin(one, waiter, host_deadline);
+            } catch (const DbError& failure) {
+                if (!failures.empty()) failures += '\n';
+                failures += "host \"" + hosts[i] + "\": " + failure.what();
+                if (deadline && Clock::now() >= *deadline) break;
+            }
+        }
+        if (!conn_) throw DbError(failures);
+    }
     waiter_ = waiter;
     connection_string_ = std::string(connection_string);
 }
@@ -146,6 +197,20 @@ void SocketWaiter::WaitSocket(PGconn* conn, short events) {
     const int socket = PQsocket(conn);
     if (socket < 0) ThrowConnectionFailure(conn);
     Wait(socket, events, std::chrono::milliseconds(20));
+}
+
+std::string Connection::ServerConnectionString() const {
+    const Parameters params = LibpqParameters(connection_string_);
+    const auto host = params.find("host");
+    if (host == params.end() || host->second.find(',') == std::string::npos)
+        return connection_string_;
+    const auto value = [&](const char* key) {
+        const auto found = params.find(key);
+        return found == params.end() ? std::string() : found->second;
+    };
+    PGconn* conn = Handle();
+    return BuildConnectionString(
+        Profile{PQhost(conn), PQport(conn), value("user"), value("password"), value("dbname")});
 }
 
 PGconn* Connection::Handle() const {

@@ -61,6 +61,8 @@ class Connection {
 public:
     static constexpr int kDefaultConnectionTimeout = 15;  // seconds; 0 waits without limit
     static constexpr int kDefaultCommandTimeout = 30;     // seconds; 0 waits without limit
+    // How long each host of a list in the Server field may take to answer.
+    static constexpr std::chrono::seconds kHostTimeout{15};
 
     Connection() = default;
     Connection(Connection&&) noexcept = default;
@@ -77,7 +79,9 @@ public:
     // as they stand: an empty one means libpq's built-in default, never a PG* environment
     // variable (those of kEncryptionVariables aside), and no password comes from ~/.pgpass. The
     // whole attempt (name lookup aside) is bounded by the connection time-out, also against a
-    // server that never answers. With a waiter, the waits for the server go through it. Every TCP
+    // server that never answers. Where the Server field lists several hosts ("db1,db2", with one
+    // port for all or one each), they are tried in turn, each for kHostTimeout at most. With a
+    // waiter, the waits for the server go through it. Every TCP
     // connection sends keepalives; a server that stops answering while a statement runs is told
     // from one that waits by the waiter (a server may wait on a lock for minutes).
     void Open(std::string_view connection_string, SocketWaiter* waiter = nullptr);
@@ -104,6 +108,9 @@ public:
 
     // The string the connection was last opened with.
     const std::string& ConnectionString() const { return connection_string_; }
+    // A string that reaches the very server this connection is on: where the Server field
+    // lists several hosts, the one it connected to.
+    std::string ServerConnectionString() const;
 
 private:
     PgConnPtr conn_;

@@ -49,6 +49,16 @@ std::string BuildConnectionString(const Profile& profile) {
            ";Pwd=" + Piece(profile.password) + ";Database=" + Piece(profile.database);
 }
 
+std::string AskingForWritableHost(const std::string& connection_string) {
+    const auto pairs = ParseConnectionString(connection_string);
+    for (const char* key : {"server", "servername"}) {
+        const auto server = pairs.find(key);
+        if (server != pairs.end() && server->second.find(',') != std::string::npos)
+            return connection_string + ";TargetSessionAttrs=read-write";
+    }
+    return connection_string;
+}
+
 std::map<std::string, std::string> LibpqParameters(std::string_view connection_string) {
     const auto pairs = ParseConnectionString(connection_string);
     const auto driver = pairs.find("driver");
@@ -59,9 +69,15 @@ std::map<std::string, std::string> LibpqParameters(std::string_view connection_s
                       std::string(kDriverName) + "\".");
     }
     static const std::map<std::string, std::string> kSynonyms = {
-        {"server", "host"},       {"servername", "host"}, {"port", "port"},
-        {"uid", "user"},          {"username", "user"},   {"pwd", "password"},
-        {"password", "password"}, {"database", "dbname"}};
+        {"server", "host"},
+        {"servername", "host"},
+        {"port", "port"},
+        {"uid", "user"},
+        {"username", "user"},
+        {"pwd", "password"},
+        {"password", "password"},
+        {"database", "dbname"},
+        {"targetsessionattrs", "target_session_attrs"}};
     std::map<std::string, std::string> params;
     for (const auto& [key, value] : pairs) {
         const auto libpq_key = kSynonyms.find(key);

@@ -15,7 +15,13 @@ inline constexpr std::string_view kDriverName = "PostgreSQL Unicode";
 // doubled; every other value is inserted as it stands.
 std::string BuildConnectionString(const Profile& profile);
 
-// libpq's connection parameters (host, port, user, password, dbname) from an ODBC-style
+// The string, asking for a host that accepts writes where its Server field lists several hosts
+// (libpq's list, "db1,db2"): the first host that answers may be a standby. A single host is
+// taken as it stands, so a server that cannot be written says so in its own words at the write.
+std::string AskingForWritableHost(const std::string& connection_string);
+
+// libpq's connection parameters (host, port, user, password, dbname, and the kind of host
+// wanted, TargetSessionAttrs) from an ODBC-style
 // connection string, with the synonyms the PostgreSQL ODBC driver takes: the one place where
 // the string is read for a connection. Throws DbError, as the driver manager would, when it
 // names another driver.

@@ -47,5 +47,17 @@ TEST(ParseConnectionString, ToleratesOddInput) {
     EXPECT_TRUE(ParseConnectionString("").empty());
 }
 
+TEST(AskingForWritableHost, OnlyWhereSeveralHostsAreListed) {
+    const std::string one = BuildConnectionString({"db1", "5432", "u", "p", "d"});
+    EXPECT_EQ(AskingForWritableHost(one), one);
+    const std::string two = BuildConnectionString({"db1,db2", "5432,5433", "u", "p", "d"});
+    EXPECT_EQ(LibpqParameters(AskingForWritableHost(two)).at("target_session_attrs"),
+              "read-write");
+    EXPECT_EQ(LibpqParameters(two).count("target_session_attrs"), 0u);
+    // A password with commas lists no hosts.
+    const std::string commas = BuildConnectionString({"db1", "5432", "u", "a,b", "d"});
+    EXPECT_EQ(AskingForWritableHost(commas), commas);
+}
+
 }  // namespace
 }  // namespace trp
