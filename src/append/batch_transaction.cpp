@@ -2,10 +2,12 @@
 
 #include <cstdlib>
 
+#include "append/run_failure.h"
 #include "catalogue/event_pacer.h"
 #include "db/awaiting.h"
 #include "db/connection.h"
 #include "db/db_error.h"
+#include "db/server_version.h"
 
 namespace trp {
 BatchTransaction::BatchTransaction(Connection& connection, EventPacer& pacer,
@@ -24,7 +26,8 @@ BatchTransaction::~BatchTransaction() {
 std::string BatchTransaction::OpeningSelect() const {
     std::string select = "SELECT ";
     if (!setup_.settings.empty()) select += setup_.settings + ", ";
-    return select + "pg_current_xact_id(), pg_backend_pid()";
+    return select + ServerVersion::Of(connection_.Handle()).CurrentTransactionId() +
+           ", pg_backend_pid(), statement_timestamp()::text";
 }
 
 void BatchTransaction::Send(const std::string& statements) {
@@ -73,8 +76,9 @@ bool BatchTransaction::ReadOpening(ResultStream& results) {
         }
         if (statement == statements - 1) {
             const int columns = PQnfields(result.get());
-            xid_ = PQgetvalue(result.get(), 0, columns - 2);
-            pacer_.ServerProcess(conn, std::atoi(PQgetvalue(result.get(), 0, columns - 1)));
+            xid_ = PQgetvalue(result.get(), 0, columns - 3);
+            pacer_.ServerProcess(conn, std::atoi(PQgetvalue(result.get(), 0, columns - 2)));
+            opened_at_ = PQgetvalue(result.get(), 0, columns - 1);
         }
     }
     return open;
@@ -103,6 +107,8 @@ std::exception_ptr BatchTransaction::Commit() {
     // A transaction that had failed would answer ROLLBACK without an error.
     const bool committed =
         !results.Failure() && last && std::string_view(PQcmdStatus(last.get())) == "COMMIT";
+    if (results.Failure() && LeavesCommitInDoubt(results.Failure()))
+        RethrowAsBroken(results.Failure());
     Ended(committed);
     if (committed || results.Failure()) return results.Failure();
     return std::make_exception_ptr(DbError("the transaction was rolled back"));
@@ -127,6 +133,8 @@ std::exception_ptr BatchTransaction::CommitPipeline(ResultStream& results) {
         } catch (const DbError&) {
             failure = std::current_exception();
         }
+        // A pooler answers for a server it lost, and the connection to it stays.
+        if (LeavesCommitInDoubt(failure)) RethrowAsBroken(failure);
     }
     // From here on the outcome is known, whatever becomes of the connection.
     committed_ = committed;
@@ -168,9 +176,11 @@ void BatchTransaction::RollBack() {
     state_ = State::Ended;
 }
 
-CommitStatus BatchTransaction::CheckLostCommit(const CommitCheckLimits& limits) {
-    if (xid_.empty()) return CommitStatus::Unknown;
-    return CheckCommit(connection_.ConnectionString(), xid_, pacer_, limits);
+CommitStatus BatchTransaction::CheckLostCommit(InDoubtCommit known,
+                                               const CommitCheckLimits& limits) {
+    known.xid = xid_;
+    known.opened_at = opened_at_;
+    return CheckCommit(connection_.ConnectionString(), known, pacer_, limits);
 }
 
 }  // namespace trp

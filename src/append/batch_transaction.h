@@ -18,12 +18,12 @@ struct TransactionSetup {
     std::string settings;         // its own settings (SetLocally), if any
 };
 
-// The one transaction a batch of rows goes in. It opens with its own settings and learns its id
-// and its server process before anything of the rows goes out; it commits or rolls back; and
-// when the connection is lost while its COMMIT is under way, it asks a new session what became
-// of it, so that no row is sent twice. Whichever way it ends, it leaves the connection idle and
-// outside any transaction (unless the connection itself is gone or the program is ending).
-// What goes inside (a COPY, INSERT statements, an INSERT … SELECT) is the caller's.
+// The one transaction a batch of rows goes in. It opens with its own settings and learns its id,
+// its server process and when it began before anything of the rows goes out; it commits or rolls
+// back; and when the connection is lost while its COMMIT is under way, it asks a new session what
+// became of it, so that no row is sent twice. Whichever way it ends, it leaves the connection idle
+// and outside any transaction (unless the connection itself is gone or the program is ending). What
+// goes inside (a COPY, INSERT statements, an INSERT … SELECT) is the caller's.
 class BatchTransaction {
 public:
     BatchTransaction(Connection& connection, EventPacer& pacer, TransactionSetup setup);
@@ -61,10 +61,13 @@ public:
 
     bool InDoubt() const { return state_ == State::Committing; }
     bool Committed() const { return committed_; }
-    // After the connection went down with the COMMIT under way: what the server says of it.
-    CommitStatus CheckLostCommit(const CommitCheckLimits& limits);
+    // After the connection went down with the COMMIT under way: what the server says of it,
+    // given what the caller knows of its rows and the server (`known`).
+    CommitStatus CheckLostCommit(InDoubtCommit known, const CommitCheckLimits& limits);
 
     const std::string& Xid() const { return xid_; }
+    // The server's clock when the transaction began.
+    const std::string& OpenedAt() const { return opened_at_; }
 
 private:
     std::string OpeningSelect() const;
@@ -78,6 +81,7 @@ private:
     bool pipeline_ = false;
     bool committed_ = false;
     std::string xid_;
+    std::string opened_at_;
 };
 
 }  // namespace trp

@@ -70,7 +70,16 @@ BatchWriter::BatchWriter(Connection& destination, DestinationTable table, std::s
       texts_(texts),
       watched_(destination.Handle()) {
     batch_limit_ = max_rows_;
-    pacer_.Watch(watched_, destination.ConnectionString());
+    pacer_.Watch(watched_, destination.ServerConnectionString());
+    try {
+        server_life_ = ServerLife::Read(
+            ExecuteAwaited(watched_, std::string("SELECT ") + ServerLife::kColumns, pacer_).get(),
+            0);
+    } catch (const BrokenConnection&) {
+        throw;
+    } catch (const DbError&) {
+        // Unknown, every commit in doubt is then proven against a restart.
+    }
 }
 
 BatchWriter::~BatchWriter() {
@@ -159,7 +168,7 @@ std::string BatchWriter::Settings() const {
 
 void BatchWriter::Resolve(std::size_t first, std::size_t last, const Outcome& outcome) {
     if (outcome.committed) {
-        Committed(last - first, outcome.added, outcome.xid);
+        Committed(last - first, outcome.added, outcome.xid, outcome.opened_at);
         return;
     }
     ThrowIfRunEnds(outcome.failure);
@@ -224,7 +233,7 @@ void BatchWriter::SettleAfterRefusal(std::size_t from, std::size_t last) {
         }
         const Outcome outcome = Send(from, end);
         if (outcome.committed) {
-            Committed(end - from, outcome.added, outcome.xid);
+            Committed(end - from, outcome.added, outcome.xid, outcome.opened_at);
             from = end;
             piece *= 2;
             continue;
@@ -250,15 +259,17 @@ void BatchWriter::SettleOneByOne(std::size_t first, std::size_t last) {
     const std::vector<RowValues> values = TextValues(first, last);
 
     struct RowOutcome {
-        long long added = 0;
+        std::optional<long long> added;  // once the INSERT's result was read
         std::exception_ptr failure;
         std::string xid;
+        std::string opened_at;
     };
     std::vector<RowOutcome> outcomes(values.size());
     PGconn* conn = destination_.Handle();
     const std::string settings = Settings();
-    const std::string opening =
-        "SELECT " + (settings.empty() ? std::string() : settings + ", ") + "pg_current_xact_id()";
+    const std::string opening = "SELECT " + (settings.empty() ? std::string() : settings + ", ") +
+                                table_.server.CurrentTransactionId() +
+                                ", statement_timestamp()::text";
     const auto failure_of = [conn](const PGresult* result) {
         try {
             CheckResult(result, conn);
@@ -283,7 +294,8 @@ void BatchWriter::SettleOneByOne(std::size_t first, std::size_t last) {
             RowOutcome& outcome = outcomes[reading];
             const PgResultPtr opened = NextResult(conn, results);
             if (PQresultStatus(opened.get()) == PGRES_TUPLES_OK) {
-                outcome.xid = PQgetvalue(opened.get(), 0, PQnfields(opened.get()) - 1);
+                outcome.xid = PQgetvalue(opened.get(), 0, PQnfields(opened.get()) - 2);
+                outcome.opened_at = PQgetvalue(opened.get(), 0, PQnfields(opened.get()) - 1);
             } else {
                 // Its settings were refused: no row's doing.
                 outcome.failure = AsRunFailure(failure_of(opened.get()));
@@ -312,24 +324,38 @@ void BatchWriter::SettleOneByOne(std::size_t first, std::size_t last) {
             if (outcomes[i].failure)
                 Refused(first + i, outcomes[i].failure);
             else
-                Committed(1, outcomes[i].added, outcomes[i].xid);
+                Committed(1, outcomes[i].added.value_or(0), outcomes[i].xid, outcomes[i].opened_at);
         }
         if (reading < values.size() && !pacer_.Ending()) {
             const RowOutcome& doubtful = outcomes[reading];
+            InDoubtCommit doubt = Doubt(doubtful.added);
+            doubt.xid = doubtful.xid;
+            doubt.opened_at = doubtful.opened_at;
             const CommitStatus status =
-                doubtful.failure || doubtful.xid.empty()
-                    ? (doubtful.failure ? CommitStatus::Aborted : CommitStatus::Unknown)
-                    : CheckCommit(destination_.ConnectionString(), doubtful.xid, pacer_,
-                                  commit_check_);
-            if (status == CommitStatus::Committed) Committed(1, 1, doubtful.xid);
+                doubtful.failure
+                    ? CommitStatus::Aborted
+                    : CheckCommit(destination_.ConnectionString(), doubt, pacer_, commit_check_);
+            if (status == CommitStatus::Committed)
+                Committed(1, doubtful.added.value_or(1), doubtful.xid, doubtful.opened_at);
             if (status == CommitStatus::Unknown) ++tally_.unchecked;
             tally_.unchecked += static_cast<long long>(values.size() - reading - 1);
         }
         throw;
+    } catch (const WaitAbandoned&) {
+        // The program ends before the server answered: what it said stands, and every row from
+        // the one being read on may have committed with its sync.
+        for (std::size_t i = 0; i < reading; ++i) {
+            if (outcomes[i].failure)
+                Refused(first + i, outcomes[i].failure);
+            else
+                Committed(1, outcomes[i].added.value_or(0), outcomes[i].xid, outcomes[i].opened_at);
+        }
+        tally_.unchecked += static_cast<long long>(values.size() - reading);
+        throw;
     }
     for (std::size_t i = 0; i < values.size(); ++i) {
         if (!outcomes[i].failure) {
-            Committed(1, outcomes[i].added, outcomes[i].xid);
+            Committed(1, outcomes[i].added.value_or(0), outcomes[i].xid, outcomes[i].opened_at);
             continue;
         }
         try {
@@ -338,7 +364,8 @@ void BatchWriter::SettleOneByOne(std::size_t first, std::size_t last) {
             // The rows after it that committed arrived all the same.
             for (std::size_t later = i + 1; later < values.size(); ++later)
                 if (!outcomes[later].failure)
-                    Committed(1, outcomes[later].added, outcomes[later].xid);
+                    Committed(1, outcomes[later].added.value_or(0), outcomes[later].xid,
+                              outcomes[later].opened_at);
             throw;
         }
         Refused(first + i, outcomes[i].failure);
@@ -356,9 +383,10 @@ void BatchWriter::SendSingle(std::size_t row) {
     SettleOneByOne(row, row + 1);
 }
 
-void BatchWriter::Committed(std::size_t rows, long long added, std::string xid) {
+void BatchWriter::Committed(std::size_t rows, long long added, std::string xid,
+                            std::string opened_at) {
     if (resolving_) {
-        pending_.push_back({rows, added, std::move(xid), 0, nullptr});
+        pending_.push_back({rows, added, std::move(xid), std::move(opened_at), 0, nullptr});
         return;
     }
     Count(rows, added);
@@ -380,7 +408,7 @@ void BatchWriter::Refused(std::size_t row, const std::exception_ptr& failure) {
     }
     last_refused_ = row + 1;
     if (resolving_) {
-        pending_.push_back({0, 0, {}, row, failure});
+        pending_.push_back({0, 0, {}, {}, row, failure});
         return;
     }
     Report(row, failure);
@@ -388,7 +416,13 @@ void BatchWriter::Refused(std::size_t row, const std::exception_ptr& failure) {
 
 void BatchWriter::Report(std::size_t row, const std::exception_ptr& failure) {
     // Rows settle in source order, so the rows settled before this one are those before it.
-    const RefusedRow refused{Readable(failure), RefusedValues(row), tally_.settled + 1};
+    RefusedRow refused{failure, std::nullopt, tally_.settled + 1};
+    try {
+        refused.failure = Readable(failure);
+        refused.values = RefusedValues(row);
+    } catch (const WaitAbandoned&) {
+        // The program is ending: the row is kept with what is at hand.
+    }
     ++tally_.settled;
     // The report comes before the bar passes the row.
     if (!listener_.RowRefused(refused)) stop_after_batch_ = true;
@@ -401,13 +435,21 @@ void BatchWriter::SettlePending() {
     if (pending.empty()) return;
     bool durable = std::none_of(pending.begin(), pending.end(),
                                 [](const Settlement& s) { return s.rows > 0; });
-    if (!durable) {
+    if (!durable && !pacer_.Ending()) {
         try {
-            // A commit waits for the log up to it, and so for every commit before it.
-            ExecuteAwaited(destination_.Handle(), "BEGIN; SELECT pg_current_xact_id(); COMMIT",
+            // A commit that waits for the log to reach the disk up to it waits for every commit
+            // before it too. It waits at least for the local disk, whatever the session's own
+            // setting, and where that asks for more (a standby's), for that too.
+            ExecuteAwaited(destination_.Handle(),
+                           "BEGIN; SELECT set_config('synchronous_commit', CASE WHEN "
+                           "current_setting('synchronous_commit') = 'off' THEN 'local' ELSE "
+                           "current_setting('synchronous_commit') END, true), " +
+                               table_.server.CurrentTransactionId() + "; COMMIT",
                            pacer_);
             durable = true;
         } catch (const DbError&) {
+        } catch (const WaitAbandoned&) {
+            // The program is ending; what could not be made durable stays unchecked.
         }
     }
     bool unanswered = false;
@@ -416,17 +458,25 @@ void BatchWriter::SettlePending() {
             Report(settled.refused_row, settled.failure);
             continue;
         }
-        if (durable || settled.xid.empty()) {
+        if (durable) {
             Count(settled.rows, settled.added);
             continue;
         }
         // One check that found no answer is enough: each may take the check's whole limits, and
-        // a batch settled one by one leaves hundreds.
+        // a batch settled one by one leaves hundreds. A program that is ending has no time.
         if (pacer_.Ending() || unanswered) {
             tally_.unchecked += static_cast<long long>(settled.rows);
             continue;
         }
-        switch (CheckCommit(destination_.ConnectionString(), settled.xid, pacer_, commit_check_)) {
+        InDoubtCommit doubt = Doubt(settled.added);
+        doubt.xid = settled.xid;
+        doubt.opened_at = settled.opened_at;
+        CommitStatus status = CommitStatus::Unknown;
+        try {
+            status = CheckCommit(destination_.ConnectionString(), doubt, pacer_, commit_check_);
+        } catch (const WaitAbandoned&) {
+        }
+        switch (status) {
             case CommitStatus::Committed:
                 Count(settled.rows, settled.added);
                 break;
@@ -512,10 +562,26 @@ std::exception_ptr BatchWriter::Readable(const std::exception_ptr& failure) {
     }
 }
 
+void BatchWriter::Abandoned(const BatchTransaction& transaction, std::size_t rows) {
+    // The program ends before the server answered: a COMMIT that went out may still happen.
+    if (transaction.InDoubt()) tally_.unchecked += static_cast<long long>(rows);
+}
+
+InDoubtCommit BatchWriter::Doubt(std::optional<long long> rows) const {
+    InDoubtCommit doubt;
+    doubt.life = server_life_;
+    doubt.rows = rows;
+    doubt.table = table_.quoted_name;
+    // COPY and the move inside the server are chosen only where no trigger or rule is.
+    doubt.rows_stay_in_table = Path() != AppendPath::Inserts;
+    return doubt;
+}
+
 void BatchWriter::Lost(BatchTransaction& transaction, std::size_t rows,
                        std::optional<long long> added) {
     const auto count = [&] {
-        Committed(rows, added.value_or(static_cast<long long>(rows)), transaction.Xid());
+        Committed(rows, added.value_or(static_cast<long long>(rows)), transaction.Xid(),
+                  transaction.OpenedAt());
     };
     if (transaction.Committed()) {
         count();
@@ -527,7 +593,7 @@ void BatchWriter::Lost(BatchTransaction& transaction, std::size_t rows,
         tally_.unchecked += static_cast<long long>(rows);
         return;
     }
-    switch (transaction.CheckLostCommit(commit_check_)) {
+    switch (transaction.CheckLostCommit(Doubt(added), commit_check_)) {
         case CommitStatus::Committed:
             count();
             break;
@@ -631,7 +697,10 @@ BatchWriter::Outcome BatchWriter::EndInserts(std::size_t first, std::size_t last
             // A deferred check fails here; it is the row's own when the row went alone.
             outcome.failure = transaction.CommitPipeline(results);
             outcome.committed = !outcome.failure;
-            if (outcome.committed) outcome.xid = transaction.Xid();
+            if (outcome.committed) {
+                outcome.xid = transaction.Xid();
+                outcome.opened_at = transaction.OpenedAt();
+            }
             if (outcome.failure && outcome.lone_insert) outcome.failed_row = first;
         } else {
             transaction.Ended(false);
@@ -639,6 +708,10 @@ BatchWriter::Outcome BatchWriter::EndInserts(std::size_t first, std::size_t last
         }
     } catch (const BrokenConnection&) {
         Lost(transaction, last - first, outcome.added);
+        transaction_.reset();
+        throw;
+    } catch (const WaitAbandoned&) {
+        Abandoned(transaction, last - first);
         transaction_.reset();
         throw;
     }

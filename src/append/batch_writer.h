@@ -121,6 +121,7 @@ protected:
         bool lone_insert = false;               // a single row sent as its own INSERT
         long long added = 0;                    // rows the committed transaction took
         std::string xid;                        // the committed transaction's id
+        std::string opened_at;                  // and when it began, by the server's clock
     };
 
     BatchWriter(Connection& destination, DestinationTable table, std::size_t max_rows,
@@ -161,10 +162,17 @@ protected:
     // server stored `added` (when known): counts them by what became of it, then the caller
     // rethrows.
     void Lost(BatchTransaction& transaction, std::size_t rows, std::optional<long long> added);
+    // The wait for the server was given up (the program is ending) during `transaction`, which
+    // holds `rows` rows: counts them as not checked when its COMMIT was under way.
+    void Abandoned(const BatchTransaction& transaction, std::size_t rows);
     // Throws the failure when it ends the run.
     void ThrowIfRunEnds(const std::exception_ptr& failure);
-    // Rows whose transaction committed (`xid`: which one, for a commit not yet known durable).
-    void Committed(std::size_t rows, long long added, std::string xid = {});
+    // Rows whose transaction committed (`xid`, begun at `opened_at`: which one, for a commit not
+    // yet known durable).
+    void Committed(std::size_t rows, long long added, std::string xid = {},
+                   std::string opened_at = {});
+    // What is known of a commit in doubt that stored `rows` rows (when known), but its id.
+    InDoubtCommit Doubt(std::optional<long long> rows) const;
 
     Connection& destination_;
     DestinationTable table_;
@@ -215,6 +223,7 @@ private:
         std::size_t rows = 0;  // rows committed (0: a refused row)
         long long added = 0;
         std::string xid;  // the transaction that committed them
+        std::string opened_at;
         std::size_t refused_row = 0;
         std::exception_ptr failure;
     };
@@ -225,7 +234,8 @@ private:
     CommitCheckLimits commit_check_;
     WriterListener& listener_;
     SourceRowTexts* texts_;
-    PGconn* watched_;  // the destination's connection, watched while it waits
+    PGconn* watched_;         // the destination's connection, watched while it waits
+    ServerLife server_life_;  // the destination server's when the writer began
     std::chrono::steady_clock::time_point batch_started_;
 };
 

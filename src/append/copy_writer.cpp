@@ -132,17 +132,26 @@ CopyWriter::Outcome CopyWriter::EndCopy(std::size_t first, std::size_t rows) {
             if (statements == 2)
                 committed = std::string_view(PQcmdStatus(result.get())) == "COMMIT";
         }
-        // A refused COPY skips its COMMIT: nothing of this batch can be committed.
+        // A refused COPY skips its COMMIT: nothing of this batch can be committed. A COMMIT
+        // that failed for the connection's sake may have committed (a pooler answers for a
+        // server it lost, and the connection to it stays).
         outcome.failure = results.Failure();
+        if (outcome.failure && statements == 1 && LeavesCommitInDoubt(outcome.failure))
+            RethrowAsBroken(outcome.failure);
         outcome.committed = committed && !outcome.failure;
         if (outcome.committed) {
             outcome.added = copied.value_or(0);
             outcome.xid = transaction.Xid();
+            outcome.opened_at = transaction.OpenedAt();
         }
         transaction.Ended(outcome.committed);
         if (!outcome.committed) transaction.RollBack();
     } catch (const BrokenConnection&) {
         Lost(transaction, rows, copied);
+        transaction_.reset();
+        throw;
+    } catch (const WaitAbandoned&) {
+        Abandoned(transaction, rows);
         transaction_.reset();
         throw;
     }
@@ -193,6 +202,9 @@ bool CopyWriter::MoveInsideServer(const std::string& select, const std::string& 
         }
     } catch (const BrokenConnection&) {
         if (rows) Lost(transaction, static_cast<std::size_t>(*rows), rows);
+        throw;
+    } catch (const WaitAbandoned&) {
+        if (rows) Abandoned(transaction, static_cast<std::size_t>(*rows));
         throw;
     }
     Committed(static_cast<std::size_t>(*rows), *rows);

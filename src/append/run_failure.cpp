@@ -30,4 +30,20 @@ FailureReach ReachOf(const std::exception_ptr& failure, bool row_security) {
     }
 }
 
+bool LeavesCommitInDoubt(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const BrokenConnection&) {
+        return true;
+    } catch (const DbError& error) {
+        const std::string_view state = error.sqlstate();
+        if (state.size() != 5) return true;  // libpq's own
+        const std::string_view kind = state.substr(0, 2);
+        return kind == "08" || kind == "58" || kind == "XX" || state == "57P01" ||
+               state == "57P02" || state == "57P03";
+    } catch (...) {
+        return false;
+    }
+}
+
 }  // namespace trp

@@ -27,6 +27,11 @@ enum class FailureReach {
 FailureReach ReachOf(const DbError& failure, bool row_security);
 FailureReach ReachOf(const std::exception_ptr& failure, bool row_security);
 
+// Whether a COMMIT that failed this way may have committed all the same: the connection broke
+// or its server went down (class 08, a server shutting down or restarting, a system error, a
+// crash), whether libpq or a pooler in between says so. Its outcome then has to be asked after.
+bool LeavesCommitInDoubt(const std::exception_ptr& failure);
+
 // Thrown when the user chose "Stop Appending" on a refused row's report, or when the program is
 // ending: the run ends where it stands, keeping what it committed.
 class AppendStopped : public std::exception {

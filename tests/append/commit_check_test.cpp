@@ -1,9 +1,14 @@
 // What the run concludes about a commit whose connection was lost: asked of a new session, for
-// transactions that committed, aborted, are still running, or cannot be asked about at all.
+// transactions that committed, aborted, are still running, or cannot be asked about at all, and
+// after a server restart that may have handed the same id to someone else.
 #include "append/commit_check.h"
 
 #include <gtest/gtest.h>
 
+#include <QThread>
+#include <memory>
+
+#include "app/temporary_cluster.h"
 #include "catalogue/event_pacer.h"
 #include "db/awaiting.h"
 #include "db/connection.h"
@@ -17,43 +22,101 @@ namespace {
 
 using std::chrono::milliseconds;
 
-class CommitCheckTest : public test::PgTest {
+// A server of its own, since the tests stop it as a crash would.
+class CommitCheckTest : public ::testing::Test {
 protected:
+    static void SetUpTestSuite() {
+        server_ = std::make_unique<TemporaryCluster>();
+        password_ = RandomPassword();
+        server_->CreateLoginRole("porter", password_);
+        server_->Execute("postgres", "CREATE DATABASE checks OWNER porter");
+    }
+    static void TearDownTestSuite() { server_.reset(); }
     void SetUp() override {
-        CreateDatabase("commit_check");
-        session_.SetCommandTimeout(0);
-        session_.Open(ConnectionString());
-    }
-    std::string ConnectionString() const {
-        return BuildConnectionString(UserProfile("commit_check"));
-    }
-    // Opens a transaction on the session that has an id, and returns the id.
-    std::string BeginWithId() {
-        session_.Execute("BEGIN");
-        return *session_.Execute("SELECT pg_current_xact_id()").Value(0);
-    }
-    CommitStatus Check(const std::string& xid, const std::string& connection_string,
-                       CommitCheckLimits limits = {milliseconds(2000), milliseconds(1000)}) {
-        EventPacer pacer(host_);
-        return CheckCommit(connection_string, xid, pacer, limits);
+        Open(session_);
+        session_.Execute("DROP TABLE IF EXISTS t; CREATE TABLE t (a int)");
     }
 
+    static std::string ConnectionString() {
+        return BuildConnectionString(Profile{server_->Host(), std::to_string(server_->Port()),
+                                             "porter", password_, "checks"});
+    }
+    static void Open(Connection& session) {
+        session.SetCommandTimeout(0);
+        session.Open(ConnectionString());
+    }
+    static std::string Value(Connection& session, const std::string& sql) {
+        return session.Execute(sql).Value(0).value_or("");
+    }
+    // Opens a transaction on the session that has an id and writes `rows` rows; what a batch's
+    // opening learns of it.
+    InDoubtCommit Begin(long long rows = 0) {
+        session_.Execute("BEGIN");
+        InDoubtCommit commit;
+        commit.xid = Value(session_, "SELECT pg_current_xact_id()");
+        commit.opened_at = Value(session_, "SELECT statement_timestamp()::text");
+        commit.life = Life();
+        if (rows > 0)
+            session_.Execute("INSERT INTO t SELECT generate_series(1, " + std::to_string(rows) +
+                             ")");
+        commit.rows = rows;
+        commit.table = "t";
+        commit.rows_stay_in_table = true;
+        return commit;
+    }
+    ServerLife Life() {
+        Connection asking;
+        Open(asking);
+        return ServerLife::Read(
+            ExecuteAwaited(asking.Handle(), std::string("SELECT ") + ServerLife::kColumns, pacer_)
+                .get(),
+            0);
+    }
+    CommitStatus Check(const InDoubtCommit& commit,
+                       const std::string& connection_string = ConnectionString(),
+                       CommitCheckLimits limits = {milliseconds(2000), milliseconds(1000)}) {
+        return CheckCommit(connection_string, commit, pacer_, limits);
+    }
+    // The server stops as by a crash and starts again; others then take transaction ids up to
+    // and past `xid`, committing each.
+    void CrashAndTakeIdsPast(const std::string& xid) {
+        // Checkpoint times are whole seconds: the restart's comes a second after what began.
+        QThread::msleep(1100);
+        // The session's transaction ends with the server, as in a crash: closed first, it would
+        // leave a record of its abort, and its id would not be handed out again.
+        server_->StopServer();
+        session_.Close();
+        server_->StartServer();
+        Connection other;
+        Open(other);
+        while (std::stoull(Value(other, "SELECT pg_current_xact_id()")) <= std::stoull(xid)) {
+        }
+        Open(session_);
+    }
+
+    static inline std::unique_ptr<TemporaryCluster> server_;
+    static inline std::string password_;
     test::RecordingHost host_;
+    EventPacer pacer_{host_};
     Connection session_;
 };
 
 TEST_F(CommitCheckTest, CommittedAndAbortedTransactionsAreToldApart) {
-    const std::string committed = BeginWithId();
+    const InDoubtCommit committed = Begin(3);
     session_.Execute("COMMIT");
-    const std::string aborted = BeginWithId();
+    const InDoubtCommit aborted = Begin(3);
     session_.Execute("ROLLBACK");
-    EXPECT_EQ(Check(committed, ConnectionString()), CommitStatus::Committed);
-    EXPECT_EQ(Check(aborted, ConnectionString()), CommitStatus::Aborted);
+    EXPECT_EQ(Check(committed), CommitStatus::Committed);
+    EXPECT_EQ(Check(aborted), CommitStatus::Aborted);
+    // As after a crash that lost the end of the log: the id lies in the server's future.
+    InDoubtCommit never = committed;
+    never.xid = "999999999999";
+    EXPECT_EQ(Check(never), CommitStatus::Aborted);
 }
 
 TEST_F(CommitCheckTest, ATransactionStillRunningIsAskedAboutUntilItEnds) {
-    const std::string running = BeginWithId();
-    EXPECT_EQ(Check(running, ConnectionString()), CommitStatus::Unknown);
+    const InDoubtCommit running = Begin();
+    EXPECT_EQ(Check(running), CommitStatus::Unknown);
 
     // It commits while the check waits: the check sees the commit.
     class CommittingHost : public test::RecordingHost {
@@ -71,17 +134,40 @@ TEST_F(CommitCheckTest, ATransactionStillRunningIsAskedAboutUntilItEnds) {
 }
 
 TEST_F(CommitCheckTest, NoAnswerWithinTheLimitsIsUnknown) {
-    const std::string committed = BeginWithId();
+    const InDoubtCommit committed = Begin(1);
     session_.Execute("COMMIT");
-    Profile unreachable = UserProfile("commit_check");
+    Profile unreachable{server_->Host(), "", "porter", password_, "checks"};
     const test::LoopbackPort refusing(test::LoopbackPort::Kind::Refusing);
     unreachable.port = refusing.Port();
     EXPECT_EQ(Check(committed, BuildConnectionString(unreachable)), CommitStatus::Unknown);
 }
 
-TEST_F(CommitCheckTest, AnIdTheServerNeverHandedOutNeverCommitted) {
-    // As after a crash that lost the end of the log: the id lies in the server's future.
-    EXPECT_EQ(Check("999999999999", ConnectionString()), CommitStatus::Aborted);
+// The server hands out again the ids that had not reached its log before a crash. Another
+// client's commit under the same id is never taken for the batch's, and a commit that reached
+// the log before the crash is still found, whether the checkpoint that ended the recovery or
+// the rows marked with the id tell.
+TEST_F(CommitCheckTest, AnIdHandedOutAgainAfterACrashIsNotTakenForTheBatchs) {
+    for (const bool later_checkpoint : {false, true}) {
+        SCOPED_TRACE(later_checkpoint ? "the rows tell" : "the checkpoint tells");
+        SetUp();
+        session_.Execute("SET synchronous_commit = on");
+        const InDoubtCommit durable = Begin(2);
+        session_.Execute("COMMIT");
+        // Only an id: nothing of it reaches the log.
+        InDoubtCommit lost = Begin();
+        lost.rows = 2;
+        CrashAndTakeIdsPast(lost.xid);
+        // A checkpoint of the running server records running transactions, and proves nothing.
+        if (later_checkpoint) server_->Execute("checks", "CHECKPOINT");
+        ASSERT_EQ(Value(session_, "SELECT pg_xact_status('" + lost.xid + "')"), "committed");
+        EXPECT_EQ(Check(lost), CommitStatus::Aborted);
+        EXPECT_EQ(Check(durable), CommitStatus::Committed);
+        // Without its rows, nothing proves whose the id's commit is once a checkpoint followed.
+        InDoubtCommit unproven = durable;
+        unproven.rows.reset();
+        EXPECT_EQ(Check(unproven),
+                  later_checkpoint ? CommitStatus::Unknown : CommitStatus::Committed);
+    }
 }
 
 }  // namespace
