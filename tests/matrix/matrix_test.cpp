@@ -111,8 +111,8 @@ protected:
         destination_ = test::UserProfileOn(destination, destination_database);
     }
 
-    // The path a COPY run's rows take: inside the server within one database from 14 on (the
-    // server's own limits on earlier versions leave those to COPY).
+    // The path a COPY run's rows take: inside the server within one database from 14 on, which
+    // reads a table chunk by chunk (a range of blocks); before, COPY.
     std::vector<AppendPath> Copy(AppendPath copy) const {
         const Cell& cell = GetParam();
         return {cell.one_database && cell.source >= 14 ? AppendPath::InsideServer : copy};
