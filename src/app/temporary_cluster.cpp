@@ -105,7 +105,9 @@ std::string ServerSettings(const std::string& host, int port, const std::string&
         ServerSettingText(host) + "\n" + "port = " + std::to_string(port) + "\n" +
         // Double quotes keep a folder name with commas or blanks one entry of the list.
         "unix_socket_directories = " + ServerSettingText('"' + socket_directory + '"') + "\n" +
-        "unix_socket_permissions = 0700\n";
+        "unix_socket_permissions = 0700\n" +
+        // The default from 14 on; before, roles made with a plain password would get MD5.
+        "password_encryption = 'scram-sha-256'\n";
     if (durability == TemporaryCluster::Durability::Fast) {
         settings +=
             "fsync = off\nsynchronous_commit = off\nfull_page_writes = off\n"
@@ -118,12 +120,36 @@ std::string ServerSettings(const std::string& host, int port, const std::string&
 // matches none is refused.
 std::string AccessRules(const std::string& clients) {
     return std::string(
-               "# The superuser logs in only through the Unix socket in the server's own folder,\n"
-               "# which only the folder's owner and root can reach. Over TCP only the members of\n"
-               "# the login group get in, with their passwords; nobody else gets in at all.\n"
+               "# The superuser logs in (and copies the server for a standby) only through the\n"
+               "# Unix socket in the server's own folder, which only the folder's owner and root\n"
+               "# can reach. Over TCP only the members of the login group get in, with their\n"
+               "# passwords; nobody else gets in at all.\n"
                "local  all  ") +
+           TemporaryCluster::kSuperuser + "  trust\nlocal  replication  " +
            TemporaryCluster::kSuperuser + "  trust\nhost   all  +" +
            TemporaryCluster::kTcpLoginGroup + "  " + clients + "  scram-sha-256\n";
+}
+
+bool HasServerPrograms(const std::string& bin) {
+    return access((bin + "/initdb").c_str(), X_OK) == 0 &&
+           access((bin + "/pg_ctl").c_str(), X_OK) == 0;
+}
+
+// The account the server runs as when root (PostgreSQL refuses root); nullptr otherwise.
+const passwd* ServerAccount() {
+    if (!RunningAsRoot()) return nullptr;
+    const passwd* account = getpwnam(kServerAccount);
+    if (!account) {
+        throw std::runtime_error(
+            "running as root, the server needs the \"postgres\" account, which the package "
+            "\"postgresql-15\" creates");
+    }
+    if (RunuserPath().empty()) {
+        throw std::runtime_error(
+            "running as root, the server is started through /usr/sbin/runuser, which is "
+            "missing; install the package \"util-linux\"");
+    }
+    return account;
 }
 
 }  // namespace
@@ -138,11 +164,27 @@ void IgnoreUsersEncryptionSettings() {
 std::string PostgresBinDirectory() {
     for (const char* candidate : {"/usr/lib/postgresql/15/bin", "/usr/lib/postgresql/16/bin",
                                   "/usr/lib/postgresql/17/bin", "/usr/local/pgsql/bin"}) {
-        if (access((std::string(candidate) + "/initdb").c_str(), X_OK) == 0 &&
-            access((std::string(candidate) + "/pg_ctl").c_str(), X_OK) == 0)
-            return candidate;
+        if (HasServerPrograms(candidate)) return candidate;
     }
     return "";
+}
+
+std::string PostgresBinDirectory(int version) {
+    for (const std::string& candidate :
+         {"/usr/lib/postgresql/" + std::to_string(version) + "/bin",
+          PostgresReleaseCache() + "/" + std::to_string(version) + "/native/bin"}) {
+        if (HasServerPrograms(candidate)) return candidate;
+    }
+    return "";
+}
+
+std::string PostgresReleaseCache() {
+    if (const char* set = std::getenv("TRP_POSTGRES_RELEASES"); set && *set) return set;
+    if (RunningAsRoot()) return "/var/cache/tessaline-row-porter/postgresql";
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    if (cache && *cache == '/') return std::string(cache) + "/tessaline-row-porter/postgresql";
+    const char* home = std::getenv("HOME");
+    return std::string(home ? home : "") + "/.cache/tessaline-row-porter/postgresql";
 }
 
 std::string ServerSettingText(std::string_view value) {
@@ -165,29 +207,85 @@ std::string RandomPassword(int length) {
 }
 
 TemporaryCluster::TemporaryCluster(Durability durability, const std::string& folder_prefix,
-                                   ServerNetwork network)
-    : network_(std::move(network)), host_(network_.address) {
-    bin_ = PostgresBinDirectory();
+                                   ServerNetwork network, int version)
+    : network_(std::move(network)), durability_(durability), host_(network_.address) {
+    bin_ = version == 0 ? PostgresBinDirectory() : PostgresBinDirectory(version);
+    if (bin_.empty() && version != 0) {
+        throw std::runtime_error("PostgreSQL " + std::to_string(version) +
+                                 "'s server programs (initdb, pg_ctl) are neither installed nor "
+                                 "in " +
+                                 PostgresReleaseCache() + "/" + std::to_string(version) +
+                                 "/native/bin, where scripts/test.sh puts them");
+    }
     if (bin_.empty()) {
         throw std::runtime_error(
             "PostgreSQL's server programs (initdb, pg_ctl) are not installed; install the "
             "package \"postgresql-15\"");
     }
-    const passwd* account = nullptr;
-    if (RunningAsRoot()) {
-        account = getpwnam(kServerAccount);
-        if (!account) {
-            throw std::runtime_error(
-                "running as root, the server needs the \"postgres\" account, which the package "
-                "\"postgresql-15\" creates");
-        }
-        if (RunuserPath().empty()) {
-            throw std::runtime_error(
-                "running as root, the server is started through /usr/sbin/runuser, which is "
-                "missing; install the package \"util-linux\"");
-        }
+    MakeFolder(folder_prefix);
+    try {
+        RunTool(
+            "creating the server's data folder (initdb)", bin_ + "/initdb",
+            {"-D", QString::fromStdString(DataDirectory()), "-U", kSuperuser, "--auth-local=trust",
+             "--auth-host=reject", "-E", "UTF8", "--locale=C.UTF-8", "--no-sync"},
+            directory_);
+        WriteFile(DataDirectory() + "/pg_hba.conf", AccessRules(network_.clients));
+        StartOnAFreePort();
+        Connection admin = AdminConnection("postgres");
+        admin.Execute("CREATE ROLE " + admin.QuoteIdentifier(kTcpLoginGroup) + " NOLOGIN");
+    } catch (...) {
+        Remove();
+        throw;
     }
+}
 
+TemporaryCluster::TemporaryCluster(StandbyOf standby)
+    : network_(standby.primary.network_),
+      durability_(standby.primary.durability_),
+      host_(standby.primary.host_),
+      bin_(standby.primary.bin_) {
+    const TemporaryCluster& primary = standby.primary;
+    // The newest pg_basebackup copies older servers too; the release packages bring none.
+    std::string basebackup = bin_ + "/pg_basebackup";
+    if (access(basebackup.c_str(), X_OK) != 0)
+        basebackup = PostgresBinDirectory() + "/pg_basebackup";
+    if (access(basebackup.c_str(), X_OK) != 0) {
+        throw std::runtime_error(
+            "a standby is copied by pg_basebackup, which is not installed; install the package "
+            "\"postgresql-client-15\"");
+    }
+    MakeFolder(fs::path(primary.directory_).filename().string() + "-standby");
+    try {
+        // -R: the copy starts as a standby that streams from the primary's socket.
+        RunTool("copying the primary (pg_basebackup)", basebackup,
+                {"-D", QString::fromStdString(DataDirectory()), "-h",
+                 QString::fromStdString(primary.directory_), "-p", QString::number(primary.port_),
+                 "-U", kSuperuser, "-R", "-X", "stream", "-c", "fast", "--no-sync"},
+                directory_);
+        StartOnAFreePort();
+    } catch (...) {
+        Remove();
+        throw;
+    }
+}
+
+std::unique_ptr<TemporaryCluster> TemporaryCluster::MakeStandby() const {
+    return std::unique_ptr<TemporaryCluster>(new TemporaryCluster(StandbyOf{*this}));
+}
+
+void TemporaryCluster::Promote() {
+    RunTool("promoting the standby (pg_ctl promote)", bin_ + "/pg_ctl",
+            {"-D", QString::fromStdString(DataDirectory()), "-w", "-t", "60", "promote"},
+            directory_, network_.launcher);
+}
+
+bool TemporaryCluster::InRecovery() const {
+    return AdminConnection("postgres").Execute("SELECT pg_is_in_recovery()").Value(0) ==
+           std::optional<std::string>("t");
+}
+
+void TemporaryCluster::MakeFolder(const std::string& folder_prefix) {
+    const passwd* account = ServerAccount();
     folder_ = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/" +
                                               QString::fromStdString(folder_prefix) + "-XXXXXX");
     if (!folder_->isValid()) {
@@ -195,40 +293,36 @@ TemporaryCluster::TemporaryCluster(Durability durability, const std::string& fol
                                  folder_->errorString().toStdString());
     }
     directory_ = folder_->path().toStdString();
-    try {
-        // QTemporaryDir made it 0700; as root it goes to the account the server runs as.
-        if (account && chown(directory_.c_str(), account->pw_uid, account->pw_gid) != 0)
-            throw std::runtime_error("could not hand " + directory_ + " to the postgres account");
-
-        RunTool(
-            "creating the server's data folder (initdb)", bin_ + "/initdb",
-            {"-D", QString::fromStdString(DataDirectory()), "-U", kSuperuser, "--auth-local=trust",
-             "--auth-host=reject", "-E", "UTF8", "--locale=C.UTF-8", "--no-sync"},
-            directory_);
-        WriteFile(DataDirectory() + "/pg_hba.conf", AccessRules(network_.clients));
-
-        // A port found free may be taken by someone else before the server binds it.
-        const std::string conf_file = DataDirectory() + "/postgresql.conf";
-        const std::string initdb_settings = ReadFile(conf_file);
-        for (int attempt = 1;; ++attempt) {
-            port_ = FreeLoopbackPort();
-            WriteFile(conf_file,
-                      initdb_settings + ServerSettings(host_, port_, directory_, durability));
-            try {
-                StartServer();
-                break;
-            } catch (const std::runtime_error& e) {
-                const bool port_taken =
-                    std::string(e.what()).find("Address already in use") != std::string::npos;
-                if (attempt == 5 || !port_taken) throw;
-            }
-        }
-        Connection admin = AdminConnection("postgres");
-        admin.Execute("CREATE ROLE " + admin.QuoteIdentifier(kTcpLoginGroup) + " NOLOGIN");
-    } catch (...) {
+    // QTemporaryDir made it 0700; as root it goes to the account the server runs as.
+    if (account && chown(directory_.c_str(), account->pw_uid, account->pw_gid) != 0) {
         Remove();
-        throw;
+        throw std::runtime_error("could not hand " + directory_ + " to the postgres account");
     }
+}
+
+void TemporaryCluster::StartOnAFreePort() {
+    // A port found free may be taken by someone else before the server binds it. The settings
+    // go after those already in the file (initdb's, or a primary's), so they are the ones that
+    // count.
+    const std::string conf_file = DataDirectory() + "/postgresql.conf";
+    const std::string earlier_settings = ReadFile(conf_file);
+    for (int attempt = 1;; ++attempt) {
+        port_ = FreeLoopbackPort();
+        WriteFile(conf_file,
+                  earlier_settings + ServerSettings(host_, port_, directory_, durability_));
+        try {
+            StartServer();
+            break;
+        } catch (const std::runtime_error& e) {
+            const bool port_taken =
+                std::string(e.what()).find("Address already in use") != std::string::npos;
+            if (attempt == 5 || !port_taken) throw;
+        }
+    }
+    version_ =
+        std::stoi(
+            AdminConnection("postgres").Execute("SHOW server_version_num").Value(0).value_or("0")) /
+        10000;
 }
 
 TemporaryCluster::~TemporaryCluster() {
@@ -302,7 +396,14 @@ void TemporaryCluster::CreateLoginRole(const std::string& name, const std::strin
 void TemporaryCluster::CreateDatabase(const std::string& name, const std::string& owner) const {
     Connection admin = AdminConnection("postgres");
     const std::string database = admin.QuoteIdentifier(name);
-    admin.Execute("DROP DATABASE IF EXISTS " + database + " WITH (FORCE)");
+    if (version_ >= 13) {
+        admin.Execute("DROP DATABASE IF EXISTS " + database + " WITH (FORCE)");
+    } else {
+        // DROP DATABASE waits a few seconds for the sessions it finds to end.
+        admin.Execute("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = " +
+                      admin.QuoteLiteral(name));
+        admin.Execute("DROP DATABASE IF EXISTS " + database);
+    }
     admin.Execute("CREATE DATABASE " + database + " OWNER " + admin.QuoteIdentifier(owner));
 }
 

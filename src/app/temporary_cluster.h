@@ -37,14 +37,28 @@ public:
     enum class Durability { Fast, Durable };
 
     // Creates and starts the server in a new folder "<folder_prefix>-XXXXXX" in the temporary
-    // folder. Throws std::runtime_error naming the package to install, or the step that failed
-    // with the tool's own output; nothing is left behind then.
+    // folder. `version` is PostgreSQL's major version (10 to 18), 0 for the one installed
+    // (PostgresBinDirectory()). Throws std::runtime_error naming the package to install, or the
+    // step that failed with the tool's own output; nothing is left behind then.
     explicit TemporaryCluster(Durability durability = Durability::Fast,
                               const std::string& folder_prefix = "tessaline-pg",
-                              ServerNetwork network = {});
+                              ServerNetwork network = {}, int version = 0);
     ~TemporaryCluster();
     TemporaryCluster(const TemporaryCluster&) = delete;
     TemporaryCluster& operator=(const TemporaryCluster&) = delete;
+
+    // A hot standby of this running server: a server of its own, in a folder of its own, on its
+    // own port of the same address, copied by pg_basebackup and streaming this server's changes.
+    // It admits the same logins (its roles are this server's) for reading only, until Promote().
+    // Needs pg_basebackup of this server's version or later (Debian's postgresql-client-15).
+    std::unique_ptr<TemporaryCluster> MakeStandby() const;
+    // Ends a standby's recovery, so that it takes writes; returns once it does.
+    void Promote();
+    // Whether the server is a standby still in recovery.
+    bool InRecovery() const;
+
+    // The server's major version (10 to 18).
+    int Version() const { return version_; }
 
     // Where the login roles reach the server over TCP.
     const std::string& Host() const { return host_; }
@@ -77,6 +91,15 @@ public:
     void StartServer();
 
 private:
+    struct StandbyOf {
+        const TemporaryCluster& primary;
+    };
+    explicit TemporaryCluster(StandbyOf standby);
+    // Makes the server's folder (mode 0700), handed to the server's account when root.
+    void MakeFolder(const std::string& folder_prefix);
+    // Writes the settings with a free port and starts the server, on another port when that one
+    // was taken meanwhile.
+    void StartOnAFreePort();
     // A connection of the superuser to one database, without a command time-out.
     Connection AdminConnection(const std::string& database) const;
     std::string LogFile() const { return directory_ + "/server.log"; }
@@ -84,6 +107,8 @@ private:
     void Remove() noexcept;
 
     ServerNetwork network_;
+    Durability durability_;
+    int version_ = 0;
     std::string host_;
     int port_ = 0;
     std::unique_ptr<QTemporaryDir> folder_;
@@ -100,6 +125,14 @@ void IgnoreUsersEncryptionSettings();
 
 // The folder with PostgreSQL's server programs (initdb, pg_ctl), or "" when none is installed.
 std::string PostgresBinDirectory();
+// The folder with the server programs of one major version (10 to 18): Debian's where that
+// version is installed, otherwise those scripts/test.sh unpacks from the release packages into
+// PostgresReleaseCache(); "" when there are none.
+std::string PostgresBinDirectory(int version);
+// Where scripts/test.sh keeps PostgreSQL's release packages, one folder per major version:
+// TRP_POSTGRES_RELEASES, or /var/cache/tessaline-row-porter/postgresql for root, otherwise
+// $XDG_CACHE_HOME (~/.cache)/tessaline-row-porter/postgresql.
+std::string PostgresReleaseCache();
 
 // `value` quoted as a setting of postgresql.conf.
 std::string ServerSettingText(std::string_view value);

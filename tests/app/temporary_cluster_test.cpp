@@ -3,14 +3,17 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
+#include <QThread>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
 
+#include "db/db_error.h"
 #include "support/pg_fixture.h"
 #include "support/scoped_environment.h"
 #include "support/server_access.h"
@@ -143,6 +146,40 @@ TEST(TemporaryClusterLifetime, AFailedStartNamesTheStepWithTheServersWordsAndLea
         EXPECT_NE(text.find("is too long"), std::string::npos) << text;
     }
     EXPECT_EQ(FoldersNamed(prefix), 0);
+}
+
+// A standby for tests of a failover: it follows its primary, admits the primary's logins for
+// reading, and once promoted takes writes, also with its primary stopped.
+TEST(TemporaryClusterStandby, FollowsItsPrimaryAndTakesWritesOncePromoted) {
+    TemporaryCluster primary(TemporaryCluster::Durability::Fast, "tessaline-primary");
+    const std::string password = RandomPassword();
+    primary.CreateLoginRole("follower", password);
+    primary.CreateDatabase("kept", "follower");
+    const Profile on_primary{primary.Host(), std::to_string(primary.Port()), "follower", password,
+                             "kept"};
+    test::ExecuteWith(on_primary, "CREATE TABLE t (n int); INSERT INTO t VALUES (1)");
+
+    const std::unique_ptr<TemporaryCluster> standby = primary.MakeStandby();
+    EXPECT_TRUE(test::OwnersAloneFolder(standby->Directory()));
+    EXPECT_NE(standby->Port(), primary.Port());
+    EXPECT_EQ(standby->Version(), primary.Version());
+    EXPECT_TRUE(standby->InRecovery());
+    EXPECT_FALSE(primary.InRecovery());
+    const Profile on_standby{standby->Host(), std::to_string(standby->Port()), "follower", password,
+                             "kept"};
+    test::ExecuteWith(on_primary, "INSERT INTO t VALUES (2)");
+    // Streamed: the row arrives without the primary stopping (60 s bound only against a hang).
+    QDeadlineTimer deadline(60000);
+    while (Scalar(on_standby, "SELECT count(*) FROM t") != "2" && !deadline.hasExpired())
+        QThread::msleep(50);
+    EXPECT_EQ(Scalar(on_standby, "SELECT string_agg(n::text, ',' ORDER BY n) FROM t"), "1,2");
+    EXPECT_THROW(test::ExecuteWith(on_standby, "INSERT INTO t VALUES (3)"), DbError);
+
+    primary.StopServer();
+    standby->Promote();
+    EXPECT_FALSE(standby->InRecovery());
+    test::ExecuteWith(on_standby, "INSERT INTO t VALUES (3)");
+    EXPECT_EQ(Scalar(on_standby, "SELECT count(*) FROM t"), "3");
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+#include "support/differential.h"
+
 #include <gtest/gtest.h>
 
 #include "append/append_operation.h"
@@ -13,18 +15,10 @@ namespace {
 using test::AppendTest;
 using test::RecordingHost;
 
-// The fast engine against the one-INSERT-per-row reference: for each destination both runs
-// start from identical tables and must end with the same rows and the same error reports in
-// the same order. Batches are tiny so that failures fall inside, across and at the edges of
-// batches.
+// The differential guard (support/differential.h) on one server, with the destination in
+// database #1 and the source in database #2.
 class DifferentialTest : public AppendTest {
 protected:
-    struct Outcome {
-        std::vector<std::vector<std::optional<std::string>>> rows;
-        std::vector<std::string> reports;
-        AppendPath path = AppendPath::None;
-    };
-
     // `setup` creates the destination table "dest" (and whatever it needs) in database #1.
     // `source_rows` are VALUES lists, or a SELECT.
     void ExpectSameAsRowByRow(const std::string& source_rows, const std::string& setup,
@@ -34,43 +28,24 @@ protected:
         Exec(db2_, "INSERT INTO src " +
                        (source_rows.starts_with("SELECT") ? "" : std::string("VALUES ")) +
                        source_rows);
-        MakeDatabase(db1_, destination_encoding_);
-
-        Exec(db1_, setup);
-        const DestinationFeatures features = test::FeaturesOf(UserProfile(db1_), "dest");
-        EXPECT_EQ(features.copy_equivalent, expect_copy) << features.reason;
-
-        AppendOptions reference;
-        reference.strategy = AppendStrategy::RowByRow;
-        const Outcome expected = Run(reference, ordered_rows);
-        ASSERT_FALSE(expected.rows.empty());
-
         // COPY in its binary format (where the columns allow it) and in its text format, and the
         // pipelined INSERT statements.
-        const std::pair<AppendStrategy, bool> paths[] = {{AppendStrategy::Fast, true},
-                                                         {AppendStrategy::Fast, false},
-                                                         {AppendStrategy::PipelinedInserts, false}};
-        for (const auto& [strategy, binary] : paths) {
-            for (const std::size_t batch : {3u, 4u, 1000u}) {
-                MakeDatabase(db1_, destination_encoding_);
-                Exec(db1_, setup);
-                AppendOptions fast;
-                fast.strategy = strategy;
-                fast.binary = binary;
-                fast.batch_rows = batch;
-                fast.insert_batch_rows = batch;
-                const Outcome actual = Run(fast, ordered_rows);
-                EXPECT_EQ(actual.rows, expected.rows) << "batch " << batch;
-                EXPECT_EQ(actual.reports, expected.reports) << "batch " << batch;
-                // A silent fall-back to INSERT statements would pass every check above.
-                if (strategy == AppendStrategy::PipelinedInserts || !expect_copy)
-                    EXPECT_EQ(actual.path, AppendPath::Inserts);
-                else if (!binary)
-                    EXPECT_EQ(actual.path, AppendPath::TextCopy);
-                else
-                    EXPECT_NE(actual.path, AppendPath::Inserts);
-            }
-        }
+        const std::vector<AppendPath> inserts = {AppendPath::Inserts};
+        const std::vector<AppendPath> binary =
+            expect_copy ? std::vector{AppendPath::BinaryCopy, AppendPath::TextCopy} : inserts;
+        const std::vector<AppendPath> text =
+            expect_copy ? std::vector{AppendPath::TextCopy} : inserts;
+        test::ExpectSameAsRowByRow({Request("dest", "src"),
+                                    [&] {
+                                        MakeDatabase(db1_, destination_encoding_);
+                                        Exec(db1_, setup);
+                                    },
+                                    UserProfile(db1_), ordered_rows},
+                                   {{AppendStrategy::Fast, true, binary},
+                                    {AppendStrategy::Fast, false, text},
+                                    {AppendStrategy::PipelinedInserts, false, inserts}});
+        const DestinationFeatures features = test::FeaturesOf(UserProfile(db1_), "dest");
+        EXPECT_EQ(features.copy_equivalent, expect_copy) << features.reason;
     }
 
     // The source table's columns; the values are given as text and converted by the server.
@@ -87,13 +62,6 @@ protected:
         Admin("postgres", "DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
         Admin("postgres", "CREATE DATABASE " + name + " ENCODING '" + encoding +
                               "' LC_COLLATE 'C' LC_CTYPE 'C' TEMPLATE template0 OWNER porter");
-    }
-
-    Outcome Run(const AppendOptions& options, const std::string& ordered_rows) {
-        RecordingHost host;
-        const AppendOutcome outcome = RunAppend(Request("dest", "src"), host, options);
-        EXPECT_EQ(host.Messages(), std::vector<std::string>{"Done."});
-        return {Query(db1_, ordered_rows), host.ErrorReports(), outcome.path};
     }
 };
 

@@ -1,15 +1,13 @@
 // A destination whose host stops answering part-way: its packets are dropped, as when a cable is
 // pulled. The run notices within about a minute (the connection's keepalives and TCP user
 // time-out), reports once and says what arrived. The server runs in a network namespace whose
-// link the test takes down; where the machine allows no namespaces, the test is skipped (the
+// packets the test makes vanish; where the machine allows no namespaces, the test is skipped (the
 // connection parameters themselves are checked among the data-access tests).
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
-#include <QProcess>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
@@ -20,139 +18,20 @@
 #include <fstream>
 #include <memory>
 #include <optional>
-#include <sstream>
 
 #include "app/temporary_cluster.h"
 #include "db/connection.h"
 #include "db/connection_string.h"
 #include "screen_run.h"
+#include "support/network_namespace.h"
 
 namespace trp {
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kIp = "/usr/sbin/ip";
-// Where ip keeps the names of network namespaces.
-constexpr const char* kNamespaceFolder = "/run/netns";
-
-// Whether a mount has the folder (an absolute path without links) as its mount point.
-bool IsMountPoint(const std::string& folder) {
-    std::ifstream mounts("/proc/self/mountinfo");
-    for (std::string line; std::getline(mounts, line);) {
-        std::istringstream fields(line);
-        std::string id, parent, device, root, mount_point;
-        fields >> id >> parent >> device >> root >> mount_point;
-        // Blanks, tabs, line ends and backslashes in the path are written as \ooo.
-        std::string path;
-        for (std::size_t at = 0; at < mount_point.size(); ++at) {
-            if (mount_point[at] == '\\' && at + 3 < mount_point.size()) {
-                path += static_cast<char>(std::stoi(mount_point.substr(at + 1, 3), nullptr, 8));
-                at += 3;
-            } else {
-                path += mount_point[at];
-            }
-        }
-        if (path == folder) return true;
-    }
-    return false;
-}
-
-// `ip netns add` makes its folder a mount point (a bind mount of the folder on itself) when it
-// is not one yet, and `ip netns del` leaves that mount behind; inside a chroot the folder and the
-// mount are the host's. This undoes it at the end, but only when it appeared meanwhile and no
-// namespace is left in the folder: another one's mount inside keeps the folder busy, and the
-// kernel then refuses the unmount.
-class NamespaceFolderMount {
-public:
-    explicit NamespaceFolderMount(const std::string& folder) : folder_(folder) {
-        std::error_code failed;
-        const fs::path real = fs::weakly_canonical(folder, failed);
-        if (!failed) folder_ = real.string();
-        existed_ = fs::exists(folder_, failed);
-        was_mount_point_ = IsMountPoint(folder_);
-    }
-    ~NamespaceFolderMount() {
-        std::error_code failed;
-        if (was_mount_point_ || !IsMountPoint(folder_) || !fs::is_empty(folder_, failed) || failed)
-            return;
-        if (::umount2(folder_.c_str(), UMOUNT_NOFOLLOW) == 0 && !existed_)
-            fs::remove(folder_, failed);
-    }
-    NamespaceFolderMount(const NamespaceFolderMount&) = delete;
-    NamespaceFolderMount& operator=(const NamespaceFolderMount&) = delete;
-
-private:
-    std::string folder_;
-    bool existed_ = false;
-    bool was_mount_point_ = false;
-};
-
-// Runs ip with the arguments; false when it fails, with what it said in `complaint`.
-bool Ip(const QStringList& arguments, QString* complaint = nullptr) {
-    QProcess ip;
-    ip.setProcessChannelMode(QProcess::MergedChannels);
-    ip.start(kIp, arguments);
-    const bool done =
-        ip.waitForFinished(10000) && ip.exitStatus() == QProcess::NormalExit && ip.exitCode() == 0;
-    if (!done && complaint)
-        *complaint = "ip " + arguments.join(' ') + ": " + QString::fromLocal8Bit(ip.readAll());
-    return done;
-}
-
-// A network namespace joined to this one by a pair of virtual links, removed again at the end.
-class Namespace {
-public:
-    Namespace() {
-        // Names and addresses of their own (10.100.0.0 to 10.254.249.255), so runs side by side
-        // do not meet.
-        const quint32 tag = QRandomGenerator::system()->bounded(1u, 38750u);
-        name_ = QStringLiteral("trp-ns-%1").arg(tag);
-        outside_ = QStringLiteral("trpo%1").arg(tag);
-        const QString inside = QStringLiteral("trpi%1").arg(tag);
-        const QString net = QStringLiteral("10.%1.%2.").arg(100 + tag / 250).arg(tag % 250);
-        here_ = (net + "1").toStdString();
-        there_ = (net + "2").toStdString();
-        if (geteuid() != 0 || access(kIp, X_OK) != 0) {
-            complaint_ = "ip needs root and /usr/sbin/ip";
-            return;
-        }
-        folder_mount_.emplace(kNamespaceFolder);
-        ready_ =
-            Ip({"netns", "add", name_}, &complaint_) &&
-            Ip({"link", "add", outside_, "type", "veth", "peer", "name", inside}, &complaint_) &&
-            Ip({"link", "set", inside, "netns", name_}, &complaint_) &&
-            Ip({"addr", "add", net + "1/30", "dev", outside_}, &complaint_) &&
-            Ip({"link", "set", outside_, "up"}, &complaint_) &&
-            Ip({"-n", name_, "addr", "add", net + "2/30", "dev", inside}, &complaint_) &&
-            Ip({"-n", name_, "link", "set", inside, "up"}, &complaint_) &&
-            Ip({"-n", name_, "link", "set", "lo", "up"}, &complaint_);
-    }
-    ~Namespace() {
-        Ip({"link", "del", outside_});
-        Ip({"netns", "del", name_});
-    }
-    bool Ready() const { return ready_; }
-    const QString& Complaint() const { return complaint_; }
-    std::vector<std::string> Launcher() const {
-        return {kIp, "netns", "exec", name_.toStdString()};
-    }
-    const std::string& Here() const { return here_; }
-    const std::string& There() const { return there_; }
-    // Takes this side's link down: nothing reaches the namespace any more, and nothing says so.
-    bool Cut() { return Ip({"link", "set", outside_, "down"}); }
-    bool Mend() { return Ip({"link", "set", outside_, "up"}); }
-
-private:
-    QString name_;
-    QString outside_;
-    std::string here_;
-    std::string there_;
-    bool ready_ = false;
-    QString complaint_;
-    // Goes after the namespace itself, also when the test was skipped or failed part-way.
-    std::optional<NamespaceFolderMount> folder_mount_;
-};
+using test::IsMountPoint;
+using test::NamespaceFolderMount;
 
 class VanishingServerTest : public test::ScreenRunTest {
 protected:
@@ -177,7 +56,7 @@ protected:
                        "dest"};
     }
 
-    Namespace network_;
+    test::NetworkNamespace network_;
     std::unique_ptr<TemporaryCluster> server_;
     std::string password_;
 };
@@ -271,10 +150,11 @@ TEST_F(VanishingServerTest, AServerWhosePacketsAreDroppedIsFoundWithinAMinute) {
     });
     Press("dst", "src");
     const qint64 detected_ms = since_cut.elapsed();
-    std::cout << "the lost server was noticed " << detected_ms << " ms after its link went down\n";
+    std::cout << "the lost server was noticed " << detected_ms
+              << " ms after its packets began to vanish\n";
     EXPECT_LT(detected_ms, 150000);  // only a bound against a hang; about a minute is expected
     // The server, too, finds its client gone (the keepalives each transaction sets): the session
-    // ends and its transaction with its locks, while the link is still down.
+    // ends and its transaction with its locks, while its packets still vanish.
     qint64 session_gone_ms = -1;
     while (since_cut.elapsed() < 180000) {
         const test::Rows busy = test::QueryRows(
@@ -288,7 +168,7 @@ TEST_F(VanishingServerTest, AServerWhosePacketsAreDroppedIsFoundWithinAMinute) {
         QThread::msleep(500);
     }
     std::cout << "the server ended the session " << session_gone_ms
-              << " ms after the link went down\n";
+              << " ms after its packets began to vanish\n";
     ASSERT_TRUE(network_.Mend());
     EXPECT_GE(session_gone_ms, 0);
     EXPECT_LT(session_gone_ms, 120000);

@@ -13,6 +13,7 @@
 #include "db/connection_string.h"
 #include "db/db_error.h"
 #include "support/loopback_port.h"
+#include "support/network_namespace.h"
 #include "support/pg_fixture.h"
 #include "support/scoped_environment.h"
 
@@ -235,6 +236,26 @@ TEST_F(DataAccessTest, ASilentServerIsGivenUpAfterTheConnectionTimeout) {
     }
     EXPECT_TRUE(listener.Contacted());
     EXPECT_FALSE(connection.IsOpen());
+}
+
+// A host whose packets vanish (a pulled cable) rather than one that refuses or is unreachable:
+// only the connection time-out ends the wait.
+TEST_F(DataAccessTest, AHostWhosePacketsVanishIsGivenUpAfterTheConnectionTimeout) {
+    const test::SilentHost host;
+    if (!host.Ready())
+        GTEST_SKIP() << "this machine allows no network namespaces: "
+                     << host.Complaint().toStdString();
+    Profile silent = UserProfile("access");
+    silent.server = host.Address();
+    silent.port = host.Port();
+    Connection connection;
+    connection.SetConnectionTimeout(2);
+    try {
+        connection.Open(BuildConnectionString(silent));
+        FAIL() << "a host that never answers should not connect";
+    } catch (const DbError& e) {
+        EXPECT_STREQ(e.what(), "timeout expired while connecting to the server");
+    }
 }
 
 TEST_F(DataAccessTest, CommandTimeoutAndModeReachTheServer) {

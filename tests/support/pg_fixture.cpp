@@ -1,5 +1,7 @@
 #include "support/pg_fixture.h"
 
+#include <cstdlib>
+#include <map>
 #include <memory>
 
 #include "db/connection.h"
@@ -21,14 +23,52 @@ TemporaryCluster& Cluster() {
     return *cluster;
 }
 
+TemporaryCluster& ClusterOf(int version) {
+    if (PostgresBinDirectory(version) == PostgresBinDirectory()) return Cluster();
+    static std::map<int, std::unique_ptr<TemporaryCluster>> servers;
+    std::unique_ptr<TemporaryCluster>& server = servers[version];
+    if (!server) {
+        auto started = std::make_unique<TemporaryCluster>(TemporaryCluster::Durability::Fast,
+                                                          "tessaline-pg" + std::to_string(version),
+                                                          ServerNetwork{}, version);
+        started->CreateLoginRole(kTestUser, TestPassword(), "CREATEDB");
+        server = std::move(started);
+    }
+    return *server;
+}
+
+std::string MissingServer(int version) {
+    if (!PostgresBinDirectory(version).empty()) return "";
+    return "PostgreSQL " + std::to_string(version) + "'s server programs are neither installed " +
+           "nor in " + PostgresReleaseCache() + " (scripts/test.sh downloads them there)";
+}
+
+bool EveryVersionExpected() {
+    const char* releases = std::getenv("TRP_POSTGRES_RELEASES");
+    return releases && *releases;
+}
+
+Profile UserProfileOn(const TemporaryCluster& server, const std::string& database) {
+    return Profile{server.Host(), std::to_string(server.Port()), kTestUser, TestPassword(),
+                   database};
+}
+
+void ExecuteWith(const Profile& profile, const std::string& sql) {
+    Connection connection;
+    connection.SetCommandTimeout(0);
+    connection.Open(BuildConnectionString(profile));
+    // Set-up such as DROP TABLE IF EXISTS would otherwise leave notices in the tests' output.
+    connection.Execute("SET client_min_messages = warning");
+    connection.Execute(sql);
+}
+
 std::string PgTest::CreateDatabase(const std::string& name) {
     Cluster().CreateDatabase(name, kTestUser);
     return name;
 }
 
 Profile PgTest::UserProfile(const std::string& database) const {
-    return Profile{Cluster().Host(), std::to_string(Cluster().Port()), kTestUser, TestPassword(),
-                   database};
+    return UserProfileOn(Cluster(), database);
 }
 
 void PgTest::Admin(const std::string& database, const std::string& sql) const {
@@ -36,12 +76,7 @@ void PgTest::Admin(const std::string& database, const std::string& sql) const {
 }
 
 void PgTest::Exec(const std::string& database, const std::string& sql) const {
-    Connection connection;
-    connection.SetCommandTimeout(0);
-    connection.Open(BuildConnectionString(UserProfile(database)));
-    // Set-up such as DROP TABLE IF EXISTS would otherwise leave notices in the tests' output.
-    connection.Execute("SET client_min_messages = warning");
-    connection.Execute(sql);
+    ExecuteWith(UserProfile(database), sql);
 }
 
 Rows QueryRows(const Profile& profile, const std::string& sql) {

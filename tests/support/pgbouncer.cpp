@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QDeadlineTimer>
+#include <QThread>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -173,12 +174,20 @@ void PgBouncer::RestartServer() {
 }
 
 int PgBouncer::TerminateServerSessions(const std::string& database) {
-    // Waits (up to 10 s) until each session has ended, so that what follows meets them gone.
-    const Rows ended = QueryRows(
-        server_.AdminProfile("postgres"),
-        "SELECT count(*) FILTER (WHERE pg_terminate_backend(pid, 10000)) FROM pg_stat_activity "
-        "WHERE backend_type = 'client backend' AND pid <> pg_backend_pid() AND datname = " +
-            QuoteLiteral(database));
+    const std::string sessions =
+        " FROM pg_stat_activity WHERE backend_type = 'client backend' AND pid <> "
+        "pg_backend_pid() AND datname = " +
+        QuoteLiteral(database);
+    // Waits (up to 10 s) until each session has ended, so that what follows meets them gone;
+    // before 14 pg_terminate_backend cannot wait, so this asks until they are.
+    const bool waits = server_.Version() >= 14;
+    const Rows ended = QueryRows(server_.AdminProfile("postgres"),
+                                 "SELECT count(*) FILTER (WHERE pg_terminate_backend(pid" +
+                                     std::string(waits ? ", 10000" : "") + "))" + sessions);
+    const QDeadlineTimer deadline(10000);
+    while (!waits && !deadline.hasExpired() &&
+           QueryRows(server_.AdminProfile("postgres"), "SELECT count(*)" + sessions)[0][0] != "0")
+        QThread::msleep(20);
     return std::stoi(ended.at(0).at(0).value_or("0"));
 }
 
