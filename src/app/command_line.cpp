@@ -57,8 +57,8 @@ Commands (no display needed; they use the profiles the connection screen saved):
 Exit status of the commands:
   0  every row was appended, or the source table is empty (tables: listed)
   1  the run went through, but rows were refused
-  2  usage: an unknown option, a missing argument, an unknown table, or a settings
-     file that cannot be used
+  2  usage: an unknown option, a missing argument, an unknown or ambiguous table,
+     or a settings file that cannot be used; nothing was appended
   3  the run did not go through: a connection or a check failed, a failure of the
      whole run, or a termination signal; or standard output could not take the
      end (tables: the list; --help, --version: the answer), which one line on
