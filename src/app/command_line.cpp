@@ -3,7 +3,10 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
+#include "app/console_host.h"
 #include "app/version.h"
 
 namespace trp {
@@ -54,10 +57,12 @@ Commands (no display needed; they use the profiles the connection screen saved):
 Exit status of the commands:
   0  every row was appended, or the source table is empty (tables: listed)
   1  the run went through, but rows were refused
-  2  usage: an unknown option, a missing argument, an unknown table, or a settings
-     file that cannot be used
+  2  usage: an unknown option, a missing argument, an unknown or ambiguous table,
+     or a settings file that cannot be used; nothing was appended
   3  the run did not go through: a connection or a check failed, a failure of the
-     whole run, or a termination signal
+     whole run, or a termination signal; or standard output could not take the
+     end (tables: the list; --help, --version: the answer), which one line on
+     standard error says
 )";
 
 // The ways to call the program, one a line.
@@ -252,8 +257,17 @@ QStringList ArgumentsOf(int argc, char** argv) {
 
 int EndEarly(const CommandLine& command_line) {
     const int code = command_line.exit_code.value_or(0);
-    std::fputs(command_line.output.toLocal8Bit().constData(), code == 0 ? stdout : stderr);
-    return code;
+    const std::string text = command_line.output.toLocal8Bit().toStdString();
+    // A mistake's message goes to standard error, whose failure can be reported nowhere.
+    if (code != 0) {
+        WriteAndFlush(stderr, text);
+        return code;
+    }
+    const int error = WriteAndFlush(stdout, text);
+    if (error == 0) return 0;
+    WriteAndFlush(stderr, std::string(kProgramName) + ": could not write to standard output (" +
+                              std::strerror(error) + ")\n");
+    return kExitUnwritten;
 }
 
 }  // namespace trp

@@ -17,6 +17,10 @@ inline constexpr int kExitUsage = 2;
 // connection or a check failed, a failure of the whole run, a termination signal).
 inline constexpr int kExitRowsRefused = 1;
 inline constexpr int kExitNotDone = 3;
+// Standard output could not take what a command, --help or --version had to print there; one
+// line on standard error says so. A script cannot go by an end it did not get, so this is the
+// status of a run that did not go through, whatever became of the rows.
+inline constexpr int kExitUnwritten = kExitNotDone;
 
 // What the program does: show its screens, or run one of its commands without them.
 enum class Command {
@@ -50,7 +54,8 @@ struct CommandLine {
 CommandLine ReadCommandLine(const QStringList& arguments);
 QStringList ArgumentsOf(int argc, char** argv);
 
-// Prints the answer of a command line that ends the program and returns its exit code.
+// Prints the answer of a command line that ends the program and returns its exit code
+// (kExitUnwritten when standard output cannot take the answer).
 int EndEarly(const CommandLine& command_line);
 
 }  // namespace trp

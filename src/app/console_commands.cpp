@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -29,22 +30,29 @@ Profile StoredProfile(const ProfileStore& store, const QString& suffix) {
                    get("Password", ""), get("Database", "")};
 }
 
-void PrintLine(std::FILE* stream, const QString& line) {
-    const QByteArray bytes = (line + u'\n').toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
-    std::fflush(stream);
-}
-
-void PrintLine(std::FILE* stream, const std::string& line) {
-    std::fwrite(line.data(), 1, line.size(), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
+// One line on standard error; a failure there can be reported nowhere.
+void PrintError(const QString& line) {
+    WriteAndFlush(stderr, (line + u'\n').toLocal8Bit().toStdString());
 }
 
 // A mistake that ends the command with the usage status, in one line on standard error.
 int UsageMistake(const QString& what) {
-    PrintLine(stderr, QStringLiteral("%1: %2").arg(QLatin1String(kProgramName), what));
+    PrintError(QStringLiteral("%1: %2").arg(QLatin1String(kProgramName), what));
     return kExitUsage;
+}
+
+// The line standard error gets when standard output could not take the end of `command`: what
+// it was (the last message of `append`, on one line), since nothing else will show it.
+QString UnwrittenEndLine(Command command, int error, const std::string& unwritten) {
+    const QString reason = QString::fromLocal8Bit(std::strerror(error));
+    if (command == Command::Tables)
+        return QStringLiteral("%1: could not write the tables to standard output (%2)")
+            .arg(QLatin1String(kProgramName), reason);
+    std::string lines = unwritten;
+    while (!lines.empty() && lines.back() == '\n') lines.pop_back();
+    std::replace(lines.begin(), lines.end(), '\n', ' ');
+    return QStringLiteral("%1: could not write the last message to standard output (%2): %3")
+        .arg(QLatin1String(kProgramName), reason, QString::fromStdString(lines));
 }
 
 QString QuotedTable(const TableName& table) {
@@ -89,7 +97,7 @@ bool ListDatabase(int database, const ProfileSource& profiles, ConsoleHost& host
 int Tables(const CommandLine& command_line, const ProfileSource& profiles, ConsoleHost& host) {
     TableList list;
     if (!ListDatabase(command_line.database, profiles, host, list)) return kExitNotDone;
-    for (const ListedTable& table : list.Tables()) PrintLine(stdout, table.text);
+    for (const ListedTable& table : list.Tables()) host.PrintOutput(table.text + '\n');
     return 0;
 }
 
@@ -101,7 +109,7 @@ int Append(const CommandLine& command_line, const ProfileSource& profiles, Conso
     for (const int database : {1, 2}) {
         if (!ListDatabase(database, profiles, host, lists[database - 1])) {
             // Ended by a signal before the run began: nothing was counted, nothing appended.
-            if (ProgramEnding()) PrintLine(stdout, EndingMessage(AppendOutcome()));
+            if (ProgramEnding()) host.ShowMessage(EndingMessage(AppendOutcome()));
             return kExitNotDone;
         }
     }
@@ -124,10 +132,12 @@ int Append(const CommandLine& command_line, const ProfileSource& profiles, Conso
     // The screen ends silently on a termination signal; a script's log is the command's only
     // witness, so it says how far the run got.
     if (outcome.end == AppendOutcome::End::ProgramEnding) {
-        host.ResetProgress();
-        PrintLine(stdout, EndingMessage(outcome));
-        if (!outcome.refused_rows_path.empty())
-            PrintLine(stdout, RefusedRowsNote(outcome.refused, outcome.refused_rows_path));
+        if (outcome.refused_rows_path.empty())
+            host.ShowMessage(EndingMessage(outcome));
+        else
+            host.ShowMessageWithRefusedRows(
+                EndingMessage(outcome), RefusedRowsNote(outcome.refused, outcome.refused_rows_path),
+                std::string());
     }
     return AppendExitStatus(outcome);
 }
@@ -197,8 +207,13 @@ int RunCommand(const CommandLine& command_line, int& argc, char** argv) {
     const ProfileStore store(settings_file);
     const StoredProfiles profiles(store);
     ConsoleHost host(stdout, stderr, ::isatty(STDERR_FILENO) == 1);
-    if (command_line.command == Command::Tables) return Tables(command_line, profiles, host);
-    return Append(command_line, profiles, host);
+    const int status = command_line.command == Command::Tables
+                           ? Tables(command_line, profiles, host)
+                           : Append(command_line, profiles, host);
+    if (host.OutputError() == 0) return status;
+    // Whatever became of the rows, a script that reads the end did not get it.
+    PrintError(UnwrittenEndLine(command_line.command, host.OutputError(), host.UnwrittenOutput()));
+    return kExitUnwritten;
 }
 
 }  // namespace trp

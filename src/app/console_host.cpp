@@ -1,9 +1,11 @@
 #include "app/console_host.h"
 
+#include <stdio_ext.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <cerrno>
 #include <cmath>
 
 #include "base/number_text.h"
@@ -68,6 +70,15 @@ std::string ConsoleLines(const std::string& text) {
     return lines;
 }
 
+int WriteAndFlush(std::FILE* stream, std::string_view text) {
+    errno = 0;
+    const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
+    if (std::fflush(stream) == 0 && written) return 0;
+    const int error = errno != 0 ? errno : EIO;
+    __fpurge(stream);
+    return error;
+}
+
 ConsoleHost::ConsoleHost(std::FILE* output, std::FILE* errors, bool terminal,
                          std::function<Clock::time_point()> now)
     : output_(output), errors_(errors), terminal_(terminal), now_(std::move(now)) {}
@@ -76,15 +87,19 @@ ConsoleHost::~ConsoleHost() {
     EndProgressLine();
 }
 
-void ConsoleHost::Print(std::FILE* stream, const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), stream);
-    std::fflush(stream);
+void ConsoleHost::PrintError(const std::string& text) {
+    WriteAndFlush(errors_, text);
+}
+
+void ConsoleHost::PrintOutput(const std::string& text) {
+    if (output_error_ == 0) output_error_ = WriteAndFlush(output_, text);
+    if (output_error_ != 0) unwritten_ += text;
 }
 
 void ConsoleHost::ShowMessage(const std::string& text) {
     EndProgressLine();
     moving_ = false;
-    Print(output_, ConsoleLines(text) + "\n");
+    PrintOutput(ConsoleLines(text) + "\n");
 }
 
 void ConsoleHost::ShowMessageWithRefusedRows(const std::string& text,
@@ -92,17 +107,17 @@ void ConsoleHost::ShowMessageWithRefusedRows(const std::string& text,
                                              const std::string& /*folder*/) {
     EndProgressLine();
     moving_ = false;
-    Print(output_, ConsoleLines(text) + "\n" + ConsoleLines(informative) + "\n");
+    PrintOutput(ConsoleLines(text) + "\n" + ConsoleLines(informative) + "\n");
 }
 
 void ConsoleHost::Report(const std::string& text) {
     ++reports_;
     // The report takes the progress line's place; the line comes back below it.
     if (line_shown_) {
-        Print(errors_, "\r\033[K");
+        PrintError("\r\033[K");
         line_shown_ = false;
     }
-    Print(errors_, ConsoleLines(text) + "\n");
+    PrintError(ConsoleLines(text) + "\n");
 }
 
 void ConsoleHost::ShowErrorBox(const std::string& text) {
@@ -155,7 +170,7 @@ void ConsoleHost::ShowProgress(bool changed) {
     if (!terminal_) {
         if (now - last_shown_ < kLogInterval) return;
         last_shown_ = now;
-        Print(errors_, CurrentProgress() + "\n");
+        PrintError(CurrentProgress() + "\n");
         return;
     }
     // The first and the last count at once, changes at most every kRedrawInterval, and the pace
@@ -171,13 +186,13 @@ void ConsoleHost::ShowProgress(bool changed) {
     const int width = TerminalWidth(errors_);
     if (width > 1 && line.size() >= static_cast<std::size_t>(width))
         line.resize(static_cast<std::size_t>(width - 1));
-    Print(errors_, "\r" + line + "\033[K");
+    PrintError("\r" + line + "\033[K");
     line_shown_ = true;
 }
 
 void ConsoleHost::EndProgressLine() {
     if (!line_shown_) return;
-    Print(errors_, "\n");
+    PrintError("\n");
     line_shown_ = false;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "base/operation_host.h"
 
@@ -16,6 +17,11 @@ std::string ProgressText(long long settled, long long total,
 
 // A box's text as a console prints it: its line breaks (CR LF, or CR alone) as LF.
 std::string ConsoleLines(const std::string& text);
+
+// Writes `text` to `stream` and flushes it, so that a failure shows now rather than at the exit.
+// Returns 0, or the errno of the write that failed; what stayed buffered is then dropped, so that
+// the exit does not try again behind a report of the loss.
+int WriteAndFlush(std::FILE* stream, std::string_view text);
 
 // The OperationHost of the commands, which run without a screen. Every error report goes to
 // standard error with the box's text, and a refused row's report is answered "OK"; progress goes
@@ -50,8 +56,17 @@ public:
     // The error reports printed so far, refused rows' included.
     int Reports() const { return reports_; }
 
+    // Writes `text` to standard output, unless a write there failed before: once something is
+    // lost, what follows it would mislead.
+    void PrintOutput(const std::string& text);
+    // The errno of the first write standard output could not take, 0 while none failed.
+    int OutputError() const { return output_error_; }
+    // What standard output did not get, from the first failed write on.
+    const std::string& UnwrittenOutput() const { return unwritten_; }
+
 private:
-    void Print(std::FILE* stream, const std::string& text);
+    // On standard error, whose failures can be reported nowhere.
+    void PrintError(const std::string& text);
     void Report(const std::string& text);
     // Shows the progress when it is due (`changed`: the rows moved on).
     void ShowProgress(bool changed);
@@ -70,6 +85,8 @@ private:
     Clock::time_point started_;
     Clock::time_point last_shown_;
     int reports_ = 0;
+    int output_error_ = 0;
+    std::string unwritten_;
 };
 
 }  // namespace trp

@@ -12,6 +12,7 @@
 #include "settings/profile_store.h"
 
 int main(int argc, char** argv) {
+    trp::IgnoreBrokenPipes();
     const trp::CommandLine command_line = trp::ReadCommandLine(trp::ArgumentsOf(argc, argv));
     if (command_line.exit_code) return trp::EndEarly(command_line);
     if (command_line.command != trp::Command::Screens)

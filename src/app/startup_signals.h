@@ -8,4 +8,9 @@ namespace trp {
 // Call once, after the application object exists.
 void QuitOnTerminationSignals();
 
+// A write to a pipe nobody reads any more (`| head`, a closed log) fails with EPIPE instead of
+// killing the process, so that the commands can say what was lost and end with a status of
+// their own. Children started through QProcess get the default action back. Call first thing.
+void IgnoreBrokenPipes();
+
 }  // namespace trp

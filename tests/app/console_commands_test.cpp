@@ -19,6 +19,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 
 #include "app/command_line.h"
@@ -54,6 +56,22 @@ protected:
         arguments.insert(1, QStringLiteral("--settings"));
         arguments.insert(2, settings_);
         return test::RunCommand(QStringLiteral(TRP_PROGRAM_FILE), arguments, home_.path());
+    }
+    // The program with standard output (`stream` 1) or standard error (2) into a pipe whose
+    // reader is gone (`| true`), or else into /dev/full; the other stream is read as usual.
+    test::ProgramResult RunInto(int stream, bool closed_pipe, const QStringList& arguments) {
+        int ends[2] = {-1, -1};
+        if (closed_pipe && ::pipe2(ends, O_CLOEXEC) == 0) ::close(ends[0]);
+        const int sink = closed_pipe ? ends[1] : ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+        QProcess program;
+        program.setProcessEnvironment(test::HeadlessEnvironment(home_.path()));
+        program.setChildProcessModifier([sink, stream] { ::dup2(sink, stream); });
+        program.start(TRP_PROGRAM_FILE, arguments);
+        program.waitForFinished(120'000);
+        ::close(sink);
+        return {program.exitStatus() == QProcess::NormalExit, program.exitCode(),
+                QString::fromLocal8Bit(program.readAllStandardOutput()),
+                QString::fromLocal8Bit(program.readAllStandardError())};
     }
     long long Count(const std::string& database, const std::string& table) {
         return std::stoll(Scalar(database, "SELECT count(*) FROM " + table));
@@ -233,6 +251,64 @@ TEST_F(CommandTest, RunsThatDoNotGoThroughEndWithStatusThree) {
     EXPECT_TRUE(login.errors.contains("AddTablesToPostgreSQLListbox2 at line"));
     EXPECT_EQ(Run({"tables", "2"}).exit_code, kExitNotDone);
     EXPECT_EQ(Run({"tables", "1"}).exit_code, 0);
+}
+
+TEST_F(CommandTest, AnEndStandardOutputCannotTakeIsSaidOnStandardErrorWithStatusThree) {
+    Exec(db1_,
+         "CREATE TABLE src (id int, qty int); INSERT INTO src SELECT g, CASE WHEN g % 40 = 0 "
+         "THEN -g ELSE g END FROM generate_series(1, 100) g");
+    Exec(db2_,
+         "CREATE TABLE dst (id int, qty int CHECK (qty >= 0)); CREATE TABLE plain (id int, qty "
+         "int)");
+    const struct {
+        QStringList arguments;
+        const char* line;  // the end of standard error, after "tessaline-row-porter: "
+        long long rows;    // that arrived in dst or plain
+    } cases[] = {
+        {{"append", "--to", "2", "src", "plain"},
+         "could not write the last message to standard output \\(%1\\): Done\\.",
+         100},
+        {{"append", "--to", "2", "src", "dst"},
+         "could not write the last message to standard output \\(%1\\): Done\\. 2 rows were "
+         "refused; they are listed in /.+\\.csv\\.",
+         98},
+        {{"tables", "1"}, "could not write the tables to standard output \\(%1\\)", 0},
+        {{"--version"}, "could not write to standard output \\(%1\\)", 0},
+    };
+    for (const bool closed_pipe : {true, false}) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(closed_pipe ? EPIPE : ENOSPC));
+        for (const auto& c : cases) {
+            Exec(db2_, "TRUNCATE dst, plain");
+            QStringList arguments = c.arguments;
+            if (arguments[0] != "--version") arguments << "--settings" << settings_;
+            const test::ProgramResult run = RunInto(STDOUT_FILENO, closed_pipe, arguments);
+            const std::string what = arguments.join(' ').toStdString() + " into " +
+                                     (closed_pipe ? "a closed pipe" : "/dev/full");
+            EXPECT_TRUE(run.exited) << what;
+            EXPECT_EQ(run.exit_code, kExitUnwritten) << what;
+            EXPECT_TRUE(run.errors.contains(QRegularExpression(
+                "(^|\n)tessaline-row-porter: " + QString::fromLatin1(c.line).arg(reason) + "\n$")))
+                << what << ": " << run.errors.toStdString();
+            EXPECT_EQ(Count(db2_, "dst") + Count(db2_, "plain"), c.rows) << what;
+        }
+    }
+
+    // Standard error that cannot take the reports costs them, but not the run nor its end.
+    for (const bool closed_pipe : {true, false}) {
+        Exec(db2_, "TRUNCATE dst");
+        const test::ProgramResult run =
+            RunInto(STDERR_FILENO, closed_pipe,
+                    {"append", "--to", "2", "--settings", settings_, "src", "dst"});
+        EXPECT_TRUE(run.exited) << closed_pipe;
+        EXPECT_EQ(run.exit_code, kExitRowsRefused) << closed_pipe;
+        EXPECT_TRUE(run.output.startsWith("Done.\n2 rows were refused;"))
+            << run.output.toStdString();
+        EXPECT_EQ(Count(db2_, "dst"), 98);
+        EXPECT_EQ(RunInto(STDERR_FILENO, closed_pipe,
+                          {"append", "--to", "2", "--settings", settings_, "src", "nowhere"})
+                      .exit_code,
+                  kExitUsage);
+    }
 }
 
 TEST_F(CommandTest, TablesPrintsWhatTheScreensListInTheirOrder) {
