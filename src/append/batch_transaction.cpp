@@ -17,7 +17,9 @@ BatchTransaction::BatchTransaction(Connection& connection, EventPacer& pacer,
 BatchTransaction::~BatchTransaction() {
     if (state_ == State::Idle || state_ == State::Ended) return;
     try {
-        if (!pacer_.Ending()) RollBack();
+        // Only on the way out of a failure: a server that does not answer soon has failed the
+        // run already, and its session ends with the connection.
+        if (!pacer_.Ending()) RollBack(std::chrono::steady_clock::now() + kRollBackOnTheWayOut);
     } catch (...) {
         // A connection that fails now has failed the run already.
     }
@@ -151,7 +153,7 @@ void BatchTransaction::LeavePipeline() {
     pipeline_ = false;
 }
 
-void BatchTransaction::RollBack() {
+void BatchTransaction::RollBack(Deadline deadline) {
     PGconn* conn = connection_.Handle();
     if (PQstatus(conn) != CONNECTION_OK) {
         state_ = State::Ended;
@@ -160,7 +162,7 @@ void BatchTransaction::RollBack() {
     if (pipeline_ && PQpipelineStatus(conn) != PQ_PIPELINE_OFF) {
         // Whatever is still queued is skipped up to a sync: then the pipeline can be left.
         if (!PQpipelineSync(conn)) ThrowConnectionFailure(conn);
-        ResultStream results(conn, pacer_);
+        ResultStream results(conn, pacer_, deadline);
         while (true) {
             PgResultPtr result = results.Next();
             if (result && PQresultStatus(result.get()) == PGRES_PIPELINE_SYNC && !PQisBusy(conn) &&
@@ -172,7 +174,7 @@ void BatchTransaction::RollBack() {
     }
     const PGTransactionStatusType status = PQtransactionStatus(conn);
     if (status == PQTRANS_INTRANS || status == PQTRANS_INERROR)
-        ExecuteAwaited(conn, "ROLLBACK", pacer_);
+        ExecuteAwaited(conn, "ROLLBACK", pacer_, deadline);
     state_ = State::Ended;
 }
 

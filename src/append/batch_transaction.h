@@ -4,6 +4,7 @@
 #include <string>
 
 #include "append/commit_check.h"
+#include "db/awaiting.h"
 
 namespace trp {
 
@@ -56,8 +57,8 @@ public:
 
     // Ends what the server still holds open with ROLLBACK and leaves pipeline mode, so that the
     // next statement runs outside any transaction. Throws BrokenConnection when the connection
-    // is lost meanwhile.
-    void RollBack();
+    // is lost meanwhile, DbError when the server has not answered by the deadline.
+    void RollBack(Deadline deadline = {});
 
     bool InDoubt() const { return state_ == State::Committing; }
     bool Committed() const { return committed_; }
@@ -70,6 +71,9 @@ public:
     const std::string& OpenedAt() const { return opened_at_; }
 
 private:
+    // How long a transaction given up on the way out of a failure waits for its rollback.
+    static constexpr std::chrono::seconds kRollBackOnTheWayOut{10};
+
     std::string OpeningSelect() const;
     void LeavePipeline();
 

@@ -83,6 +83,8 @@ BatchWriter::BatchWriter(Connection& destination, DestinationTable table, std::s
 }
 
 BatchWriter::~BatchWriter() {
+    // A transaction still open ends while its connection is watched.
+    transaction_.reset();
     pacer_.Unwatch(watched_);
 }
 
@@ -662,7 +664,12 @@ void BatchWriter::SendInsert(std::size_t row, const RowValues* values, bool lone
     if (lone) batch_.LetGoOfAdopted();
     SendStatement(conn, sql);
     if (lone) batch_.KeepLetGoStatement(std::move(sql));
-    if (++inserts_sent_ % 64 == 0) FlushOutput(conn, pacer_);
+    if (++inserts_sent_ % 64 == 0) {
+        FlushOutput(conn, pacer_);
+        // The statements' results are taken in as they come, so that the server can always get
+        // rid of them, also while the program waits for the source's next rows.
+        if (!PQconsumeInput(conn)) ThrowConnectionFailure(conn);
+    }
 }
 
 BatchWriter::Outcome BatchWriter::EndInserts(std::size_t first, std::size_t last) {

@@ -44,7 +44,8 @@ Settings SourceSettings(bool raw_bytes) {
             ClientEncoding(raw_bytes)};
 }
 
-Settings DestinationSettings(bool raw_bytes, int command_timeout, bool check_interval) {
+Settings DestinationSettings(bool raw_bytes, int command_timeout, bool check_interval,
+                             bool user_timeout) {
     Settings settings = {{"standard_conforming_strings", "on"},
                          {"array_nulls", "on"},
                          {"xmloption", "content"},
@@ -55,6 +56,10 @@ Settings DestinationSettings(bool raw_bytes, int command_timeout, bool check_int
                          {"tcp_keepalives_interval", "5"},
                          {"tcp_keepalives_count", "3"}};
     if (check_interval) settings.push_back({"client_connection_check_interval", "10000"});
+    // Keepalives go out only while nothing is in flight; results the server cannot get rid of
+    // (the link is gone) would otherwise keep its session, and its locks, for a quarter of an
+    // hour of retransmissions. The program itself reads its destination's results as they come.
+    if (user_timeout) settings.push_back({"tcp_user_timeout", "30000"});
     return settings;
 }
 

@@ -35,11 +35,16 @@ Settings SourceSettings(bool raw_bytes);
 // What each destination transaction needs: only what changes how incoming values are parsed
 // (literals quoted by doubling apostrophes alone, "NULL" array elements, XML fragments, money),
 // the client encoding, the command time-out, and the server's own watch over our connection
-// (keepalives, and the check for a client that went away) so that a session whose client
-// vanished ends and frees its locks. Everything else (time zone, date style, …) stays as the
-// destination database is configured, for its triggers, checks and defaults to see.
-// `check_interval`: the server accepts client_connection_check_interval.
-Settings DestinationSettings(bool raw_bytes, int command_timeout, bool check_interval);
+// (keepalives, the check for a client that went away, and how long what it sends may stay
+// unacknowledged) so that a session whose client vanished ends and frees its locks. Everything
+// else (time zone, date style, …) stays as the destination database is configured, for its
+// triggers, checks and defaults to see. `check_interval`: the server accepts
+// client_connection_check_interval; `user_timeout`: it accepts tcp_user_timeout.
+//
+// The source's session gets no user time-out: it legitimately waits, unread, while a report is
+// open or the destination works, and a user time-out also ends a connection whose reader paused.
+Settings DestinationSettings(bool raw_bytes, int command_timeout, bool check_interval,
+                             bool user_timeout);
 
 // How the destination table is named and spoken to.
 struct DestinationSession {

@@ -6,6 +6,7 @@
 #include "append/session_settings.h"
 #include "db/connection.h"
 #include "db/db_error.h"
+#include "db/server_version.h"
 
 namespace trp {
 
@@ -29,8 +30,9 @@ std::unique_ptr<DestinationWriter> MakeDestinationWriter(
     DestinationTable target;
     target.quoted_name = session.quoted_name;
     target.quoted_name_in_transaction = session.quoted_name_in_transaction;
-    target.settings = SetLocally(DestinationSettings(raw_bytes, options.command_timeout,
-                                                     ChecksConnections(destination, pacer)));
+    target.settings = SetLocally(DestinationSettings(
+        raw_bytes, options.command_timeout, ChecksConnections(destination, pacer),
+        ServerVersion::Of(destination.Handle()).BoundsUnacknowledgedData()));
     target.columns = columns;
     target.row_security = features.row_security;
     target.messages_in_server_encoding = session.messages_in_server_encoding;

@@ -1,6 +1,7 @@
 #include "catalogue/event_pacer.h"
 
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -111,6 +112,10 @@ void EventPacer::AskAfter(PGconn* conn, short events, const Watched& watched) {
     // The answer may have come meanwhile.
     pollfd fd{PQsocket(conn), events, 0};
     if (poll(&fd, 1, 0) > 0) return;
+    // Nothing more is waited for on this connection: whatever comes next (a rollback, the
+    // reading of what is left) fails at once instead of waiting through another quiet spell,
+    // and a server that can still be reached sees its client go.
+    ::shutdown(PQsocket(conn), SHUT_RDWR);
     throw BrokenConnection("The server stopped answering: " + lost + ".");
 }
 
