@@ -72,18 +72,6 @@ TEST_F(RunPresenceTest, ShowsTheCountAtMostFourTimesASecondAndClearsEverythingAt
     EXPECT_TRUE(view_.Take().isEmpty());
 }
 
-TEST_F(RunPresenceTest, AnotherStatusTakesThePercentagesPlaceWhileItLasts) {
-    const RunPresence::Scope run(presence_, "orders");
-    presence_.RowsSettled(0, 200);
-    view_.Take();
-    presence_.ShowStatus("Reconnecting to database #2 (0:12)");
-    now_ += 1s;
-    presence_.RowsSettled(50, 200);
-    EXPECT_EQ(view_.Take().first(), "title Reconnecting to database #2 (0:12)");
-    presence_.ShowStatus("");
-    EXPECT_EQ(view_.Take(), QStringList({"title 25 %"}));
-}
-
 TEST_F(RunPresenceTest, TellsAUserInAnotherWindowOncePerWaitAndAtTheEnd) {
     struct Case {
         bool active;
