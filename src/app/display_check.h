@@ -5,11 +5,9 @@
 #include <memory>
 
 #include "app/command_line.h"
+#include "base/product_name.h"
 
 namespace trp {
-
-// The desktop entry's name; Wayland compositors match windows to their entry and icon by it.
-inline constexpr const char* kDesktopFileName = "example.kestrelby.TessalineRowPorter";
 
 // The one line printed instead of Qt's abort when no platform plugin could be started:
 // `platform` is what was asked for (-platform, else QT_QPA_PLATFORM; empty for Qt's choice),

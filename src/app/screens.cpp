@@ -1,5 +1,7 @@
 #include "app/screens.h"
 
+#include "ui/desktop_bus.h"
+
 namespace trp {
 
 Screens::Screens(ProfileStore& store) : connection_(store, *this) {}
@@ -7,6 +9,7 @@ Screens::Screens(ProfileStore& store) : connection_(store, *this) {}
 Screens::~Screens() = default;
 
 void Screens::Start() {
+    ClearLauncher(QDBusConnection::sessionBus());
     connection_.Form_Load();
     if (!(table_selection_ && table_selection_->isVisible())) connection_.show();
 }

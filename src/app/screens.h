@@ -20,8 +20,9 @@ public:
     Screens(const Screens&) = delete;
     Screens& operator=(const Screens&) = delete;
 
-    // Start-up: the connection screen's load, which goes straight on to the table selection
-    // screen when both saved profiles connect; otherwise the connection screen is shown.
+    // Start-up: the launcher's entry cleared of an earlier run, then the connection screen's
+    // load, which goes straight on to the table selection screen when both saved profiles
+    // connect; otherwise the connection screen is shown.
     void Start();
 
     Form1& ConnectionScreen() { return connection_; }

@@ -38,6 +38,10 @@ public:
     // (committed or reported). Told once with 0 as the rows begin to move, then with each step
     // the bar takes. The bar needs only the percentage; a console shows rows and their pace.
     virtual void RowsSettled(long long /*settled*/, long long /*total*/) {}
+    // A status that takes the place of the run's percentage where the desktop shows it (the
+    // window title) while it lasts, such as "Reconnecting to database #2 (0:12)"; empty gives
+    // the percentage back.
+    virtual void ShowRunStatus(const std::string& /*status*/) {}
     // The progress bar back at rest: value 0 and the text "Progress Bar".
     virtual void ResetProgress() = 0;
     // Lets the event loop handle what is pending (repaints, clicks, the close box).

@@ -3,12 +3,14 @@
 #include "ui/form2.h"
 
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRadioButton>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <iterator>
 #include <tuple>
 
@@ -16,6 +18,8 @@
 #include "ui/pointer_state.h"
 #include "ui/progress_bar.h"
 #include "ui/push_button.h"
+#include "ui/run_presence.h"
+#include "ui/screen_desktop.h"
 #include "ui/screen_font.h"
 #include "ui/screen_host.h"
 
@@ -53,7 +57,9 @@ Form2::Form2(const ProfileSource& profiles, Navigator& navigator, QWidget* paren
     SetTabOrder();
 
     pointer_ = new PointerState(*this);
-    host_ = std::make_unique<ScreenHost>(*this, *pointer_, ProgressBar1);
+    desktop_ = std::make_unique<ScreenDesktop>(*this, *ProgressBar1);
+    presence_ = std::make_unique<RunPresence>(*desktop_);
+    host_ = std::make_unique<ScreenHost>(*this, *pointer_, ProgressBar1, presence_.get());
     WireHandlers();
 }
 
@@ -163,6 +169,11 @@ void Form2::WireHandlers() {
     });
     connect(PushButton5, &PushButton::clicked, this, [this] {
         if (!ActivityScope::Running(Activity::Listing)) PushButton5_Click();
+    });
+
+    // The user is back in the window: a box that waits from now on may be told again.
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this] {
+        if (desktop_->WindowActive()) presence_->WindowActivated();
     });
 }
 

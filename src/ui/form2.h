@@ -17,6 +17,8 @@ class PointerState;
 class ProfileSource;
 class ProgressBar;
 class PushButton;
+class RunPresence;
+class ScreenDesktop;
 class ScreenHost;
 
 // The table selection screen: one table of each database, the direction, and the append. It
@@ -55,6 +57,9 @@ private:
     const ProfileSource& profiles_;
     Navigator& navigator_;
     PointerState* pointer_ = nullptr;  // child of this screen
+    // How a run shows itself beyond the bar: the title, the bar's tooltip, the desktop.
+    std::unique_ptr<ScreenDesktop> desktop_;
+    std::unique_ptr<RunPresence> presence_;
     std::unique_ptr<ScreenHost> host_;
 
     QGroupBox* Frame1 = nullptr;

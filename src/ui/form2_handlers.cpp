@@ -17,6 +17,7 @@
 #include "ui/hand_cursor.h"
 #include "ui/list_widget_target.h"
 #include "ui/pointer_state.h"
+#include "ui/run_presence.h"
 #include "ui/screen_host.h"
 #include "ui/title_and_icon.h"
 
@@ -88,6 +89,12 @@ void Form2::PushButton2_Click() {
     request.option1 = Option1->isChecked();
     request.profile1 = profiles_.Profile1();
     request.profile2 = profiles_.Profile2();
+    // A run shows itself beyond the bar once there is one; Option1: into the List1 table.
+    std::optional<RunPresence::Scope> presence;
+    if (request.table1 && request.table2)
+        presence.emplace(
+            *presence_,
+            QString::fromStdString((request.option1 ? request.table1 : request.table2)->text));
     RunAppend(request, *host_);
 }
 

@@ -8,13 +8,16 @@ namespace trp {
 
 class PointerState;
 class ProgressBar;
+class RunPresence;
 
 // The OperationHost of a screen: message boxes through MessageBox over the screen, the screen's
-// pointer state, its progress bar (if it has one) and the application's event loop.
+// pointer state, its progress bar (if it has one) and the application's event loop. A screen that
+// runs appends also tells the desktop through its RunPresence how the run goes.
 class ScreenHost : public OperationHost {
 public:
-    ScreenHost(QWidget& screen, PointerState& pointer, ProgressBar* bar = nullptr)
-        : screen_(screen), pointer_(pointer), bar_(bar) {}
+    ScreenHost(QWidget& screen, PointerState& pointer, ProgressBar* bar = nullptr,
+               RunPresence* presence = nullptr)
+        : screen_(screen), pointer_(pointer), bar_(bar), presence_(presence) {}
 
     void ShowMessage(const std::string& text) override;
     void ShowErrorBox(const std::string& text) override;
@@ -23,6 +26,8 @@ public:
                                     const std::string& folder) override;
     void SetBusyPointer(bool busy) override;
     void SetProgress(double percent) override;
+    void RowsSettled(long long settled, long long total) override;
+    void ShowRunStatus(const std::string& status) override;
     void ResetProgress() override;
     void ProcessPendingEvents() override;
     bool StopRequested() const override;
@@ -31,6 +36,7 @@ private:
     QWidget& screen_;
     PointerState& pointer_;
     ProgressBar* bar_;
+    RunPresence* presence_;
 };
 
 }  // namespace trp

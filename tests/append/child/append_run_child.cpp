@@ -4,8 +4,11 @@
 //   bar <percent>   each time the bar moves
 //   box <text>      each message box it is asked to show
 //   ended           when the program's event loop has ended
-// Arguments: <settings file> <table of database #1> <table of database #2>.
+// Arguments: <settings file> <table of database #1> <table of database #2> [active|inactive].
+// With the fourth, the program ends after the run, during which the screen is the active window
+// (active) or another window of the program's own is (inactive).
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QListWidget>
 #include <QTimer>
 #include <cstdio>
@@ -33,11 +36,22 @@ bool Pick(QWidget& screen, const char* list_name, const char* table) {
     return true;
 }
 
+// Makes `window` the active one, as far as the platform lets it.
+bool Activate(QWidget& window) {
+    window.show();
+    window.activateWindow();
+    const QDeadlineTimer deadline(10000);
+    while (QApplication::activeWindow() != &window && !deadline.hasExpired())
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return QApplication::activeWindow() == &window;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    if (argc != 4) return 2;
+    if (argc != 4 && argc != 5) return 2;
+    const QString window = argc == 5 ? QString::fromLatin1(argv[4]) : QString();
     trp::QuitOnTerminationSignals();
     trp::MessageBox::SetRecorder(
         [](const trp::MessageBox::Shown& shown) { Say("box " + shown.text.simplified()); });
@@ -51,8 +65,12 @@ int main(int argc, char** argv) {
     auto* bar = form2.findChild<trp::ProgressBar*>(QStringLiteral("ProgressBar1"));
     QObject::connect(bar, &QProgressBar::valueChanged, bar,
                      [bar] { Say(QStringLiteral("bar %1").arg(bar->percent(), 0, 'f', 3)); });
-    QTimer::singleShot(0, &form2, [&form2] {
+    QWidget elsewhere;
+    QTimer::singleShot(0, &form2, [&form2, &elsewhere, &window] {
+        if (!window.isEmpty() && !Activate(window == "active" ? form2 : elsewhere))
+            Say(QStringLiteral("not activated"));
         form2.findChild<trp::PushButton*>(QStringLiteral("PushButton2"))->click();
+        if (!window.isEmpty()) QApplication::quit();
     });
     const int code = QApplication::exec();
     Say(QStringLiteral("ended"));
