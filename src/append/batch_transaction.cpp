@@ -99,10 +99,10 @@ void BatchTransaction::Ended(bool committed) {
         state_ = State::Ended;
 }
 
-std::exception_ptr BatchTransaction::Commit() {
+std::exception_ptr BatchTransaction::Commit(const std::string& before) {
     PGconn* conn = connection_.Handle();
     CommitUnderWay();
-    if (!PQsendQuery(conn, "COMMIT")) ThrowConnectionFailure(conn);
+    if (!PQsendQuery(conn, (before + "COMMIT").c_str())) ThrowConnectionFailure(conn);
     ResultStream results(conn, pacer_);
     PgResultPtr last;
     while (PgResultPtr result = results.Next()) last = std::move(result);

@@ -49,9 +49,10 @@ public:
     // The outcome is known: the COMMIT's result was read (`committed`), or a statement before it
     // failed and the transaction is to be rolled back.
     void Ended(bool committed);
-    // Sends COMMIT and awaits it: nullptr when it committed, otherwise the server's failure (a
-    // check deferred to the end refused a row; the transaction is then over).
-    std::exception_ptr Commit();
+    // Sends COMMIT (after `before`, statements of the same query) and awaits it: nullptr when it
+    // committed, otherwise the server's failure (a check deferred to the end refused a row; the
+    // transaction is then over).
+    std::exception_ptr Commit(const std::string& before = {});
     // The same in pipeline mode: COMMIT and the sync, then the COMMIT's result and the sync's.
     std::exception_ptr CommitPipeline(ResultStream& results);
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "append/column_types.h"
+#include "append/copy_protocol.h"
 #include "append/run_failure.h"
 #include "catalogue/event_pacer.h"
 #include "db/awaiting.h"
@@ -13,37 +14,6 @@
 #include "db/db_error.h"
 
 namespace trp {
-namespace {
-
-constexpr std::size_t kStreamChunk = 256 * 1024;
-
-}  // namespace
-
-std::optional<std::size_t> FailedCopyLine(const char* context, const std::string& relation) {
-    if (!context || relation.empty()) return std::nullopt;
-    // One line of the context is COPY's own: "COPY <relation>, line <n>" and maybe more after
-    // a comma or a colon; the word for "line" is in the server's language.
-    const std::string prefix = "COPY " + relation + ", ";
-    std::string_view rest(context);
-    while (!rest.empty()) {
-        const std::size_t end = rest.find('\n');
-        std::string_view line = rest.substr(0, end);
-        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
-        if (!line.starts_with(prefix)) continue;
-        line.remove_prefix(prefix.size());
-        const std::size_t blank = line.find(' ');
-        if (blank == std::string_view::npos) return std::nullopt;
-        line.remove_prefix(blank + 1);
-        std::size_t digits = 0;
-        while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9') ++digits;
-        if (digits == 0 || digits > 18 ||
-            (digits < line.size() && line[digits] != ',' && line[digits] != ':'))
-            return std::nullopt;
-        return static_cast<std::size_t>(std::stoull(std::string(line.substr(0, digits))));
-    }
-    return std::nullopt;
-}
-
 CopyWriter::CopyWriter(Connection& destination, DestinationTable table,
                        const AppendOptions& options, EventPacer& pacer, WriterListener& listener,
                        SourceRowTexts* texts)
@@ -89,43 +59,33 @@ bool CopyWriter::StartCopy() {
 }
 
 void CopyWriter::Put(std::string_view data) {
-    PGconn* conn = destination_.Handle();
-    while (!data.empty()) {
-        const int size = static_cast<int>(std::min<std::size_t>(data.size(), kStreamChunk));
-        const int queued = PQputCopyData(conn, data.data(), size);
-        if (queued < 0) ThrowConnectionFailure(conn);
-        if (queued > 0) data.remove_prefix(static_cast<std::size_t>(size));
-        // libpq would take everything and hold it while a slow network drains: it holds one
-        // chunk at most, and the rows wait in the batch, which holds them anyway.
-        FlushOutput(conn, pacer_);
-    }
+    PutCopyData(destination_.Handle(), pacer_, data);
 }
 
-CopyWriter::Outcome CopyWriter::EndCopy(std::size_t first, std::size_t rows) {
+CopyWriter::Outcome CopyWriter::EndCopy() {
     PGconn* conn = destination_.Handle();
     BatchTransaction& transaction = *transaction_;
+    const std::size_t rows = batch_.Rows();
     streaming_ = false;
     Outcome outcome;
     std::optional<long long> copied;
     try {
-        while (true) {
-            const int ended = PQputCopyEnd(conn, nullptr);
-            if (ended < 0) ThrowConnectionFailure(conn);
-            if (ended == 1) break;
-            pacer_.WaitSocket(conn, POLLOUT | POLLIN);
-            if (!PQconsumeInput(conn)) ThrowConnectionFailure(conn);
-        }
+        EndCopyData(conn, pacer_);
         // The end of the data runs the COMMIT that follows the COPY in the same query.
         transaction.CommitUnderWay();
         ResultStream results(conn, pacer_);
         std::size_t statements = 0;
         bool committed = false;
+        std::optional<std::exception_ptr> in_insert_words;
         while (PgResultPtr result = results.Next()) {
             if (PQresultStatus(result.get()) == PGRES_FATAL_ERROR && !outcome.failed_row) {
                 // The row that failed, where the server says which line of the data it was.
                 const std::optional<std::size_t> line = FailedCopyLine(
                     PQresultErrorField(result.get(), PG_DIAG_CONTEXT), table_.relation_name);
-                if (line && *line >= 1 && *line <= rows) outcome.failed_row = first + *line - 1;
+                if (line && *line >= 1 && *line <= rows) {
+                    outcome.failed_row = *line - 1;
+                    in_insert_words = InInsertWords(result.get(), table_.relation_name);
+                }
             }
             if (results.Failure()) continue;
             if (++statements == 1) copied = std::atoll(PQcmdTuples(result.get()));
@@ -138,12 +98,12 @@ CopyWriter::Outcome CopyWriter::EndCopy(std::size_t first, std::size_t rows) {
         outcome.failure = results.Failure();
         if (outcome.failure && statements == 1 && LeavesCommitInDoubt(outcome.failure))
             RethrowAsBroken(outcome.failure);
-        outcome.committed = committed && !outcome.failure;
-        if (outcome.committed) {
-            outcome.added = copied.value_or(0);
-            outcome.xid = transaction.Xid();
-            outcome.opened_at = transaction.OpenedAt();
+        if (outcome.failure && in_insert_words) {
+            outcome.failure = *in_insert_words;
+            outcome.failure_is_the_rows = true;
         }
+        outcome.committed = committed && !outcome.failure;
+        if (outcome.committed) outcome.added = copied.value_or(0);
         transaction.Ended(outcome.committed);
         if (!outcome.committed) transaction.RollBack();
     } catch (const BrokenConnection&) {
@@ -207,7 +167,8 @@ bool CopyWriter::MoveInsideServer(const std::string& select, const std::string& 
         if (rows) Abandoned(transaction, static_cast<std::size_t>(*rows));
         throw;
     }
-    Committed(static_cast<std::size_t>(*rows), *rows);
+    Count(static_cast<std::size_t>(*rows), *rows);
+    TookInsideServer(*rows);
     return true;
 }
 
@@ -220,7 +181,8 @@ void CopyWriter::RowAdded() {
         }
         streaming_ = true;
     }
-    if (batch_.Bytes() - sent_ >= kStreamChunk) {
+    // The rows go out while the next are read, in steps of a quarter of a MiB.
+    if (batch_.Bytes() - sent_ >= 256 * 1024) {
         Put(batch_.Range(0, batch_.Rows()).substr(sent_));
         sent_ = batch_.Bytes();
     }
@@ -230,23 +192,13 @@ CopyWriter::Outcome CopyWriter::SendBatch() {
     Outcome outcome;
     if (streaming_) {
         Put(batch_.Range(0, batch_.Rows()).substr(sent_));
-        outcome = EndCopy(0, batch_.Rows());
+        outcome = EndCopy();
     } else {
         outcome.failure = failure_;
     }
     start_failed_ = false;
     sent_ = 0;
     return outcome;
-}
-
-CopyWriter::Outcome CopyWriter::Send(std::size_t first, std::size_t last) {
-    if (!StartCopy()) {
-        Outcome refused;
-        refused.failure = failure_;
-        return refused;
-    }
-    Put(batch_.Range(first, last));
-    return EndCopy(first, last - first);
 }
 
 }  // namespace trp

@@ -7,10 +7,6 @@
 
 namespace trp {
 
-// The line of a COPY's data (counted from 1) that its failure's context names, for the COPY into
-// `relation`; nothing when it names none (a failure at the end of the data, a deferred check).
-std::optional<std::size_t> FailedCopyLine(const char* context, const std::string& relation);
-
 // Loads batches with COPY FROM STDIN, each COPY in a transaction of its own that one query
 // opens and, once the data has ended, commits: the transaction's opening, then
 // "COPY … FROM STDIN; COMMIT". The first attempt of a batch streams its rows while they are
@@ -29,16 +25,15 @@ public:
 protected:
     void RowAdded() override;
     Outcome SendBatch() override;
-    Outcome Send(std::size_t first, std::size_t last) override;
+    bool PiecesByCopy() const override { return true; }
 
 private:
     // Opens the transaction and the COPY; false when the server refused them (a refusal that
     // ends the run is thrown).
     bool StartCopy();
     void Put(std::string_view data);
-    // Ends the data, which commits; the outcome of rows [first, first + rows), sent since
-    // StartCopy.
-    Outcome EndCopy(std::size_t first, std::size_t rows);
+    // Ends the data, which commits; the outcome of the batch.
+    Outcome EndCopy();
 
     bool streaming_ = false;      // a COPY of the current batch is open
     bool start_failed_ = false;   // the current batch's COPY could not start

@@ -19,23 +19,23 @@ public:
 protected:
     // The first attempt of a batch sends each row's statement as the row comes, so the server
     // works on them while the next rows are being read.
-    void RowAdded() override {
-        if (batch_.Adopted()) return;  // a large row alone goes when its batch is sent
-        if (!streaming_) {
-            BeginInserts();
-            streaming_ = true;
-        }
-        SendInsert(batch_.Rows() - 1, nullptr, false);
-    }
-    Outcome SendBatch() override {
-        if (!streaming_) return Send(0, batch_.Rows());
-        streaming_ = false;
-        return EndInserts(0, batch_.Rows());
-    }
-    Outcome Send(std::size_t first, std::size_t last) override { return SendInserts(first, last); }
+    void RowAdded() override;
+    Outcome SendBatch() override;
+    bool PiecesByCopy() const override { return false; }
 
 private:
-    bool streaming_ = false;  // the current batch's statements are going out
+    // The whole batch as the rows' own INSERT statements, pipelined in one transaction; the
+    // same in three parts, for rows that go out as they come: the transaction opened in a
+    // pipeline; one row's statement; and the end, where the statements' results are read and
+    // the COMMIT goes out only once they all succeeded (so what the server stored is known
+    // before it commits).
+    Outcome SendInserts();
+    void BeginInserts();
+    void SendInsert(std::size_t row);
+    Outcome EndInserts();
+
+    bool streaming_ = false;        // the current batch's statements are going out
+    std::size_t inserts_sent_ = 0;  // statements in the open pipeline
 };
 
 }  // namespace trp

@@ -30,6 +30,16 @@ FailureReach ReachOf(const std::exception_ptr& failure, bool row_security) {
     }
 }
 
+std::exception_ptr AsRunFailure(const std::exception_ptr& failure) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const DbError& error) {
+        return std::make_exception_ptr(DbError(error.what()));
+    } catch (...) {
+        return std::current_exception();
+    }
+}
+
 bool LeavesCommitInDoubt(const std::exception_ptr& failure) {
     try {
         std::rethrow_exception(failure);

@@ -27,6 +27,10 @@ enum class FailureReach {
 FailureReach ReachOf(const DbError& failure, bool row_security);
 FailureReach ReachOf(const std::exception_ptr& failure, bool row_security);
 
+// The failure as one that ends the run, whatever its SQLSTATE says (a transaction's opening
+// refused is no row's doing).
+std::exception_ptr AsRunFailure(const std::exception_ptr& failure);
+
 // Whether a COMMIT that failed this way may have committed all the same: the connection broke
 // or its server went down (class 08, a server shutting down or restarting, a system error, a
 // crash), whether libpq or a pooler in between says so. Its outcome then has to be asked after.

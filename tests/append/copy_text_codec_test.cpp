@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "append/copy_writer.h"
+#include "append/copy_protocol.h"
 #include "append/insert_statement.h"
 
 namespace trp {

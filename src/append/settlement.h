@@ -1,0 +1,111 @@
+#pragma once
+
+#include <cstddef>
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "append/batch_transaction.h"
+#include "append/commit_check.h"
+#include "append/one_by_one.h"
+#include "append/settling.h"
+
+namespace trp {
+
+class Connection;
+class EventPacer;
+class RowBatch;
+class SourceRowTexts;
+struct DestinationTable;
+
+// What the settling of a failed batch hands on to its writer, and asks of it.
+class SettlementSink {
+public:
+    virtual ~SettlementSink() = default;
+    // The outcomes once they are final, in source order: rows that went in, once the
+    // transaction they went in has committed and the log is on disk up to it; refused rows.
+    virtual void Settled(std::size_t first, std::size_t last, long long added) = 0;
+    virtual void RowRefused(std::size_t row, const std::exception_ptr& failure) = 0;
+    // Rows whose commit could not be checked.
+    virtual void Unchecked(std::size_t rows) = 0;
+    virtual void ThrowIfRunEnds(const std::exception_ptr& failure) = 0;
+    virtual void StopPoint() = 0;
+    // What is known of a commit in doubt that stored `rows` rows, but its own id and start.
+    virtual InDoubtCommit Doubt(std::optional<long long> rows) const = 0;
+};
+
+// The destination's side of settling a failed batch (see Settling). Pieces go in a transaction
+// of their own, each under a savepoint, with every check made at once rather than left to the
+// end (SET CONSTRAINTS ALL IMMEDIATE), as for a row committed on its own; a piece the destination
+// refuses is rolled back to its savepoint, and nothing else is lost. So a piece costs no
+// transaction of its own (its opening, its settings, its id, its commit). A transaction holds at
+// most kPiecesPerTransaction pieces that wrote: past that, the server's cache of
+// subtransactions overflows and every other session's snapshots slow down.
+//
+// Rows one by one go each in a transaction of its own, after what came before them committed
+// (they must see it, and must not wait for it); they commit without waiting for the disk, and
+// count once a commit of their own has waited for the log up to them all.
+class Settlement : public SettlingTarget {
+public:
+    static constexpr int kPiecesPerTransaction = 64;
+
+    // `by_copy`: pieces go as COPY (otherwise as the rows' INSERT statements).
+    Settlement(Connection& destination, EventPacer& pacer, const DestinationTable& table,
+               bool by_copy, RowBatch& batch, SourceRowTexts* texts, SettlementSink& sink,
+               const CommitCheckLimits& limits);
+    ~Settlement() override;
+    Settlement(const Settlement&) = delete;
+    Settlement& operator=(const Settlement&) = delete;
+
+    // Commits what is still open and hands its outcomes on.
+    void Finish() { Commit(); }
+
+    PieceResult Piece(std::size_t first, std::size_t last) override;
+    PieceResult Alone(std::size_t row) override;
+    std::vector<PieceResult> OneByOne(std::size_t first, std::size_t last) override;
+    void Stored(std::size_t first, std::size_t last, long long added) override;
+    void Refused(std::size_t row, const std::exception_ptr& failure) override;
+    // A failure that is no row's ends the run; what went in before it still commits.
+    void ThrowIfRunEnds(const std::exception_ptr& failure) override;
+    void StopPoint() override { sink_.StopPoint(); }
+
+private:
+    // An outcome that waits for its transaction's commit.
+    struct Pending {
+        std::size_t first = 0;
+        std::size_t last = 0;  // first + 1 for a refused row
+        long long added = 0;
+        std::exception_ptr failure;  // a refused row's
+    };
+    void Begin();
+    void Commit();
+    void HandOn(std::vector<Pending>& outcomes);
+    PieceResult CopyPiece(std::size_t first, std::size_t last);
+    PieceResult InsertPiece(std::size_t first, std::size_t last);
+    // The rows' INSERT statements (a large row held alone lets go of its buffer).
+    std::vector<std::string> Statements(std::size_t first, std::size_t last);
+    // Waits for the log up to the rows' commits; true when it is on disk.
+    bool MakeDurable();
+    // The rows of a one-by-one run whose outcome was read, handed on where their commits are
+    // found durable, each asked after.
+    void CheckEach(const OneByOneRun& run, std::size_t first);
+    std::string OneByOneOpening() const;
+
+    bool by_copy_;
+    Connection& destination_;
+    EventPacer& pacer_;
+    const DestinationTable& table_;
+    RowBatch& batch_;
+    SourceRowTexts* texts_;
+    SettlementSink& sink_;
+    const CommitCheckLimits& limits_;
+    std::optional<BatchTransaction> transaction_;
+    // What the next statement in the transaction begins with: the end of the last piece
+    // (released, or rolled back to its savepoint).
+    std::vector<std::string> next_;
+    int pieces_ = 0;  // pieces that wrote in the open transaction
+    std::vector<Pending> pending_;
+};
+
+}  // namespace trp
