@@ -92,6 +92,24 @@ std::string WideSource(const std::string& database, long long rows) {
     return table;
 }
 
+void CreateNumbersTable(const std::string& database, const std::string& table) {
+    Create(database, table, "(id bigint, qty integer, note text)", {});
+}
+
+std::string NumbersAsTextSource(const std::string& database, long long rows, long long bad_every) {
+    const std::string table = "numbers_" + std::to_string(rows) + "_" + std::to_string(bad_every);
+    if (TableExists(database, table)) return table;
+    Create(database, table, "(id bigint, qty text, note text)", {});
+    const std::string qty = bad_every > 0 ? "CASE WHEN g % " + std::to_string(bad_every) +
+                                                " = 0 THEN 'bad' ELSE g::text END"
+                                          : std::string("g::text");
+    Sql(database, "INSERT INTO " + table + " SELECT g, " + qty +
+                      ", 'note ' || md5(g::text) FROM generate_series(1, " + std::to_string(rows) +
+                      ") g");
+    Settle(database, table);
+    return table;
+}
+
 void CreateOneValueTable(const std::string& database, const std::string& table,
                          const std::string& extra_sql) {
     Create(database, table, "(id integer, body text)", extra_sql);

@@ -25,6 +25,11 @@ void CreateWideTable(const std::string& database, const std::string& table);
 std::string WideSource(const std::string& database, long long rows);
 
 // One row (integer, text) whose text is `bytes` long.
+// "(id bigint, qty integer, note text)".
+void CreateNumbersTable(const std::string& database, const std::string& table);
+// The same columns with qty as text: the numbers, but every `bad_every`-th "bad" (0: none).
+std::string NumbersAsTextSource(const std::string& database, long long rows, long long bad_every);
+
 void CreateOneValueTable(const std::string& database, const std::string& table,
                          const std::string& extra_sql = {});
 // "value_<bytes>", created and filled unless it exists.

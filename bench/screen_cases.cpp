@@ -179,30 +179,23 @@ void Rule(const CaseContext& context) {
     AgainstOneInsertPerRow(context, "rule_dst", kInsertRule, "rule_dst_log");
 }
 
-// The same six-column rows into a destination that refuses one row in 1,000 (a check on the id),
-// against the same run into one that refuses none, in pairs; "Ignore All" answers the first
-// report.
-void Refused1k(const CaseContext& context) {
-    const std::string source = SixColumnSource(kSource, context.rows);
-    CreateSixColumnTable(kDestination, "six_dst");
-    CreateSixColumnTable(kDestination, "refusing_dst",
-                         "ALTER TABLE refusing_dst ADD CHECK (id % 1000 <> 0);");
-    const Goal goal{true, 1.5};
+// Pairs of runs, in alternating order: `refusing` (its destination refusing `refused` rows,
+// "Ignore All" at the first report) against `clean` (refusing none); each destination is emptied
+// before its run.
+void RefusingAgainstClean(const CaseContext& context, const ScreenRun& clean, ScreenRun refusing,
+                          long long refused, const Goal& goal) {
     Header(context, "median time " + goal.Text() + " that of the same run refusing no row", {});
-    ScreenRun clean = IntoDatabase2(source, "six_dst", ProfileFor(kDestination));
-    ScreenRun refusing = IntoDatabase2(source, "refusing_dst", ProfileFor(kDestination));
     refusing.ignore_all = true;
-    const long long refused = context.rows / 1000;
     std::vector<double> ratios, clean_seconds, refusing_seconds;
     for (int pair = 0; pair < context.settings.pairs; ++pair) {
         double seconds[2] = {0, 0};
         for (int turn = 0; turn < 2; ++turn) {
             const bool refusing_turn = (turn == 0) == (pair % 2 == 0);
-            const std::string table = refusing_turn ? "refusing_dst" : "six_dst";
-            ResetTable(kDestination, table);
-            const ScreenResult run = RunThroughScreen(refusing_turn ? refusing : clean);
-            ExpectRows(kDestination, table, context.rows - (refusing_turn ? refused : 0));
-            seconds[refusing_turn ? 1 : 0] = run.seconds;
+            const ScreenRun& run = refusing_turn ? refusing : clean;
+            ResetTable(kDestination, run.table2);
+            const ScreenResult result = RunThroughScreen(run);
+            ExpectRows(kDestination, run.table2, context.rows - (refusing_turn ? refused : 0));
+            seconds[refusing_turn ? 1 : 0] = result.seconds;
         }
         clean_seconds.push_back(seconds[0]);
         refusing_seconds.push_back(seconds[1]);
@@ -220,10 +213,41 @@ void Refused1k(const CaseContext& context) {
     std::fflush(stdout);
 }
 
+// The six-column rows into a destination whose check refuses one row in `every`.
+void RefusedByCheck(const CaseContext& context, long long every, const Goal& goal) {
+    const std::string source = SixColumnSource(kSource, context.rows);
+    CreateSixColumnTable(kDestination, "six_dst");
+    CreateSixColumnTable(
+        kDestination, "refusing_dst",
+        "ALTER TABLE refusing_dst ADD CHECK (id % " + std::to_string(every) + " <> 0);");
+    RefusingAgainstClean(context, IntoDatabase2(source, "six_dst", ProfileFor(kDestination)),
+                         IntoDatabase2(source, "refusing_dst", ProfileFor(kDestination)),
+                         context.rows / every, goal);
+}
+
+void Refused1k(const CaseContext& context) {
+    RefusedByCheck(context, 1000, Goal{true, 1.5});
+}
+
+void Refused100(const CaseContext& context) {
+    RefusedByCheck(context, 100, Goal{true, 3.0});
+}
+
+// Text for an integer column (the text path), one value in 1,000 "bad": the destination's input
+// refuses it. Against the same rows with every value a number.
+void Syntax1k(const CaseContext& context) {
+    const std::string clean = NumbersAsTextSource(kSource, context.rows, 0);
+    const std::string bad = NumbersAsTextSource(kSource, context.rows, 1000);
+    CreateNumbersTable(kDestination, "numbers_dst");
+    RefusingAgainstClean(context, IntoDatabase2(clean, "numbers_dst", ProfileFor(kDestination)),
+                         IntoDatabase2(bad, "numbers_dst", ProfileFor(kDestination)),
+                         context.rows / 1000, Goal{true, 1.5});
+}
+
 // A run again into a destination that already holds every row under its primary key: every row
 // is refused ("Ignore All" at the first report). Rows per second.
 void AllRefused(const CaseContext& context) {
-    constexpr double kGoalRowsPerSecond = 3000;
+    constexpr double kGoalRowsPerSecond = 20000;
     const std::string source = SixColumnSource(kSource, context.rows);
     FillSixColumnTable(kDestination, "keyed_dst", context.rows);
     Sql(kDestination, "ALTER TABLE keyed_dst ADD PRIMARY KEY (id)");
@@ -353,6 +377,14 @@ const std::vector<BenchCase>& BenchCases() {
          "rows x 6 columns into a destination that refuses one in 1,000 (\"Ignore All\"), "
          "against the same run refusing none",
          1000000, Refused1k},
+        {"refused100",
+         "rows x 6 columns into a destination that refuses one in 100 (\"Ignore All\"), "
+         "against the same run refusing none",
+         1000000, Refused100},
+        {"syntax1k",
+         "rows of text into an integer column, one in 1,000 not a number (text path, "
+         "\"Ignore All\"), against the same rows all numbers",
+         500000, Syntax1k},
         {"allrefused",
          "rows x 6 columns again into a destination that holds them all under its primary "
          "key: every row refused (\"Ignore All\"), rows per second",
