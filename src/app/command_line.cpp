@@ -46,6 +46,10 @@ Commands (no display needed; they use the profiles the connection screen saved):
       standard error; standard output gets only the last message ("Done.", ...)
       and, when rows were refused, a second line that says where they are kept.
       SIGINT, SIGTERM and SIGHUP commit the rows in flight and end the run.
+  --reconnect-for SECONDS
+      How long append keeps trying to reconnect to a destination it lost (a server
+      restart, a failover, a network blip) before the run ends (300; 0 ends it at
+      the first loss). The run goes on where it was, no row sent twice.
   tables 1|2
       Prints the tables of database #1 or #2, one a line, as the table selection
       screen lists them.
@@ -70,8 +74,8 @@ QString UsageLines() {
     const QString program = QLatin1String(kProgramName);
     return QStringLiteral("Usage: %1 [options]\n").arg(program) +
            QStringLiteral(
-               "       %1 append --to 1|2 [--settings FILE] SOURCE_TABLE "
-               "DESTINATION_TABLE\n")
+               "       %1 append --to 1|2 [--settings FILE] [--reconnect-for SECONDS] "
+               "SOURCE_TABLE DESTINATION_TABLE\n")
                .arg(program) +
            QStringLiteral("       %1 tables 1|2 [--settings FILE]\n").arg(program);
 }
@@ -125,8 +129,10 @@ CommandLine ReadCommand(Command command, const QStringList& arguments, const QSt
     const QCommandLineOption to(QStringLiteral("to"), QString(), QStringLiteral("1|2"));
     const QCommandLineOption settings(QStringLiteral("settings"), QString(),
                                       QStringLiteral("FILE"));
+    const QCommandLineOption reconnect_for(QStringLiteral("reconnect-for"), QString(),
+                                           QStringLiteral("SECONDS"));
     parser.addOptions({help, settings});
-    if (command == Command::Append) parser.addOption(to);
+    if (command == Command::Append) parser.addOptions({to, reconnect_for});
 
     QStringList rest = arguments;
     rest.removeAt(1);
@@ -144,7 +150,7 @@ CommandLine ReadCommand(Command command, const QStringList& arguments, const QSt
         result.output = whole_help;
         return result;
     }
-    for (const QCommandLineOption* option : {&to, &settings}) {
+    for (const QCommandLineOption* option : {&to, &settings, &reconnect_for}) {
         if (!parser.optionNames().contains(option->names().front())) continue;
         if (parser.values(*option).size() > 1)
             return Mistake(QStringLiteral("--%1 is given more than once").arg(option->names()[0]),
@@ -173,6 +179,17 @@ CommandLine ReadCommand(Command command, const QStringList& arguments, const QSt
             return Mistake(QStringLiteral("unexpected argument '%1'").arg(positional.at(2)), usage);
         result.source_table = positional.at(0);
         result.destination_table = positional.at(1);
+        if (parser.isSet(reconnect_for)) {
+            bool number = false;
+            const int seconds = parser.value(reconnect_for).toInt(&number);
+            // A day at most: a run that waits longer waits for nobody.
+            if (!number || seconds < 0 || seconds > 86400)
+                return Mistake(QStringLiteral("--reconnect-for takes seconds from 0 to 86400, "
+                                              "not '%1'")
+                                   .arg(parser.value(reconnect_for)),
+                               usage);
+            result.reconnect_for = seconds;
+        }
     } else {
         if (positional.isEmpty())
             return Mistake(QStringLiteral("tables needs the database: 1 or 2"), usage);

@@ -25,7 +25,7 @@ inline constexpr int kExitUnwritten = kExitNotDone;
 // What the program does: show its screens, or run one of its commands without them.
 enum class Command {
     Screens,
-    Append,  // append --to 1|2 [--settings FILE] SOURCE_TABLE DESTINATION_TABLE
+    Append,  // append --to 1|2 [--settings FILE] [--reconnect-for SECONDS] SOURCE DESTINATION
     Tables,  // tables 1|2 [--settings FILE]
 };
 
@@ -38,6 +38,8 @@ struct CommandLine {
     int database = 0;
     // --settings: the file of the two profiles; empty for the user's own.
     QString settings_file;
+    // append --reconnect-for: how long a lost destination is tried again (seconds), when given.
+    std::optional<int> reconnect_for;
     // append: the tables as `tables` prints them; the source is in the other database.
     QString source_table;
     QString destination_table;

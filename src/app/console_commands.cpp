@@ -128,7 +128,10 @@ int Append(const CommandLine& command_line, const ProfileSource& profiles, Conso
     request.option1 = to == 1;
     request.profile1 = profiles.Profile1();
     request.profile2 = profiles.Profile2();
-    const AppendOutcome outcome = RunAppend(request, host);
+    AppendOptions options;
+    if (command_line.reconnect_for)
+        options.reconnect_for = std::chrono::seconds(*command_line.reconnect_for);
+    const AppendOutcome outcome = RunAppend(request, host, options);
     // The screen ends silently on a termination signal; a script's log is the command's only
     // witness, so it says how far the run got.
     if (outcome.end == AppendOutcome::End::ProgramEnding) {

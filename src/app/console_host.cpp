@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <cerrno>
 
+#include "base/number_text.h"
 #include "base/program_end.h"
 #include "base/progress_text.h"
 
@@ -109,6 +110,21 @@ void ConsoleHost::RowsSettled(long long settled, long long total) {
     settled_ = settled;
     total_ = total;
     ShowProgress(true);
+}
+
+void ConsoleHost::Reconnecting(int database, std::chrono::seconds so_far) {
+    if (so_far.count() != 0 && so_far.count() - last_reconnecting_ < 10) return;
+    last_reconnecting_ = so_far.count();
+    EndProgressLine();
+    PrintError("Database #" + std::to_string(database) + " was lost; reconnecting (" +
+               DurationText(so_far.count()) + " so far)\u2026\n");
+}
+
+void ConsoleHost::Reconnected(int database, std::chrono::seconds took, long long next_row) {
+    last_reconnecting_ = -10;
+    EndProgressLine();
+    PrintError("Reconnected to database #" + std::to_string(database) + " after " +
+               DurationText(took.count()) + "; going on at row " + WithThousands(next_row) + ".\n");
 }
 
 void ConsoleHost::ResetProgress() {

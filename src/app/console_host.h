@@ -45,6 +45,9 @@ public:
     void SetProgress(double percent) override;
     void RowsSettled(long long settled, long long total) override;
     void ResetProgress() override;
+    // On standard error: when the loss is noticed and every ten seconds after, and once back.
+    void Reconnecting(int database, std::chrono::seconds so_far) override;
+    void Reconnected(int database, std::chrono::seconds took, long long next_row) override;
     void ProcessPendingEvents() override;
     bool StopRequested() const override;
 
@@ -73,8 +76,9 @@ private:
     std::FILE* errors_;
     bool terminal_;
     std::function<Clock::time_point()> now_;
-    bool moving_ = false;      // rows are moving: between the first count and the end
-    bool line_shown_ = false;  // the terminal shows a progress line not yet ended
+    bool moving_ = false;                // rows are moving: between the first count and the end
+    bool line_shown_ = false;            // the terminal shows a progress line not yet ended
+    long long last_reconnecting_ = -10;  // seconds into a loss when it was last said
     long long settled_ = 0;
     long long total_ = 0;
     Clock::time_point started_;

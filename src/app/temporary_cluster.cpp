@@ -346,9 +346,10 @@ void TemporaryCluster::StartServer() {
     }
 }
 
-void TemporaryCluster::StopServer() {
+void TemporaryCluster::StopServer(bool fast) {
     RunTool("stopping the PostgreSQL server (pg_ctl stop)", bin_ + "/pg_ctl",
-            {"-D", QString::fromStdString(DataDirectory()), "-m", "immediate", "-w", "stop"},
+            {"-D", QString::fromStdString(DataDirectory()), "-m", fast ? "fast" : "immediate", "-w",
+             "stop"},
             directory_);
 }
 

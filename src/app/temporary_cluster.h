@@ -85,8 +85,9 @@ public:
     // Creates the database afresh (one of that name is dropped first), owned by `owner`.
     void CreateDatabase(const std::string& name, const std::string& owner) const;
 
-    // Stops the server at once, as a crash would, and keeps its data (for fault tests).
-    void StopServer();
+    // Stops the server at once, as a crash would (or, `fast`, as an administrator's shutdown,
+    // which ends every session first), and keeps its data (for fault tests).
+    void StopServer(bool fast = false);
     // Starts the stopped server again, on the same port with the same settings.
     void StartServer();
 

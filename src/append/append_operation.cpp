@@ -177,7 +177,7 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
                                  destination_names);
     long long refused = 0;
     if (end == End::Done) {
-        RowTransfer transfer(trap, host, pacer, rows, refused_rows);
+        RowTransfer transfer(trap, host, pacer, rows, refused_rows, into1 ? 1 : 2);
         const RowTransfer::Ending ending = transfer.Run(*reader, [&] {
             return MakeDestinationWriter(
                 destination, QualifiedName(destination, destination_table.table),
@@ -234,8 +234,13 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
 
 }  // namespace
 
+AppendOptions& DefaultAppendOptions() {
+    static AppendOptions options;
+    return options;
+}
+
 AppendOutcome RunAppend(const AppendRequest& request, OperationHost& host) {
-    return RunAppend(request, host, AppendOptions{});
+    return RunAppend(request, host, DefaultAppendOptions());
 }
 
 AppendOutcome RunAppend(const AppendRequest& request, OperationHost& host,

@@ -57,4 +57,8 @@ AppendOutcome RunAppend(const AppendRequest& request, OperationHost& host);
 AppendOutcome RunAppend(const AppendRequest& request, OperationHost& host,
                         const AppendOptions& options);
 
+// The options of the runs started without any (the screens'): the defaults, which a test may
+// change, such as the time a lost destination is tried again.
+AppendOptions& DefaultAppendOptions();
+
 }  // namespace trp

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 
 #include "append/commit_check.h"
@@ -39,6 +40,8 @@ struct AppendOptions {
     long long chunk_blocks = 2048;
     int command_timeout = 5000;     // seconds per statement, on both connections
     int connection_timeout = 5000;  // seconds to open each connection
+    // How long a lost destination is tried again before the run ends (0: at the first loss).
+    std::chrono::seconds reconnect_for{300};
 };
 
 }  // namespace trp

@@ -42,7 +42,8 @@ BatchWriter::BatchWriter(Connection& destination, DestinationTable table, std::s
       max_bytes_(options.batch_bytes),
       listener_(listener),
       texts_(texts),
-      watched_(destination.Handle()) {
+      watched_(destination.Handle()),
+      reconnect_for_(options.reconnect_for) {
     batch_limit_ = max_rows_;
     pacer_.Watch(watched_, destination.ServerConnectionString());
     try {
@@ -66,25 +67,25 @@ void BatchWriter::Add(std::string_view line, const RowLocator& at) {
     if (batch_.Rows() == 0) batch_started_ = Clock::now();
     batch_.Append(line, table_.binary, at);
     ++rows_taken_;
-    RowAdded();
+    Guarded([this] { RowAdded(); });
     const std::size_t rows = batch_.Rows();
     if (rows >= batch_limit_ || batch_.Bytes() >= max_bytes_ ||
         (rows % 64 == 0 && Clock::now() - batch_started_ >= kBatchTime))
-        Flush();
+        Guarded([this] { Flush(); });
 }
 
 void BatchWriter::AddLarge(PqBuffer buffer, std::string_view row, const RowLocator& at) {
     // A batch of its own, held where libpq put it rather than copied.
-    Flush();
+    Guarded([this] { Flush(); });
     batch_started_ = Clock::now();
     batch_.Adopt(std::move(buffer), row, table_.binary, at);
     ++rows_taken_;
-    RowAdded();
-    Flush();
+    Guarded([this] { RowAdded(); });
+    Guarded([this] { Flush(); });
 }
 
 void BatchWriter::Finish() {
-    Flush();
+    Guarded([this] { Flush(); });
 }
 
 void BatchWriter::FinishInFlight() {
@@ -105,18 +106,58 @@ void BatchWriter::FinishInFlight() {
 void BatchWriter::Flush() {
     const std::size_t rows = batch_.Rows();
     if (rows == 0) return;
-    ClearOnExit clear{batch_};
+    flushing_ = true;
     batch_first_ = rows_taken_ - static_cast<long long>(rows);
-    const long long refused_before = refusals_.refused;
+    refused_before_ = refusals_.refused;
+    settled_.assign(rows, 0);
+    commits_.clear();
+    if (in_pieces_) {
+        Settlement settlement(destination_, pacer_, table_, PiecesByCopy(), batch_, texts_, *this,
+                              commit_check_);
+        Settling(settlement, refusals_).RunInPieces(0, rows);
+        settlement.Finish();
+        FinishFlush();
+        return;
+    }
     const Outcome first_try = SendBatch();
-    if (first_try.committed)
-        Count(rows, first_try.added);
-    else
+    if (first_try.committed) {
+        CommitRecord record{Doubt(first_try.added), {{0, rows, first_try.added, nullptr}}};
+        record.commit.xid = first_try.xid;
+        record.commit.opened_at = first_try.opened_at;
+        Committed(record);
+        Settled(0, rows, first_try.added);
+    } else {
         Settle(rows, first_try);
+    }
+    FinishFlush();
+}
+
+void BatchWriter::FinishFlush() {
+    flushing_ = false;
+    restarted_ = false;
+    in_pieces_ = refusals_.refused > refused_before_;
+    // Kept while the next batch goes, where a lost server may have to be made good.
+    if (RidesOut()) {
+        KeptBatch kept;
+        std::swap(kept.rows, batch_);
+        kept.first_row = batch_first_;
+        kept.settled = std::move(settled_);
+        kept.commits = std::move(commits_);
+        commits_.clear();
+        kept_bytes_ += kept.rows.Bytes();
+        kept_.push_back(std::move(kept));
+        while (kept_.size() > 1 && kept_bytes_ > max_bytes_) {
+            kept_bytes_ -= kept_.front().rows.Bytes();
+            // Its buffer takes the next batch's rows.
+            std::swap(batch_, kept_.front().rows);
+            kept_.pop_front();
+        }
+    }
+    batch_.Clear();
     if (stop_after_batch_) throw AppendStopped();
     // Where rows are refused, a failed batch costs its rows again: small ones then.
-    batch_limit_ = refusals_.refused > refused_before ? std::min(max_rows_, kBatchAfterRefusal)
-                                                      : std::min(max_rows_, batch_limit_ * 2);
+    batch_limit_ = refusals_.refused > refused_before_ ? std::min(max_rows_, kBatchAfterRefusal)
+                                                       : std::min(max_rows_, batch_limit_ * 2);
 }
 
 void BatchWriter::Settle(std::size_t rows, const Outcome& first_try) {
@@ -137,10 +178,22 @@ void BatchWriter::Count(std::size_t rows, long long added) {
 }
 
 void BatchWriter::Settled(std::size_t first, std::size_t last, long long added) {
+    std::fill(settled_.begin() + static_cast<std::ptrdiff_t>(first),
+              settled_.begin() + static_cast<std::ptrdiff_t>(last), 1);
     Count(last - first, added);
 }
 
+void BatchWriter::Committed(const CommitRecord& record) {
+    wrote_ = true;
+    if (RidesOut()) commits_.push_back(record);
+}
+
+void BatchWriter::Doubtful(CommitRecord record) {
+    doubts_.push_back(std::move(record));
+}
+
 void BatchWriter::RowRefused(std::size_t row, const std::exception_ptr& failure) {
+    settled_.at(row) = 1;
     RefusedRow refused{failure, std::nullopt, batch_first_ + static_cast<long long>(row) + 1};
     try {
         refused.failure = Readable(failure);
@@ -155,7 +208,9 @@ void BatchWriter::RowRefused(std::size_t row, const std::exception_ptr& failure)
 }
 
 void BatchWriter::Unchecked(std::size_t rows) {
+    if (rows == 0) return;
     tally_.unchecked += static_cast<long long>(rows);
+    unchecked_ = true;
 }
 
 std::optional<RowValues> BatchWriter::RefusedValues(std::size_t row) {
@@ -232,7 +287,7 @@ std::exception_ptr BatchWriter::Readable(const std::exception_ptr& failure) {
 
 void BatchWriter::Abandoned(const BatchTransaction& transaction, std::size_t rows) {
     // The program ends before the server answered: a COMMIT that went out may still happen.
-    if (transaction.InDoubt()) tally_.unchecked += static_cast<long long>(rows);
+    if (transaction.InDoubt()) Unchecked(rows);
 }
 
 InDoubtCommit BatchWriter::Doubt(std::optional<long long> rows) const {
@@ -254,7 +309,16 @@ void BatchWriter::Lost(BatchTransaction& transaction, std::size_t rows,
     if (!transaction.InDoubt()) return;
     // A program that is ending has no time to ask: the rows count as not checked.
     if (pacer_.Ending()) {
-        tally_.unchecked += static_cast<long long>(rows);
+        Unchecked(rows);
+        return;
+    }
+    if (RidesOut()) {
+        // Asked after once the destination is back.
+        const long long stored = added.value_or(static_cast<long long>(rows));
+        CommitRecord doubt{Doubt(added), {{0, rows, stored, nullptr}}};
+        doubt.commit.xid = transaction.Xid();
+        doubt.commit.opened_at = transaction.OpenedAt();
+        Doubtful(std::move(doubt));
         return;
     }
     switch (transaction.CheckLostCommit(Doubt(added), commit_check_)) {
@@ -264,7 +328,7 @@ void BatchWriter::Lost(BatchTransaction& transaction, std::size_t rows,
         case CommitStatus::Aborted:
             break;
         case CommitStatus::Unknown:
-            tally_.unchecked += static_cast<long long>(rows);
+            Unchecked(rows);
             break;
     }
 }

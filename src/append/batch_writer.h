@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstddef>
+#include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +24,12 @@ namespace trp {
 // order. After a refusal, the next batches start small and grow again. When the connection goes
 // down while a COMMIT is under way, a new session asks the server what became of that
 // transaction, so its rows are counted by the answer and never sent twice.
+//
+// Where the run may reconnect (AppendOptions::reconnect_for), a lost destination is ridden out:
+// the writer reconnects with the same connection string, asks after every commit in doubt, and
+// goes on with the rows that have no outcome yet, nothing sent twice. A server that restarted or
+// failed over may have lost commits it had acknowledged: the last batches (as many bytes as a
+// batch holds) are kept with their commits, which are then proven present, or sent again.
 class BatchWriter : public DestinationWriter, protected SettlementSink {
 public:
     void Add(std::string_view line, const RowLocator& at) override;
@@ -38,6 +46,8 @@ protected:
         std::exception_ptr failure;             // the server's (or libpq's) first failure
         bool failure_is_the_rows = false;       // in the words of the row's own INSERT
         long long added = 0;                    // rows the committed transaction took
+        std::string xid;                        // the committed transaction's id
+        std::string opened_at;                  // and when it began
     };
 
     BatchWriter(Connection& destination, DestinationTable table, std::size_t max_rows,
@@ -52,6 +62,17 @@ protected:
     virtual Outcome SendBatch() = 0;
     // Whether a failed batch is settled in pieces of COPY (otherwise of INSERT statements).
     virtual bool PiecesByCopy() const = 0;
+    // Drops what the writer streams of the current batch, its connection being lost; the batch
+    // then goes whole when it is sent (RowAdded sees `restarted_`).
+    virtual void Restart() { transaction_.reset(); }
+
+    // Runs `step` (taking a row, sending the batch); a loss of the destination within the
+    // reconnection budget is ridden out (see the class). Anything else leaves as it came, the
+    // batch given up.
+    void Guarded(const std::function<void()>& step);
+    // The same for a step that stands alone (a chunk inside the server): true when a loss was
+    // ridden out and the step is to be tried again; the commit in doubt, if any, is settled.
+    bool RodeOut(const std::exception_ptr& failure);
 
     // How every transaction of this writer opens (`begin` and `snapshot` for one that reads
     // the source's snapshot inside the server).
@@ -80,6 +101,9 @@ protected:
     void ThrowIfRunEnds(const std::exception_ptr& failure) override;
     void StopPoint() override;
     InDoubtCommit Doubt(std::optional<long long> rows) const override;
+    void Committed(const CommitRecord& record) override;
+    bool RidesOut() const override { return reconnect_for_.count() > 0; }
+    void Doubtful(CommitRecord record) override;
 
     Connection& destination_;
     DestinationTable table_;
@@ -87,10 +111,39 @@ protected:
     RowBatch batch_;
     std::optional<BatchTransaction> transaction_;  // the one the current batch streams into
     CommitCheckLimits commit_check_;
+    bool restarted_ = false;  // the current batch was taken while the destination was lost
+    // The rows before refused rows: the current batch goes straight in pieces, not streamed
+    // whole first (a refused row would cost the whole batch again).
+    bool in_pieces_ = false;
+    // Whether RowAdded streams the rows as they come.
+    bool Streams() const { return !restarted_ && !in_pieces_; }
 
 private:
+    // A batch before the current one, kept for a server that may lose acknowledged commits.
+    struct KeptBatch {
+        RowBatch rows;
+        long long first_row = 0;
+        std::vector<char> settled;
+        std::vector<CommitRecord> commits;
+    };
+
     void Flush();
+    void FinishFlush();
     void Settle(std::size_t rows, const Outcome& first_try);
+    // The current batch's rows that have no outcome yet, settled as pieces.
+    void SettleRest();
+    // Reconnects after `failure`, within the budget counted from `lost_at`; false when the run
+    // cannot go on.
+    bool Reconnected(const std::exception_ptr& failure,
+                     std::optional<std::chrono::steady_clock::time_point>& lost_at);
+    // Asks after the commits in doubt; false when one could not be answered.
+    bool ResolveDoubts();
+    // After a restart or a failover: the kept commits, newest first, until one is found present.
+    bool VerifyCommits(const ServerLife& life);
+    // Sends again what the server lost of the kept batches.
+    void ResendKept();
+    // Takes back the outcomes of a commit the server lost.
+    void Unsettle(const CommitRecord& record, std::vector<char>& settled);
     // The values of a refused row as its INSERT carried them, if they can be had.
     std::optional<RowValues> RefusedValues(std::size_t row);
     // Whether the destination table is no longer what the run started with (another shape, or
@@ -102,14 +155,26 @@ private:
     bool stop_after_batch_ = false;
     std::size_t batch_limit_ = 0;  // rows the next batch may take: fewer after a refusal
     RefusalPattern refusals_;
-    long long rows_taken_ = 0;   // rows handed to the writer so far
-    long long batch_first_ = 0;  // the source's rows before the batch being settled
+    long long rows_taken_ = 0;      // rows handed to the writer so far
+    long long batch_first_ = 0;     // the source's rows before the batch being settled
+    long long refused_before_ = 0;  // rows refused before the batch being sent
     std::size_t max_rows_;
     std::size_t max_bytes_;
     WriterListener& listener_;
     SourceRowTexts* texts_;
     PGconn* watched_;         // the destination's connection, watched while it waits
     ServerLife server_life_;  // the destination server's when the writer began
+    std::chrono::seconds reconnect_for_;
+    bool wrote_ = false;                 // a transaction of this run committed on the destination
+    bool flushing_ = false;              // the current batch is being sent
+    bool unchecked_ = false;             // a row's outcome could not be checked: no riding out
+    std::vector<char> settled_;          // the current batch's rows with their outcome
+    std::vector<CommitRecord> commits_;  // the current batch's commits
+    std::vector<CommitRecord> doubts_;   // commits in doubt, asked after once back
+    // The last batches, oldest first, within the batch's own size in bytes (one at least).
+    std::deque<KeptBatch> kept_;
+    std::size_t kept_bytes_ = 0;
+    std::exception_ptr loss_;  // the failure that lost the destination, while riding it out
     std::chrono::steady_clock::time_point batch_started_;
 };
 

@@ -103,7 +103,11 @@ CopyWriter::Outcome CopyWriter::EndCopy() {
             outcome.failure_is_the_rows = true;
         }
         outcome.committed = committed && !outcome.failure;
-        if (outcome.committed) outcome.added = copied.value_or(0);
+        if (outcome.committed) {
+            outcome.added = copied.value_or(0);
+            outcome.xid = transaction.Xid();
+            outcome.opened_at = transaction.OpenedAt();
+        }
         transaction.Ended(outcome.committed);
         if (!outcome.committed) transaction.RollBack();
     } catch (const BrokenConnection&) {
@@ -128,6 +132,36 @@ bool CopyWriter::CanMoveInsideServer(const ColumnTypes& source_columns) const {
 
 bool CopyWriter::MoveInsideServer(const std::string& select, const std::string& snapshot) {
     Finish();  // rows taken earlier go first
+    while (true) {
+        std::optional<CommitRecord> doubt;
+        try {
+            return MoveChunk(select, snapshot, doubt);
+        } catch (const DbError&) {
+            // A lost destination ridden out: the chunk, unless its commit is found, goes again
+            // (its transaction imports the source's snapshot anew).
+            if (!RodeOut(std::current_exception())) {
+                if (doubt) Unchecked(static_cast<std::size_t>(*doubt->commit.rows));
+                throw;
+            }
+            if (!doubt) continue;
+            switch (CheckCommit(destination_.ConnectionString(), doubt->commit, pacer_,
+                                commit_check_)) {
+                case CommitStatus::Committed:
+                    Count(static_cast<std::size_t>(*doubt->commit.rows), *doubt->commit.rows);
+                    TookInsideServer(*doubt->commit.rows);
+                    return true;
+                case CommitStatus::Aborted:
+                    continue;
+                case CommitStatus::Unknown:
+                    Unchecked(static_cast<std::size_t>(*doubt->commit.rows));
+                    throw;
+            }
+        }
+    }
+}
+
+bool CopyWriter::MoveChunk(const std::string& select, const std::string& snapshot,
+                           std::optional<CommitRecord>& doubt) {
     PGconn* conn = destination_.Handle();
     BatchTransaction transaction(destination_, pacer_,
                                  Setup("BEGIN ISOLATION LEVEL REPEATABLE READ", snapshot));
@@ -161,18 +195,36 @@ bool CopyWriter::MoveInsideServer(const std::string& select, const std::string& 
             return false;
         }
     } catch (const BrokenConnection&) {
-        if (rows) Lost(transaction, static_cast<std::size_t>(*rows), rows);
+        if (rows && RidesOut() && transaction.InDoubt() && !pacer_.Ending()) {
+            doubt.emplace(CommitRecord{Doubt(rows), {}});
+            doubt->commit.xid = transaction.Xid();
+            doubt->commit.opened_at = transaction.OpenedAt();
+        } else if (rows) {
+            Lost(transaction, static_cast<std::size_t>(*rows), rows);
+        }
         throw;
     } catch (const WaitAbandoned&) {
         if (rows) Abandoned(transaction, static_cast<std::size_t>(*rows));
         throw;
     }
+    CommitRecord record{Doubt(rows), {}};
+    record.commit.xid = transaction.Xid();
+    record.commit.opened_at = transaction.OpenedAt();
+    Committed(record);
     Count(static_cast<std::size_t>(*rows), *rows);
     TookInsideServer(*rows);
     return true;
 }
 
+void CopyWriter::Restart() {
+    BatchWriter::Restart();
+    streaming_ = false;
+    start_failed_ = false;
+    sent_ = 0;
+}
+
 void CopyWriter::RowAdded() {
+    if (!Streams()) return;  // the batch goes when it is sent
     if (!streaming_) {
         if (start_failed_) return;  // this batch goes in pieces once it is complete
         if (!StartCopy()) {
@@ -190,6 +242,14 @@ void CopyWriter::RowAdded() {
 
 CopyWriter::Outcome CopyWriter::SendBatch() {
     Outcome outcome;
+    if (!streaming_ && !start_failed_) {
+        // Nothing of it went out yet (taken while the destination was lost): all of it now.
+        if (StartCopy()) {
+            streaming_ = true;
+        } else {
+            start_failed_ = true;
+        }
+    }
     if (streaming_) {
         Put(batch_.Range(0, batch_.Rows()).substr(sent_));
         outcome = EndCopy();

@@ -26,8 +26,13 @@ protected:
     void RowAdded() override;
     Outcome SendBatch() override;
     bool PiecesByCopy() const override { return true; }
+    void Restart() override;
 
 private:
+    // One chunk inside the server; `doubt` is what is known of its commit when the connection
+    // goes down with the COMMIT under way and the run rides that out.
+    bool MoveChunk(const std::string& select, const std::string& snapshot,
+                   std::optional<CommitRecord>& doubt);
     // Opens the transaction and the COPY; false when the server refused them (a refusal that
     // ends the run is thrown).
     bool StartCopy();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -40,6 +41,11 @@ public:
     virtual bool RowRefused(const RefusedRow& row) = 0;
     // The tally moved on: rows were committed or reported.
     virtual void Progressed(const AppendTally& tally) = 0;
+    // The destination was lost and is being reconnected, `so_far` since the loss (told about
+    // once a second); then it is back after `took`, and the run goes on at the source's row
+    // `next_row`.
+    virtual void Reconnecting(std::chrono::seconds /*so_far*/) {}
+    virtual void Reconnected(std::chrono::seconds /*took*/, long long /*next_row*/) {}
 };
 
 // The destination table as the writers address it.
@@ -47,7 +53,8 @@ struct DestinationTable {
     std::string quoted_name;  // the identifier in double quotes, as a query's opening reads it
     // The same as statements after a transaction's opening read it (see DestinationSession).
     std::string quoted_name_in_transaction;
-    std::string settings;  // what each transaction sets for itself (SetLocally)
+    std::string settings;           // what each transaction sets for itself (SetLocally)
+    std::string lone_row_settings;  // the same for a single row's (LoneRowSettings)
     int columns = 0;
     bool row_security = false;  // policies may refuse single rows with insufficient privilege
     bool messages_in_server_encoding = false;  // see DestinationSession

@@ -31,7 +31,7 @@ PgResultPtr NextResult(PGconn* conn, ResultStream& results) {
 }  // namespace
 
 OneByOneRun SendOneByOne(PGconn* conn, EventPacer& pacer, const std::string& opening,
-                         const std::vector<std::string>& statements) {
+                         const std::vector<std::string>& statements, const std::string& closing) {
     OneByOneRun run;
     run.rows.resize(statements.size());
     try {
@@ -39,6 +39,7 @@ OneByOneRun SendOneByOne(PGconn* conn, EventPacer& pacer, const std::string& ope
         for (std::size_t i = 0; i < statements.size(); ++i) {
             SendStatement(conn, opening);
             SendStatement(conn, statements[i]);
+            SendStatement(conn, closing);
             if (!PQpipelineSync(conn)) ThrowConnectionFailure(conn);
             if ((i + 1) % 64 == 0) FlushOutput(conn, pacer);
         }
@@ -46,11 +47,7 @@ OneByOneRun SendOneByOne(PGconn* conn, EventPacer& pacer, const std::string& ope
         for (; run.read < statements.size(); ++run.read) {
             LoneRowOutcome& row = run.rows[run.read];
             const PgResultPtr opened = NextResult(conn, results);
-            if (PQresultStatus(opened.get()) == PGRES_TUPLES_OK) {
-                const int columns = PQnfields(opened.get());
-                row.xid = PQgetvalue(opened.get(), 0, columns - 2);
-                row.opened_at = PQgetvalue(opened.get(), 0, columns - 1);
-            } else {
+            if (PQresultStatus(opened.get()) != PGRES_TUPLES_OK) {
                 row.failure = FailureOf(opened.get(), conn);
                 row.opening_failed = true;
             }
@@ -59,6 +56,14 @@ OneByOneRun SendOneByOne(PGconn* conn, EventPacer& pacer, const std::string& ope
                 row.added = std::atoll(PQcmdTuples(inserted.get()));
             else if (!row.failure)
                 row.failure = FailureOf(inserted.get(), conn);
+            const PgResultPtr closed = NextResult(conn, results);
+            if (PQresultStatus(closed.get()) == PGRES_TUPLES_OK) {
+                row.xid = PQgetvalue(closed.get(), 0, 0);
+                row.opened_at = PQgetvalue(closed.get(), 0, 1);
+            } else if (!row.failure && PQresultStatus(closed.get()) != PGRES_PIPELINE_ABORTED) {
+                row.failure = FailureOf(closed.get(), conn);
+                row.opening_failed = true;
+            }
             // The sync commits; a check deferred to the commit fails before its result.
             for (int quiet = 0;;) {
                 const PgResultPtr result = results.Next();

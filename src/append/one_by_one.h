@@ -22,8 +22,9 @@ struct LoneRowOutcome {
 };
 
 // The rows' own INSERT statements, each in a transaction of its own (implicit, ended by a sync)
-// that opens with `opening` (a SELECT of its settings, its id and its start), all pipelined in
-// one round trip: exactly the outcome of one INSERT per row.
+// that opens with `opening` (a SELECT of its settings) and closes with `closing` (a SELECT of
+// its id and its start, skipped when the row was refused), all pipelined in one round trip:
+// exactly the outcome of one INSERT per row.
 //
 // `read` says for how many rows the outcome is known. When the connection goes down or the wait
 // is given up part-way, the exception (BrokenConnection, WaitAbandoned) is kept in `broken`: the
@@ -34,6 +35,6 @@ struct OneByOneRun {
     std::exception_ptr broken;
 };
 OneByOneRun SendOneByOne(PGconn* conn, EventPacer& pacer, const std::string& opening,
-                         const std::vector<std::string>& statements);
+                         const std::vector<std::string>& statements, const std::string& closing);
 
 }  // namespace trp

@@ -24,7 +24,8 @@ PgResultPtr NextResult(PGconn* conn, ResultStream& results) {
 }  // namespace
 
 void PipelinedInsertWriter::RowAdded() {
-    if (batch_.Adopted()) return;  // a large row alone goes when its batch is sent
+    // A large row alone, and a batch taken while the destination was lost, go when sent.
+    if (batch_.Adopted() || !Streams()) return;
     if (!streaming_) {
         BeginInserts();
         streaming_ = true;
@@ -56,9 +57,9 @@ void PipelinedInsertWriter::BeginInserts() {
 void PipelinedInsertWriter::SendInsert(std::size_t row) {
     PGconn* conn = destination_.Handle();
     // Rows in COPY's text format: no binary row takes this way.
-    std::string sql = BuildInsertStatement(
-        table_.quoted_name_in_transaction,
-        batch_.Texts(row, row + 1, false, table_.columns, nullptr).front());
+    std::string sql =
+        BuildInsertStatement(table_.quoted_name_in_transaction,
+                             batch_.Texts(row, row + 1, false, table_.columns, nullptr).front());
     // A large row held alone lets go of its buffer before its statement is handed to libpq:
     // once written, nothing sends it again (refused, its failure is its report; committed, it
     // is done). Only its statement stays, for the record of a refusal.
@@ -108,6 +109,8 @@ BatchWriter::Outcome PipelinedInsertWriter::EndInserts() {
             // A deferred check fails here; it is the row's own when the row went alone.
             outcome.failure = transaction.CommitPipeline(results);
             outcome.committed = !outcome.failure;
+            outcome.xid = transaction.Xid();
+            outcome.opened_at = transaction.OpenedAt();
             if (outcome.failure && rows == 1) {
                 outcome.failed_row = 0;
                 outcome.failure_is_the_rows = true;

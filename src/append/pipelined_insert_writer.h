@@ -22,6 +22,10 @@ protected:
     void RowAdded() override;
     Outcome SendBatch() override;
     bool PiecesByCopy() const override { return false; }
+    void Restart() override {
+        BatchWriter::Restart();
+        streaming_ = false;
+    }
 
 private:
     // The whole batch as the rows' own INSERT statements, pipelined in one transaction; the

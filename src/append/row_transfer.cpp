@@ -36,11 +36,13 @@ std::string RefusedRowsNote(long long refused, const std::string& path) {
 }
 
 RowTransfer::RowTransfer(ErrorTrap& trap, OperationHost& host, EventPacer& pacer,
-                         long long source_rows, RefusedRowsFile& refused_rows)
+                         long long source_rows, RefusedRowsFile& refused_rows,
+                         int destination_database)
     : trap_(trap),
       host_(host),
       pacer_(pacer),
       source_rows_(source_rows),
+      destination_database_(destination_database),
       refused_rows_(refused_rows) {}
 
 RowTransfer::~RowTransfer() = default;
@@ -203,6 +205,14 @@ void RowTransfer::Keep(const RefusedRow& row, bool may_report) {
         keep();
     } catch (const std::exception&) {
     }
+}
+
+void RowTransfer::Reconnecting(std::chrono::seconds so_far) {
+    host_.Reconnecting(destination_database_, so_far);
+}
+
+void RowTransfer::Reconnected(std::chrono::seconds took, long long next_row) {
+    host_.Reconnected(destination_database_, took, next_row);
 }
 
 void RowTransfer::Progressed(const AppendTally& tally) {

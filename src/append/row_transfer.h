@@ -26,8 +26,9 @@ public:
         ProgramEnding,  // the program is ending: nothing more may be shown
     };
 
+    // `destination_database`: 1 or 2, as the host names it.
     RowTransfer(ErrorTrap& trap, OperationHost& host, EventPacer& pacer, long long source_rows,
-                RefusedRowsFile& refused_rows);
+                RefusedRowsFile& refused_rows, int destination_database);
     ~RowTransfer() override;
 
     Ending Run(SourceReader& reader,
@@ -40,6 +41,8 @@ public:
 
     bool RowRefused(const RefusedRow& row) override;
     void Progressed(const AppendTally& tally) override;
+    void Reconnecting(std::chrono::seconds so_far) override;
+    void Reconnected(std::chrono::seconds took, long long next_row) override;
 
 private:
     // Streams the rows of the source table (or of one of its chunks) to the writer and settles
@@ -56,6 +59,7 @@ private:
     OperationHost& host_;
     EventPacer& pacer_;
     long long source_rows_;
+    int destination_database_;
     RefusedRowsFile& refused_rows_;
     std::unique_ptr<DestinationWriter> writer_;
     AppendTally tally_;

@@ -44,17 +44,21 @@ Settings SourceSettings(bool raw_bytes) {
             ClientEncoding(raw_bytes)};
 }
 
+Settings LoneRowSettings(bool raw_bytes, int command_timeout) {
+    return {{"standard_conforming_strings", "on"},
+            {"array_nulls", "on"},
+            {"xmloption", "content"},
+            {"lc_monetary", "C"},
+            ClientEncoding(raw_bytes),
+            {"statement_timeout", std::to_string(command_timeout * 1000LL)}};
+}
+
 Settings DestinationSettings(bool raw_bytes, int command_timeout, bool check_interval,
                              bool user_timeout) {
-    Settings settings = {{"standard_conforming_strings", "on"},
-                         {"array_nulls", "on"},
-                         {"xmloption", "content"},
-                         {"lc_monetary", "C"},
-                         ClientEncoding(raw_bytes),
-                         {"statement_timeout", std::to_string(command_timeout * 1000LL)},
-                         {"tcp_keepalives_idle", "10"},
-                         {"tcp_keepalives_interval", "5"},
-                         {"tcp_keepalives_count", "3"}};
+    Settings settings = LoneRowSettings(raw_bytes, command_timeout);
+    settings.insert(settings.end(), {{"tcp_keepalives_idle", "10"},
+                                     {"tcp_keepalives_interval", "5"},
+                                     {"tcp_keepalives_count", "3"}});
     if (check_interval) settings.push_back({"client_connection_check_interval", "10000"});
     // Keepalives go out only while nothing is in flight; results the server cannot get rid of
     // (the link is gone) would otherwise keep its session, and its locks, for a quarter of an

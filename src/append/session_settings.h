@@ -46,6 +46,11 @@ Settings SourceSettings(bool raw_bytes);
 Settings DestinationSettings(bool raw_bytes, int command_timeout, bool check_interval,
                              bool user_timeout);
 
+// What a transaction of a single row needs of DestinationSettings: how its values are parsed,
+// and the command time-out. A session's watch over its client changes its socket's options at
+// the transaction's start and end: worth it for a batch, not for each row of a row-by-row run.
+Settings LoneRowSettings(bool raw_bytes, int command_timeout);
+
 // How the destination table is named and spoken to.
 struct DestinationSession {
     // The table's name quoted, as a statement sent while the session speaks UTF-8 reads it (the

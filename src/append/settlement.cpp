@@ -87,16 +87,27 @@ void Settlement::Commit() {
     long long stored = 0;
     for (const Pending& outcome : pending_)
         if (!outcome.failure) stored += static_cast<long long>(outcome.last - outcome.first);
+    CommitRecord record{sink_.Doubt(stored), {}};
+    record.commit.xid = transaction_->Xid();
+    record.commit.opened_at = transaction_->OpenedAt();
     std::exception_ptr refused;
     try {
         refused = transaction_->Commit(before);
     } catch (const BrokenConnection&) {
-        const CommitStatus status =
-            transaction_->InDoubt() && !pacer_.Ending()
-                ? transaction_->CheckLostCommit(sink_.Doubt(stored), limits_)
-                : (transaction_->InDoubt() ? CommitStatus::Unknown : CommitStatus::Aborted);
+        const bool in_doubt = transaction_->InDoubt();
         transaction_.reset();
-        if (status == CommitStatus::Committed) HandOn(pending_);
+        if (in_doubt && sink_.RidesOut() && !pacer_.Ending()) {
+            // Asked after once the destination is back.
+            record.outcomes = std::move(pending_);
+            pending_.clear();
+            sink_.Doubtful(std::move(record));
+            throw;
+        }
+        const CommitStatus status = !in_doubt         ? CommitStatus::Aborted
+                                    : pacer_.Ending() ? CommitStatus::Unknown
+                                                      : CheckCommit(destination_.ConnectionString(),
+                                                                    record.commit, pacer_, limits_);
+        if (status == CommitStatus::Committed) HandOn(pending_, record.commit);
         if (status == CommitStatus::Unknown) sink_.Unchecked(static_cast<std::size_t>(stored));
         pending_.clear();
         throw;
@@ -112,12 +123,13 @@ void Settlement::Commit() {
         pending_.clear();
         std::rethrow_exception(refused);
     }
-    HandOn(pending_);
+    HandOn(pending_, record.commit);
 }
 
-void Settlement::HandOn(std::vector<Pending>& outcomes) {
+void Settlement::HandOn(std::vector<Pending>& outcomes, const InDoubtCommit& commit) {
     std::vector<Pending> ready = std::move(outcomes);
     outcomes.clear();
+    if (!commit.xid.empty()) sink_.Committed(CommitRecord{commit, ready});
     for (const Pending& outcome : ready) {
         if (outcome.failure)
             sink_.RowRefused(outcome.first, outcome.failure);

@@ -19,6 +19,23 @@ class RowBatch;
 class SourceRowTexts;
 struct DestinationTable;
 
+// An outcome the settling hands on: rows [first, last) of the batch that went in, or a refused
+// row (`failure` set).
+struct SettledOutcome {
+    std::size_t first = 0;
+    std::size_t last = 0;  // first + 1 for a refused row
+    long long added = 0;
+    std::exception_ptr failure;
+};
+
+// A commit and what it settles: rows that went in, and refused rows whose turn came before the
+// commit. Kept while it may still have to be proven (its COMMIT's answer was lost, or the server
+// may have lost it since, in a crash or a failover).
+struct CommitRecord {
+    InDoubtCommit commit;
+    std::vector<SettledOutcome> outcomes;
+};
+
 // What the settling of a failed batch hands on to its writer, and asks of it.
 class SettlementSink {
 public:
@@ -33,6 +50,12 @@ public:
     virtual void StopPoint() = 0;
     // What is known of a commit in doubt that stored `rows` rows, but its own id and start.
     virtual InDoubtCommit Doubt(std::optional<long long> rows) const = 0;
+    // A transaction committed; its outcomes follow.
+    virtual void Committed(const CommitRecord& record) = 0;
+    // Whether a lost destination is ridden out: a commit in doubt is then not asked after at
+    // once, but handed to the writer (Doubtful), which asks once the destination is back.
+    virtual bool RidesOut() const = 0;
+    virtual void Doubtful(CommitRecord record) = 0;
 };
 
 // The destination's side of settling a failed batch (see Settling). Pieces go in a transaction
@@ -71,26 +94,24 @@ public:
     void StopPoint() override { sink_.StopPoint(); }
 
 private:
-    // An outcome that waits for its transaction's commit.
-    struct Pending {
-        std::size_t first = 0;
-        std::size_t last = 0;  // first + 1 for a refused row
-        long long added = 0;
-        std::exception_ptr failure;  // a refused row's
-    };
+    using Pending = SettledOutcome;  // waiting for its transaction's commit
     void Begin();
     void Commit();
-    void HandOn(std::vector<Pending>& outcomes);
+    // Hands the outcomes on, those of `commit` where it has an id.
+    void HandOn(std::vector<Pending>& outcomes, const InDoubtCommit& commit);
     PieceResult CopyPiece(std::size_t first, std::size_t last);
     PieceResult InsertPiece(std::size_t first, std::size_t last);
     // The rows' INSERT statements (a large row held alone lets go of its buffer).
     std::vector<std::string> Statements(std::size_t first, std::size_t last);
-    // Waits for the log up to the rows' commits; true when it is on disk.
-    bool MakeDurable();
+    // Waits for the log up to the rows' commits (throws when it cannot).
+    void MakeDurable();
     // The rows of a one-by-one run whose outcome was read, handed on where their commits are
     // found durable, each asked after.
     void CheckEach(const OneByOneRun& run, std::size_t first);
+    // The same handed to the writer, to be asked after once the destination is back.
+    void DeferEach(const OneByOneRun& run, std::size_t first);
     std::string OneByOneOpening() const;
+    std::string OneByOneClosing() const;
 
     bool by_copy_;
     Connection& destination_;

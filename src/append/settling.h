@@ -63,6 +63,10 @@ public:
 
     // Rows [0, rows) failed as `first_try` says.
     void Run(std::size_t rows, const PieceResult& first_try);
+    // Rows [first, last), of which nothing has been tried yet.
+    void RunRange(std::size_t first, std::size_t last) { Settle(first, last); }
+    // The same where refused rows are expected among them: in pieces from the start.
+    void RunInPieces(std::size_t first, std::size_t last) { AfterRefusal(first, last); }
 
 private:
     void Resolve(std::size_t first, std::size_t last, const PieceResult& result);

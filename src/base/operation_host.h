@@ -1,6 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <string>
+
+#include "base/progress_text.h"
 
 namespace trp {
 
@@ -42,6 +45,17 @@ public:
     // window title) while it lasts, such as "Reconnecting to database #2 (0:12)"; empty gives
     // the percentage back.
     virtual void ShowRunStatus(const std::string& /*status*/) {}
+    // Database #`database`, the destination, was lost and is being reconnected, `so_far` since
+    // the loss (told about once a second); then it is back after `took`, and the run goes on at
+    // the source's row `next_row`. The screens say so where the percentage stands meanwhile.
+    virtual void Reconnecting(int database, std::chrono::seconds so_far) {
+        ShowRunStatus("Reconnecting to database #" + std::to_string(database) + " (" +
+                      DurationText(so_far.count()) + ")");
+    }
+    virtual void Reconnected(int /*database*/, std::chrono::seconds /*took*/,
+                             long long /*next_row*/) {
+        ShowRunStatus({});
+    }
     // The progress bar back at rest: value 0 and the text "Progress Bar".
     virtual void ResetProgress() = 0;
     // Lets the event loop handle what is pending (repaints, clicks, the close box).

@@ -33,6 +33,12 @@ public:
     // would fail with words about a function the user never called: the write that follows
     // fails with the server's own words instead.
     std::string CurrentTransactionId() const;
+    // The same for the id the current transaction was given by what it wrote, NULL when it has
+    // none (it wrote nothing): asking costs the server no id of its own.
+    std::string AssignedTransactionId() const {
+        return number_ >= 130000 ? "pg_current_xact_id_if_assigned()"
+                                 : "txid_current_if_assigned()";
+    }
     // An expression giving the status of the transaction with that id ("committed", "aborted",
     // "in progress", or NULL when too old to be known); `id` is a decimal number.
     std::string TransactionStatus(const std::string& id) const;

@@ -85,6 +85,8 @@ TEST(CommandLine, ReadsTheCommandsWithTheirOptionsAndTables) {
     EXPECT_EQ(append.source_table, "orders");
     EXPECT_EQ(append.destination_table, "orders_archive");
     EXPECT_TRUE(append.settings_file.isEmpty());
+    EXPECT_FALSE(append.reconnect_for);
+    EXPECT_EQ(Read({"append", "--reconnect-for", "0", "--to", "2", "a", "b"}).reconnect_for, 0);
 
     // A table whose name begins with a dash comes after "--"; names are taken as typed.
     const CommandLine odd =
@@ -109,8 +111,8 @@ TEST(CommandLine, ReadsTheCommandsWithTheirOptionsAndTables) {
         ASSERT_EQ(help.exit_code, 0) << arguments.join(' ').toStdString();
         EXPECT_EQ(help.output, Read({"--help"}).output);
         EXPECT_TRUE(help.output.contains(
-            "tessaline-row-porter append --to 1|2 [--settings FILE] SOURCE_TABLE "
-            "DESTINATION_TABLE\n"));
+            "tessaline-row-porter append --to 1|2 [--settings FILE] [--reconnect-for SECONDS] "
+            "SOURCE_TABLE DESTINATION_TABLE\n"));
         EXPECT_TRUE(help.output.contains("tessaline-row-porter tables 1|2 [--settings FILE]\n"));
         EXPECT_TRUE(help.output.contains("Exit status of the commands:"));
         EXPECT_TRUE(help.output.contains("standard error"));
@@ -134,6 +136,11 @@ TEST(CommandLine, CommandMistakesNameTheArgumentThenShowTheUsageLinesWithCodeTwo
         {{"tables", "1", "2"}, "unexpected argument '2'"},
         {{"tables", "--to", "1", "1"}, "unknown option '--to' for tables"},
         {{"tables", "1", "--settings="}, "--settings needs a file"},
+        {{"append", "--to", "1", "--reconnect-for", "-5", "a", "b"},
+         "--reconnect-for takes seconds from 0 to 86400, not '-5'"},
+        {{"append", "--to", "1", "--reconnect-for", "soon", "a", "b"},
+         "--reconnect-for takes seconds from 0 to 86400, not 'soon'"},
+        {{"tables", "1", "--reconnect-for", "5"}, "unknown option '--reconnect-for' for tables"},
     };
     for (const auto& mistake : cases) {
         const CommandLine result = Read(mistake.arguments);
@@ -144,8 +151,8 @@ TEST(CommandLine, CommandMistakesNameTheArgumentThenShowTheUsageLinesWithCodeTwo
             << arguments;
         EXPECT_EQ(result.output.section(u'\n', 1),
                   "Usage: tessaline-row-porter [options]\n"
-                  "       tessaline-row-porter append --to 1|2 [--settings FILE] SOURCE_TABLE "
-                  "DESTINATION_TABLE\n"
+                  "       tessaline-row-porter append --to 1|2 [--settings FILE] "
+                  "[--reconnect-for SECONDS] SOURCE_TABLE DESTINATION_TABLE\n"
                   "       tessaline-row-porter tables 1|2 [--settings FILE]\n"
                   "See \"tessaline-row-porter --help\" for the options, the output and the exit "
                   "statuses.\n")

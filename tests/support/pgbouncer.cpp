@@ -112,8 +112,17 @@ std::string PgBouncer::PathOf(const std::string& file) const {
     return folder_.filePath(QString::fromStdString(file)).toStdString();
 }
 
-bool PgBouncer::Start() {
-    port_ = FreeLoopbackPort();
+void PgBouncer::Restart() {
+    process_.terminate();  // SIGTERM: PgBouncer closes every connection and exits at once
+    if (!process_.waitForFinished(10000)) {
+        process_.kill();
+        process_.waitForFinished(-1);
+    }
+    if (!Start(port_)) throw std::runtime_error("PgBouncer's port was taken while it restarted");
+}
+
+bool PgBouncer::Start(int port) {
+    port_ = port != 0 ? port : FreeLoopbackPort();
     const std::string pool_mode = mode_ == PoolMode::Session ? "session" : "transaction";
     std::string settings = "[databases]\n";
     settings += "* = host=" + server_.Host() + " port=" + std::to_string(server_.Port()) + "\n";

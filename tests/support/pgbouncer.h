@@ -70,6 +70,8 @@ public:
     // Starts it again on the same port; the pooler opens new server sessions as it needs them.
     void StartServer();
     void RestartServer();
+    // The pooler itself ends (every client's connection with it) and starts again on its port.
+    void Restart();
     // Ends every server session on `database` (pg_terminate_backend), the pooler's own among
     // them; returns how many there were.
     int TerminateServerSessions(const std::string& database);
@@ -78,8 +80,8 @@ public:
     std::string Log() const;
 
 private:
-    // Starts the pooler on a fresh free port; false when that port was taken meanwhile.
-    bool Start();
+    // Starts the pooler on `port`, or a fresh free one; false when it was taken meanwhile.
+    bool Start(int port = 0);
     std::string PathOf(const std::string& file) const;
 
     TemporaryCluster& server_;

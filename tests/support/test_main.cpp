@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "app/temporary_cluster.h"
+#include "append/append_operation.h"
 #include "support/test_progress.h"
 
 int main(int argc, char** argv) {
@@ -25,6 +26,9 @@ int main(int argc, char** argv) {
     // bus starts its own.
     const QByteArray no_bus = "unix:path=" + state.filePath("no-session-bus").toLocal8Bit();
     setenv("DBUS_SESSION_BUS_ADDRESS", no_bus.constData(), 1);
+    // A run ends at the first loss of its destination, as the tests of such failures expect;
+    // the tests of riding a loss out give their runs a budget of their own.
+    trp::DefaultAppendOptions().reconnect_for = std::chrono::seconds(0);
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     // ctest keeps a passing program's output to itself; scripts/test.sh names a file in which
