@@ -177,8 +177,14 @@ void Connection::Open(std::string_view connection_string, SocketWaiter* waiter) 
             Parameters one = params;
             one["host"] = hosts[i];
             one["port"] = ports.size() == hosts.size() ? ports[i] : ports.front();
+            // A host's share of the whole attempt, so that a silent first host leaves time for
+            // the others, and at most kHostTimeout.
             auto host_deadline = Clock::now() + kHostTimeout;
-            if (deadline) host_deadline = std::min(host_deadline, *deadline);
+            if (deadline) {
+                const auto share =
+                    (*deadline - Clock::now()) / static_cast<long>(hosts.size() - i);
+                host_deadline = std::min(host_deadline, Clock::now() + share);
+            }
             try {
                 conn_ = ConnectWithin(one, waiter, host_deadline);
             } catch (const DbError& failure) {

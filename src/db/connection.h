@@ -80,7 +80,8 @@ public:
     // variable (those of kEncryptionVariables aside), and no password comes from ~/.pgpass. The
     // whole attempt (name lookup aside) is bounded by the connection time-out, also against a
     // server that never answers. Where the Server field lists several hosts ("db1,db2", with one
-    // port for all or one each), they are tried in turn, each for kHostTimeout at most. With a
+    // port for all or one each), they are tried in turn, each for its share of the time left and
+    // kHostTimeout at most. With a
     // waiter, the waits for the server go through it. Every TCP
     // connection sends keepalives; a server that stops answering while a statement runs is told
     // from one that waits by the waiter (a server may wait on a lock for minutes).
