@@ -10,6 +10,8 @@
 #include <map>
 #include <new>
 #include <optional>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "db/awaiting.h"
@@ -146,17 +148,22 @@ void Connection::Open(std::string_view connection_string, SocketWaiter* waiter) 
     Parameters params = LibpqParameters(connection_string);
     // Only startup parameters that connection poolers pass on: the session's settings are set
     // by each transaction for itself.
-    params["application_name"] = "Tessaline Row Porter";
-    params["client_encoding"] = "UTF8";
     // A host that stops answering while the connection is idle is found within about half a
     // minute: keepalives after 10 s of silence, every 5 s, three unanswered. Data left
     // unacknowledged ends nothing by itself: a server that waits for a lock reads nothing
     // either, and the waits of a run ask after a quiet server instead.
-    params["keepalives"] = std::string("1");
-    params["keepalives_idle"] = "10";
-    params["keepalives_interval"] = "5";
-    params["keepalives_count"] = std::string("3");
-    params["passfile"] = kNoPasswordFile;
+    static constexpr std::pair<std::string_view, std::string_view> kFixedParameters[] = {
+        {"application_name", "Tessaline Row Porter"},
+        {"client_encoding", "UTF8"},
+        {"keepalives", "1"},
+        {"keepalives_idle", "10"},
+        {"keepalives_interval", "5"},
+        {"keepalives_count", "3"},
+        {"passfile", kNoPasswordFile},
+    };
+    // Built as whole strings: GCC 12 at -O3 warns falsely about assigning short literals.
+    for (const auto& [key, value] : kFixedParameters)
+        params.insert_or_assign(std::string(key), std::string(value));
 
     std::optional<Clock::time_point> deadline;
     if (connection_timeout_ > 0)
@@ -181,8 +188,7 @@ void Connection::Open(std::string_view connection_string, SocketWaiter* waiter) 
             // the others, and at most kHostTimeout.
             auto host_deadline = Clock::now() + kHostTimeout;
             if (deadline) {
-                const auto share =
-                    (*deadline - Clock::now()) / static_cast<long>(hosts.size() - i);
+                const auto share = (*deadline - Clock::now()) / static_cast<long>(hosts.size() - i);
                 host_deadline = std::min(host_deadline, Clock::now() + share);
             }
             try {
