@@ -98,6 +98,11 @@ PgConnPtr ConnectWithin(const Parameters& params, SocketWaiter* waiter,
     }());
     if (!conn) throw DbError("out of memory allocating a connection");
     if (PQstatus(conn.get()) == CONNECTION_BAD) throw DbError(ErrorText(conn.get()));
+    // libpq would print the server's notices and warnings on standard error, in the middle of
+    // the command's reports (a server shutting down warns every session). The program reports
+    // what concerns the user itself.
+    PQsetNoticeProcessor(
+        conn.get(), [](void*, const char*) {}, nullptr);
 
     PostgresPollingStatusType state = PGRES_POLLING_WRITING;
     while (true) {
