@@ -1,0 +1,145 @@
+#include "campaign/draw.h"
+
+#include <random>
+
+namespace trp::campaign {
+namespace {
+
+template <typename T, std::size_t N>
+T Pick(std::mt19937_64& random, const T (&choices)[N]) {
+    return choices[std::uniform_int_distribution<std::size_t>(0, N - 1)(random)];
+}
+
+int Between(std::mt19937_64& random, int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(random);
+}
+
+bool Possible(const Draw& d) {
+    const bool one_database = d.path == Path::OneDatabase;
+    switch (d.fault) {
+        case Fault::None:
+            return d.moment == Moment::DuringRows;
+        case Fault::CommitHeld:
+            return d.moment == Moment::InsideCommit;
+        case Fault::SlowCommitTrigger:
+            // A trigger of the user's sends the rows by INSERT statements.
+            return d.moment == Moment::InsideCommit && d.path == Path::Inserts;
+        case Fault::LinkCut:
+            // Only a server in a network namespace of its own can lose its link, and behind a
+            // pooler the link that matters is the pooler's.
+            return d.route == Route::Direct && d.server == 15 && d.moment != Moment::InsideCommit;
+        case Fault::SourceLost:
+            // Within one database from 14 on no session of the source streams rows.
+            return !one_database && d.moment != Moment::InsideCommit;
+        default:
+            return d.moment != Moment::InsideCommit;
+    }
+}
+
+}  // namespace
+
+bool Draw::Slow() const {
+    return fault == Fault::LockHeld || fault_seconds >= 60;
+}
+
+Draw DrawRun(std::uint64_t seed) {
+    std::mt19937_64 random(seed);
+    static constexpr Path kPaths[] = {Path::BinaryCopy, Path::TextCopy, Path::Inserts,
+                                      Path::OneDatabase};
+    static constexpr Route kRoutes[] = {Route::Direct, Route::PoolerTransaction,
+                                        Route::PoolerSession};
+    static constexpr int kServers[] = {15, 15, 10, 18};
+    static constexpr Fault kQuickFaults[] = {Fault::None,
+                                             Fault::BackendTerminated,
+                                             Fault::RestartFast,
+                                             Fault::RestartImmediate,
+                                             Fault::PostmasterKilled,
+                                             Fault::LinkCut,
+                                             Fault::CommitHeld,
+                                             Fault::SlowCommitTrigger,
+                                             Fault::IdsTakenAfterRestart,
+                                             Fault::SourceLost,
+                                             Fault::SourceFrozen};
+    static constexpr Fault kSlowFaults[] = {Fault::LockHeld, Fault::LinkCut, Fault::SourceFrozen};
+    static constexpr Moment kMoments[] = {Moment::BeforeRows, Moment::DuringRows,
+                                          Moment::InsideCommit, Moment::BetweenBatches};
+    static constexpr Ending kEndings[] = {Ending::None, Ending::None, Ending::Sigterm,
+                                          Ending::Sigint};
+    static constexpr int kRows[] = {50000, 100000, 200000};
+    while (true) {
+        Draw d;
+        d.seed = seed;
+        d.path = Pick(random, kPaths);
+        d.route = Pick(random, kRoutes);
+        d.server = Pick(random, kServers);
+        const bool slow = Between(random, 1, 10) == 1;
+        d.fault = slow ? Pick(random, kSlowFaults) : Pick(random, kQuickFaults);
+        d.moment = Pick(random, kMoments);
+        d.ending = Pick(random, kEndings);
+        d.refused = Between(random, 0, 1) == 1;
+        d.rows = Pick(random, kRows);
+        d.reconnect_for = Between(random, 0, 2) == 0 ? 0 : 60;
+        d.fault_seconds = slow ? Between(random, 70, 100) : Between(random, 1, 8);
+        d.restart_after_hold = Between(random, 0, 1) == 1;
+        d.signal_delay_ms = Between(random, 0, 3000);
+        if (d.fault == Fault::LockHeld) d.fault_seconds = 90;
+        if (Possible(d)) return d;
+    }
+}
+
+std::string NameOf(Path path) {
+    static const char* const kNames[] = {"binary COPY", "text COPY", "INSERT", "one database"};
+    return kNames[static_cast<int>(path)];
+}
+
+std::string NameOf(Route route) {
+    static const char* const kNames[] = {"direct", "pooler (transaction)", "pooler (session)"};
+    return kNames[static_cast<int>(route)];
+}
+
+std::string NameOf(Fault fault) {
+    static const char* const kNames[] = {"none",
+                                         "backend terminated",
+                                         "restart fast",
+                                         "restart immediate",
+                                         "postmaster killed",
+                                         "link cut",
+                                         "commit held",
+                                         "slow commit trigger",
+                                         "lock held 90 s",
+                                         "ids taken after restart",
+                                         "source lost",
+                                         "source frozen"};
+    return kNames[static_cast<int>(fault)];
+}
+
+std::string NameOf(Moment moment) {
+    static const char* const kNames[] = {"before the rows", "during the rows", "inside a COMMIT",
+                                         "between batches"};
+    return kNames[static_cast<int>(moment)];
+}
+
+std::string NameOf(Ending ending) {
+    static const char* const kNames[] = {"none", "SIGTERM", "SIGINT"};
+    return kNames[static_cast<int>(ending)];
+}
+
+std::string Describe(const Draw& d) {
+    std::string text = "seed " + std::to_string(d.seed) + ": " + NameOf(d.path) + ", " +
+                       NameOf(d.route) + ", PostgreSQL " + std::to_string(d.server) + ", " +
+                       NameOf(d.fault);
+    if (d.fault != Fault::None) {
+        text += " " + NameOf(d.moment);
+        if (d.fault == Fault::CommitHeld || d.fault == Fault::LinkCut ||
+            d.fault == Fault::SourceFrozen || d.fault == Fault::SlowCommitTrigger)
+            text += " for " + std::to_string(d.fault_seconds) + " s";
+        if (d.fault == Fault::CommitHeld && d.restart_after_hold) text += " then a restart";
+    }
+    text += ", ending " + NameOf(d.ending);
+    if (d.ending != Ending::None) text += " after " + std::to_string(d.signal_delay_ms) + " ms";
+    text += ", " + std::to_string(d.rows) + " rows" + (d.refused ? " (1 in 1,000 refused)" : "");
+    text += ", --reconnect-for " + std::to_string(d.reconnect_for);
+    return text;
+}
+
+}  // namespace trp::campaign

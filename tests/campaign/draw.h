@@ -1,0 +1,62 @@
+#pragma once
+
+// One run of the fault campaign, drawn from a seed: which path the rows take, which route leads
+// to the destination, which server, which fault at which moment, how the run is ended. The same
+// seed always gives the same draw, so a run can be replayed from its seed alone.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace trp::campaign {
+
+enum class Path { BinaryCopy, TextCopy, Inserts, OneDatabase };
+enum class Route { Direct, PoolerTransaction, PoolerSession };
+enum class Fault {
+    None,
+    BackendTerminated,
+    RestartFast,
+    RestartImmediate,
+    PostmasterKilled,
+    LinkCut,
+    CommitHeld,  // a synchronous standby that is missing, then lifted or a restart
+    SlowCommitTrigger,
+    LockHeld,  // another session locks the destination table for 90 s
+    IdsTakenAfterRestart,
+    SourceLost,
+    SourceFrozen,
+};
+enum class Moment { BeforeRows, DuringRows, InsideCommit, BetweenBatches };
+enum class Ending { None, Sigterm, Sigint };
+
+struct Draw {
+    std::uint64_t seed = 0;
+    Path path = Path::BinaryCopy;
+    Route route = Route::Direct;
+    int server = 15;  // the destination's major version
+    Fault fault = Fault::None;
+    Moment moment = Moment::DuringRows;
+    Ending ending = Ending::None;
+    bool refused = false;  // one source row in 1,000 the destination refuses
+    int rows = 20000;
+    int reconnect_for = 0;  // the command's --reconnect-for
+    int fault_seconds = 0;  // how long a held commit, a cut link or a frozen server lasts
+    bool restart_after_hold = false;
+    int signal_delay_ms = 0;  // from the fault's start to the signal
+
+    // Faults that take real minutes; drawn about one run in ten.
+    bool Slow() const;
+};
+
+// The run of `seed`. Draws that cannot happen (a commit held before any row was sent, a link cut
+// behind a pooler) are drawn again from the same generator.
+Draw DrawRun(std::uint64_t seed);
+
+std::string NameOf(Path path);
+std::string NameOf(Route route);
+std::string NameOf(Fault fault);
+std::string NameOf(Moment moment);
+std::string NameOf(Ending ending);
+// Every dimension of a run in one line.
+std::string Describe(const Draw& draw);
+
+}  // namespace trp::campaign
