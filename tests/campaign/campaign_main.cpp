@@ -2,6 +2,7 @@
 // a table by dimension at the end.
 //
 //     campaign_runner --program PATH --runs N --seed S
+//     campaign_runner --dry-run --runs N --seed S     (the draws only)
 //
 // Exits 1 when any run broke a promise; each such run is printed with the command that replays
 // it alone.
@@ -67,14 +68,29 @@ int main(int argc, char** argv) {
     std::string program;
     long long runs = 10;
     unsigned long long first_seed = 1;
+    bool dry_run = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--dry-run") dry_run = true;
+    }
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
+        if (option == "--dry-run") {
+            --i;
+            continue;
+        }
         if (option == "--program")
             program = argv[i + 1];
         else if (option == "--runs")
             runs = std::stoll(argv[i + 1]);
         else if (option == "--seed")
             first_seed = std::stoull(argv[i + 1]);
+    }
+    if (dry_run) {
+        // The draws alone, to find a seed worth replaying.
+        for (long long i = 0; i < runs; ++i)
+            std::printf("%s\n",
+                        Describe(DrawRun(first_seed + static_cast<unsigned long long>(i))).c_str());
+        return 0;
     }
     if (program.empty()) {
         std::fprintf(stderr, "usage: %s --program PATH [--runs N] [--seed S]\n", argv[0]);

@@ -18,6 +18,7 @@ bool Possible(const Draw& d) {
     const bool one_database = d.path == Path::OneDatabase;
     switch (d.fault) {
         case Fault::None:
+        case Fault::DiskFull:  // full from the start: it strikes when it strikes
             return d.moment == Moment::DuringRows;
         case Fault::CommitHeld:
             return d.moment == Moment::InsideCommit;
@@ -59,7 +60,8 @@ Draw DrawRun(std::uint64_t seed) {
                                              Fault::SlowCommitTrigger,
                                              Fault::IdsTakenAfterRestart,
                                              Fault::SourceLost,
-                                             Fault::SourceFrozen};
+                                             Fault::SourceFrozen,
+                                             Fault::DiskFull};
     static constexpr Fault kSlowFaults[] = {Fault::LockHeld, Fault::LinkCut, Fault::SourceFrozen};
     static constexpr Moment kMoments[] = {Moment::BeforeRows, Moment::DuringRows,
                                           Moment::InsideCommit, Moment::BetweenBatches};
@@ -83,6 +85,10 @@ Draw DrawRun(std::uint64_t seed) {
         d.restart_after_hold = Between(random, 0, 1) == 1;
         d.signal_delay_ms = Between(random, 0, 3000);
         if (d.fault == Fault::LockHeld) d.fault_seconds = 90;
+        // A held or slow COMMIT is one moment only; a user's trigger sends rows by INSERT.
+        if (d.fault == Fault::CommitHeld || d.fault == Fault::SlowCommitTrigger)
+            d.moment = Moment::InsideCommit;
+        if (d.fault == Fault::SlowCommitTrigger) d.path = Path::Inserts;
         if (Possible(d)) return d;
     }
 }
@@ -109,7 +115,8 @@ std::string NameOf(Fault fault) {
                                          "lock held 90 s",
                                          "ids taken after restart",
                                          "source lost",
-                                         "source frozen"};
+                                         "source frozen",
+                                         "disk full"};
     return kNames[static_cast<int>(fault)];
 }
 

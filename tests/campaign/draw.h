@@ -24,6 +24,7 @@ enum class Fault {
     IdsTakenAfterRestart,
     SourceLost,
     SourceFrozen,
+    DiskFull,  // the destination table's tablespace is a small tmpfs
 };
 enum class Moment { BeforeRows, DuringRows, InsideCommit, BetweenBatches };
 enum class Ending { None, Sigterm, Sigint };

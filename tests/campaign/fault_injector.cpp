@@ -45,6 +45,7 @@ void FaultInjector::Begin() {
     const auto timed = [&] { end_at_ = Clock::now() + std::chrono::seconds(draw_.fault_seconds); };
     switch (draw_.fault) {
         case Fault::None:
+        case Fault::DiskFull:  // in place from the start
             break;
         case Fault::BackendTerminated:
             // The writers' sessions; within one database the source's streams on.

@@ -1,7 +1,9 @@
 #include "campaign/world.h"
 
 #include <signal.h>
+#include <unistd.h>
 
+#include <QProcess>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -29,8 +31,9 @@ std::string MakeSourceSql(const std::string& table, const Draw& draw) {
 std::string MakeDestinationSql(const Draw& draw) {
     std::string sql = std::string("DROP TABLE IF EXISTS ") + kDestinationTable +
                       "; DROP TABLE IF EXISTS campaign_hold; CREATE TABLE " + kDestinationTable +
-                      " (id int, v int CHECK (v >= 0), pad text); ALTER TABLE " +
-                      kDestinationTable + " OWNER TO " + test::kTestUser + ";";
+                      " (id int, v int CHECK (v >= 0), pad text)" +
+                      (draw.fault == Fault::DiskFull ? " TABLESPACE campaign_small" : "") +
+                      "; ALTER TABLE " + kDestinationTable + " OWNER TO " + test::kTestUser + ";";
     if (draw.path == Path::Inserts) {
         sql +=
             "CREATE OR REPLACE FUNCTION campaign_touch() RETURNS trigger LANGUAGE plpgsql AS "
@@ -58,10 +61,35 @@ std::string MakeDestinationSql(const Draw& draw) {
 World::World() = default;
 World::~World() {
     poolers_.clear();
+    // Before the servers go with their folders, which a mount inside would keep.
+    for (const std::string& mount : mounts_)
+        QProcess::execute(QStringLiteral("umount"),
+                          {QStringLiteral("-l"), QString::fromStdString(mount)});
 }
 
 std::string World::Missing(const Draw& draw) {
+    if (draw.fault == Fault::DiskFull && ::geteuid() != 0)
+        return "a tmpfs for a full disk needs root";
     return test::MissingServer(draw.server);
+}
+
+void World::SmallTablespace(TemporaryCluster& server) {
+    if (AdminScalar(server, "postgres",
+                    "SELECT count(*) FROM pg_tablespace WHERE spcname = 'campaign_small'") == "1")
+        return;
+    const std::string folder = server.Directory() + "/small";
+    fs::create_directory(folder);
+    if (QProcess::execute(QStringLiteral("mount"),
+                          {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                           QStringLiteral("size=24m,mode=0700"), QStringLiteral("campaign"),
+                           QString::fromStdString(folder)}) != 0)
+        throw std::runtime_error("could not mount a tmpfs on " + folder);
+    mounts_.push_back(folder);
+    // The server's account owns the server's folder: the tablespace's is made alike.
+    QProcess::execute(QStringLiteral("chown"),
+                      {QStringLiteral("--reference=") + QString::fromStdString(server.Directory()),
+                       QString::fromStdString(folder)});
+    server.Execute("postgres", "CREATE TABLESPACE campaign_small LOCATION '" + folder + "'");
 }
 
 TemporaryCluster& World::SourceServer() {
@@ -147,6 +175,7 @@ Scene World::Prepare(const Draw& draw) {
         scene.pooler = &Pooler(destination, draw.route);
         scene.destination = scene.pooler->ProfileFor(kDestinationDatabase);
     }
+    if (draw.fault == Fault::DiskFull) SmallTablespace(destination);
     destination.Execute(kDestinationDatabase, MakeDestinationSql(draw));
     if (draw.fault == Fault::CommitHeld)
         destination.Execute("postgres",

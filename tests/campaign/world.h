@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/temporary_cluster.h"
 #include "campaign/draw.h"
@@ -57,6 +58,8 @@ private:
     // The source table of the draw's kind and size in `database` of `server`, made once.
     std::string SourceTable(TemporaryCluster& server, const std::string& database,
                             const Draw& draw);
+    // A tablespace "campaign_small" of the server on a tmpfs of a few megabytes, made once.
+    void SmallTablespace(TemporaryCluster& server);
 
     std::unique_ptr<TemporaryCluster> source_server_;
     std::map<int, std::unique_ptr<TemporaryCluster>> destination_servers_;
@@ -64,6 +67,7 @@ private:
     std::unique_ptr<TemporaryCluster> namespaced_server_;
     std::map<std::pair<TemporaryCluster*, Route>, std::unique_ptr<test::PgBouncer>> poolers_;
     std::map<std::string, long long> made_tables_;
+    std::vector<std::string> mounts_;
 };
 
 // The first column of the first row of a superuser's query.
