@@ -8,6 +8,7 @@
 // it alone.
 #include <QCoreApplication>
 #include <QTemporaryDir>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -22,6 +23,14 @@
 namespace {
 
 using namespace trp::campaign;
+
+// Ctrl-C or SIGTERM ends the campaign after the run under way, so that its servers and poolers
+// go with it rather than being left running.
+volatile std::sig_atomic_t stop_requested = 0;
+
+void RequestStop(int) {
+    stop_requested = 1;
+}
 
 struct Tally {
     int runs = 0;
@@ -105,7 +114,10 @@ int main(int argc, char** argv) {
     int skipped = 0;
     int missed = 0;
     double seconds = 0;
-    for (long long i = 0; i < runs; ++i) {
+    std::signal(SIGINT, RequestStop);
+    std::signal(SIGTERM, RequestStop);
+    long long done = 0;
+    for (long long i = 0; i < runs && !stop_requested; ++i, ++done) {
         const Draw draw = DrawRun(first_seed + static_cast<unsigned long long>(i));
         std::printf("[%lld/%lld] %s\n", i + 1, runs, Describe(draw).c_str());
         std::fflush(stdout);
@@ -147,7 +159,7 @@ int main(int argc, char** argv) {
     std::printf(
         "\n%lld runs from seed %llu: %d violated, %d skipped, %d ended before their "
         "fault's moment; %.0f s in the program\n",
-        runs, first_seed, violated, skipped, missed, seconds);
+        done, first_seed, violated, skipped, missed, seconds);
     if (progress) std::fclose(progress);
     return violated > 0 ? 1 : 0;
 }
