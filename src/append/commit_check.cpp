@@ -110,11 +110,15 @@ private:
         PgResultPtr result;
         try {
             const std::string opened = "'" + commit_.opened_at + "'::timestamptz";
+            // A checkpoint's time is a whole second; the server's start is exact, and a
+            // transaction that began before it belongs to a life that ended with a checkpoint
+            // of this kind, or whose crash the recovery's checkpoint ended.
             result =
                 Ask("SELECT c.next_xid, c.oldest_active_xid::text, current_setting('wal_level'), "
                     "c.checkpoint_time > " +
-                    opened + ", c.checkpoint_time + interval '1 second' <= " + opened +
-                    " FROM pg_control_checkpoint() c");
+                    opened + " OR " + opened +
+                    " < pg_postmaster_start_time(), c.checkpoint_time + interval '1 second' <= " +
+                    opened + " FROM pg_control_checkpoint() c");
         } catch (const BrokenConnection&) {
             throw;
         } catch (const DbError&) {

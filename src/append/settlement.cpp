@@ -88,6 +88,8 @@ void Settlement::Commit() {
     for (const Pending& outcome : pending_)
         if (!outcome.failure) stored += static_cast<long long>(outcome.last - outcome.first);
     CommitRecord record{sink_.Doubt(stored), {}};
+    // Each piece wrote under a savepoint: its rows carry the savepoint's id, not this one.
+    record.commit.rows.reset();
     record.commit.xid = transaction_->Xid();
     record.commit.opened_at = transaction_->OpenedAt();
     std::exception_ptr refused;
