@@ -194,17 +194,22 @@ void BatchWriter::Doubtful(CommitRecord record) {
 
 void BatchWriter::RowRefused(std::size_t row, const std::exception_ptr& failure) {
     settled_.at(row) = 1;
+    ++tally_.settled;
     RefusedRow refused{failure, std::nullopt, batch_first_ + static_cast<long long>(row) + 1};
+    std::exception_ptr source_lost;
     try {
         refused.failure = Readable(failure);
         refused.values = RefusedValues(row);
     } catch (const WaitAbandoned&) {
         // The program is ending: the row is kept with what is at hand.
+    } catch (const BrokenConnection& lost) {
+        // Only the source's session is asked for a row's values here.
+        source_lost = std::make_exception_ptr(SourceLost(lost.what()));
     }
-    ++tally_.settled;
     // The report comes before the bar passes the row.
     if (!listener_.RowRefused(refused)) stop_after_batch_ = true;
     listener_.Progressed(tally_);
+    if (source_lost) std::rethrow_exception(source_lost);
 }
 
 void BatchWriter::Unchecked(std::size_t rows) {

@@ -128,12 +128,7 @@ bool BatchWriter::ResolveDoubts() {
         switch (status) {
             case CommitStatus::Committed:
                 if (!doubt.commit.xid.empty()) Committed(doubt);
-                for (const SettledOutcome& outcome : doubt.outcomes) {
-                    if (outcome.failure)
-                        RowRefused(outcome.first, outcome.failure);
-                    else
-                        Settled(outcome.first, outcome.last, outcome.added);
-                }
+                HandOnAll(*this, doubt.outcomes);
                 break;
             case CommitStatus::Aborted:
                 break;  // its rows go again

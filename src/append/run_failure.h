@@ -1,6 +1,7 @@
 #pragma once
 
 #include <exception>
+#include <stdexcept>
 
 namespace trp {
 
@@ -41,6 +42,13 @@ bool LeavesCommitInDoubt(const std::exception_ptr& failure);
 class AppendStopped : public std::exception {
 public:
     const char* what() const noexcept override { return "the append was stopped"; }
+};
+
+// The source's session was lost while the writer looked up a refused row's values there. It
+// is no loss of the destination: nothing is ridden out, and the run ends with its report.
+class SourceLost : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
 };
 
 }  // namespace trp

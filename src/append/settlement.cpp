@@ -128,16 +128,26 @@ void Settlement::Commit() {
     HandOn(pending_, record.commit);
 }
 
+void HandOnAll(SettlementSink& sink, const std::vector<SettledOutcome>& outcomes) {
+    std::exception_ptr first_failure;
+    for (const SettledOutcome& outcome : outcomes) {
+        try {
+            if (outcome.failure)
+                sink.RowRefused(outcome.first, outcome.failure);
+            else
+                sink.Settled(outcome.first, outcome.last, outcome.added);
+        } catch (...) {
+            if (!first_failure) first_failure = std::current_exception();
+        }
+    }
+    if (first_failure) std::rethrow_exception(first_failure);
+}
+
 void Settlement::HandOn(std::vector<Pending>& outcomes, const InDoubtCommit& commit) {
     std::vector<Pending> ready = std::move(outcomes);
     outcomes.clear();
     if (!commit.xid.empty()) sink_.Committed(CommitRecord{commit, ready});
-    for (const Pending& outcome : ready) {
-        if (outcome.failure)
-            sink_.RowRefused(outcome.first, outcome.failure);
-        else
-            sink_.Settled(outcome.first, outcome.last, outcome.added);
-    }
+    HandOnAll(sink_, ready);
 }
 
 void Settlement::ThrowIfRunEnds(const std::exception_ptr& failure) {

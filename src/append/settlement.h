@@ -58,6 +58,11 @@ public:
     virtual void Doubtful(CommitRecord record) = 0;
 };
 
+// Hands on every outcome of a committed transaction, in order. A failure on the way (the
+// source's session lost while a refused row's values were looked up) comes after all of them:
+// rows that committed are counted whatever else goes wrong, and never sent again.
+void HandOnAll(SettlementSink& sink, const std::vector<SettledOutcome>& outcomes);
+
 // The destination's side of settling a failed batch (see Settling). Pieces go in a transaction
 // of their own, each under a savepoint, with every check made at once rather than left to the
 // end (SET CONSTRAINTS ALL IMMEDIATE), as for a row committed on its own; a piece the destination

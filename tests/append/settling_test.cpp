@@ -9,6 +9,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "append/run_failure.h"
+#include "append/settlement.h"
+
 namespace trp {
 namespace {
 
@@ -143,6 +146,42 @@ TEST(Settling, AFailureOfTheRunEndsItKeepingTheRowsThatWentIn) {
     // Row 12 has no outcome; the rows after it that went in the same run one by one still count.
     EXPECT_EQ(destination.outcomes.substr(0, 24), "s0-9 r10 r11 s14-14 s15-")
         << destination.outcomes;
+}
+
+// A committed transaction's outcomes are all counted even when a refused row's report fails on
+// the way (its values could not be looked up at the source): the failure comes after them, and
+// no committed row is left to be sent again.
+TEST(HandOnAll, CountsEveryOutcomeOfACommitBeforeAFailureGoesOn) {
+    class FailingSink : public SettlementSink {
+    public:
+        std::string told;
+        void Settled(std::size_t first, std::size_t last, long long) override {
+            told += "s" + std::to_string(first) + "-" + std::to_string(last) + " ";
+        }
+        void RowRefused(std::size_t row, const std::exception_ptr&) override {
+            told += "r" + std::to_string(row) + " ";
+            throw SourceLost("source lost at row " + std::to_string(row));
+        }
+        void Unchecked(std::size_t) override {}
+        void ThrowIfRunEnds(const std::exception_ptr&) override {}
+        void StopPoint() override {}
+        InDoubtCommit Doubt(std::optional<long long>) const override { return {}; }
+        void Committed(const CommitRecord&) override {}
+        bool RidesOut() const override { return true; }
+        void Doubtful(CommitRecord) override {}
+    } sink;
+    const auto refusal = std::make_exception_ptr(std::runtime_error("refused"));
+    try {
+        HandOnAll(sink, {{0, 3, 3, nullptr},
+                         {3, 4, 0, refusal},
+                         {4, 9, 5, nullptr},
+                         {9, 10, 0, refusal},
+                         {10, 12, 2, nullptr}});
+        ADD_FAILURE() << "the failure was not passed on";
+    } catch (const SourceLost& lost) {
+        EXPECT_STREQ(lost.what(), "source lost at row 3");
+    }
+    EXPECT_EQ(sink.told, "s0-3 r3 s4-9 r9 s10-12 ");
 }
 
 }  // namespace

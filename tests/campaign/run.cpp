@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <thread>
 #include <unordered_map>
@@ -313,7 +315,14 @@ RunResult RunOnce(World& world, const Draw& draw, const std::string& program) {
         const auto it = source.find(id);
         if (it == source.end() || it->second != row) ++altered;
     }
-    if (doubled) violation(std::to_string(doubled) + " rows arrived twice");
+    if (doubled)
+        violation(std::to_string(doubled) + " rows arrived twice; copies, ids and first ids: " +
+                  AdminScalar(
+                      *scene.destination_server, kDestinationDatabase,
+                      std::string("SELECT string_agg(format('%s: %s from %s to %s', n, c, lo, hi), "
+                                  "'; ') FROM (SELECT n, count(*) c, min(id) lo, max(id) "
+                                  "hi FROM (SELECT id, count(*) n FROM ") +
+                          kDestinationTable + " GROUP BY id) s GROUP BY n) t"));
     if (altered) violation(std::to_string(altered) + " rows arrived altered");
 
     // 2 and 4: the count the user reads is the rows that arrived.
@@ -343,6 +352,10 @@ RunResult RunOnce(World& world, const Draw& draw, const std::string& program) {
         violation("exit status " + std::to_string(result.exit_code) + " instead of " +
                   std::to_string(expected_status));
     if (!result.violations.empty()) {
+        // For a closer look: the destination server's log, where one was asked for.
+        if (const char* keep = std::getenv("TRP_CAMPAIGN_SERVER_LOG"); keep && *keep)
+            std::filesystem::copy_file(scene.destination_server->Directory() + "/server.log", keep,
+                                       std::filesystem::copy_options::overwrite_existing);
         result.violations.push_back("standard output: " + output.toStdString());
         result.violations.push_back("standard error: " + errors.right(3000).toStdString());
     }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QProcess>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -111,6 +112,11 @@ TemporaryCluster& World::DestinationServer(int version) {
             ServerNetwork{}, version);
         server->CreateLoginRole(test::kTestUser, test::TestPassword(), "CREATEDB");
         server->CreateDatabase(kDestinationDatabase, test::kTestUser);
+        if (const char* keep = std::getenv("TRP_CAMPAIGN_SERVER_LOG"); keep && *keep) {
+            server->Execute("postgres", "ALTER SYSTEM SET log_statement = 'all'");
+            server->Execute("postgres", "ALTER SYSTEM SET log_line_prefix = '%m [%p] %x '");
+            server->Execute("postgres", "SELECT pg_reload_conf()");
+        }
     }
     return *server;
 }
