@@ -187,7 +187,8 @@ bool MustFinish(const Draw& d) {
         case Fault::LockHeld:
             return true;
         case Fault::CommitHeld:
-            return !d.restart_after_hold || d.reconnect_for > 0;
+            // Within one database a restart takes the source's session with it.
+            return !d.restart_after_hold || (d.reconnect_for > 0 && d.path != Path::OneDatabase);
         case Fault::SourceFrozen:
         case Fault::LinkCut:
             return d.fault_seconds < 20;
