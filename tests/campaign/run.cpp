@@ -81,17 +81,18 @@ std::string SessionsBefore(const TemporaryCluster& server, const std::string& da
                            Who());
 }
 
-// Sessions of the program's role a server still holds: every one on a direct route; behind a
-// pooler, whose own server sessions stay by design, those in a transaction or a statement.
-long long SessionsLeft(const TemporaryCluster& server, const std::string& database, bool pooled,
-                       const std::string& before) {
+// Sessions of the program's role a server still holds. Behind a pooler, whose own server
+// sessions stay by design, and after a cut link, only those in a transaction or a statement
+// count: a session cut off before its first statement holds nothing, and only the server's own
+// keepalives can end it.
+long long SessionsLeft(const TemporaryCluster& server, const std::string& database,
+                       const std::string& before, bool direct, bool only_busy) {
     try {
-        return std::stoll(
-            AdminScalar(server, database,
-                        "SELECT count(*) FROM pg_stat_activity WHERE " + Who() +
-                            " AND pid NOT IN (" + before + ")" +
-                            (pooled ? " AND state <> 'idle'"
-                                    : " AND client_port NOT IN (" + PoolerPorts() + ")")));
+        return std::stoll(AdminScalar(
+            server, database,
+            "SELECT count(*) FROM pg_stat_activity WHERE " + Who() + " AND pid NOT IN (" + before +
+                ")" + (only_busy ? " AND state <> 'idle'" : "") +
+                (direct ? " AND client_port NOT IN (" + PoolerPorts() + ")" : "")));
     } catch (const std::exception&) {
         return -1;
     }
@@ -117,14 +118,15 @@ struct SessionsAtStart {
 };
 
 bool WaitForNoSessions(const Scene& scene, const Draw& draw, const SessionsAtStart& before,
-                       Clock::duration bound) {
+                       Clock::duration bound, bool idle_allowed) {
     const auto until = Clock::now() + bound;
+    const bool direct = draw.route == Route::Direct;
     while (true) {
-        const bool pooled = draw.route != Route::Direct;
-        long long left = SessionsLeft(*scene.destination_server, kDestinationDatabase, pooled,
-                                      before.destination);
+        long long left = SessionsLeft(*scene.destination_server, kDestinationDatabase,
+                                      before.destination, direct, !direct || idle_allowed);
         if (scene.source_server != scene.destination_server && left == 0)
-            left = SessionsLeft(*scene.source_server, scene.source_database, false, before.source);
+            left = SessionsLeft(*scene.source_server, scene.source_database, before.source, true,
+                                idle_allowed);
         if (left == 0) return true;
         if (Clock::now() > until) return false;
         std::this_thread::sleep_for(milliseconds(200));
@@ -264,12 +266,14 @@ RunResult RunOnce(World& world, const Draw& draw, const std::string& program) {
 
     // 5: no session of the program left behind; a cut link may keep one up to 2 minutes.
     if (injector.LinkStillCut()) {
-        if (!WaitForNoSessions(scene, draw, before, std::chrono::minutes(2)))
-            violation("a session of the program outlived the cut link by 2 minutes");
+        if (!WaitForNoSessions(scene, draw, before, std::chrono::minutes(2), true))
+            violation(
+                "a session of the program outlived the cut link by 2 minutes: " +
+                SessionsOn(*scene.destination_server, kDestinationDatabase, before.destination));
         injector.End();
     } else {
         injector.End();
-        if (!WaitForNoSessions(scene, draw, before, seconds(10)))
+        if (!WaitForNoSessions(scene, draw, before, seconds(10), false))
             violation(
                 "a session of the program was left on a server: " +
                 SessionsOn(*scene.destination_server, kDestinationDatabase, before.destination) +
