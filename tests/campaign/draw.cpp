@@ -39,10 +39,6 @@ bool Possible(const Draw& d) {
 
 }  // namespace
 
-bool Draw::Slow() const {
-    return fault == Fault::LockHeld || fault_seconds >= 60;
-}
-
 Draw DrawRun(std::uint64_t seed) {
     std::mt19937_64 random(seed);
     static constexpr Path kPaths[] = {Path::BinaryCopy, Path::TextCopy, Path::Inserts,

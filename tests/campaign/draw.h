@@ -43,9 +43,6 @@ struct Draw {
     int fault_seconds = 0;  // how long a held commit, a cut link or a frozen server lasts
     bool restart_after_hold = false;
     int signal_delay_ms = 0;  // from the fault's start to the signal
-
-    // Faults that take real minutes; drawn about one run in ten.
-    bool Slow() const;
 };
 
 // The run of `seed`. Draws that cannot happen (a commit held before any row was sent, a link cut

@@ -22,7 +22,6 @@ namespace trp::campaign {
 inline constexpr const char* kDestinationDatabase = "campaign_destination";
 inline constexpr const char* kSourceDatabase = "campaign_source";
 inline constexpr const char* kDestinationTable = "arrivals";
-inline constexpr const char* kProgramName = "Tessaline Row Porter";
 
 // Where one run's rows come from and go to.
 struct Scene {
