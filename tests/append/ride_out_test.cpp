@@ -42,6 +42,9 @@ public:
     void Reconnected(int, seconds took, long long) override {
         ++reconnections;
         longest = std::max(longest, took);
+        // How long each case's wait lasted, for whoever runs the program by hand.
+        std::cout << ::testing::UnitTest::GetInstance()->current_test_info()->name()
+                  << ": reconnected after " << took.count() << " s\n";
     }
     bool StopRequested() const override { return stop_requested; }
 
