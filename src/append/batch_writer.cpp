@@ -202,9 +202,9 @@ void BatchWriter::RowRefused(std::size_t row, const std::exception_ptr& failure)
         refused.values = RefusedValues(row);
     } catch (const WaitAbandoned&) {
         // The program is ending: the row is kept with what is at hand.
-    } catch (const BrokenConnection& lost) {
-        // Only the source's session is asked for a row's values here.
-        source_lost = std::make_exception_ptr(SourceLost(lost.what()));
+    } catch (const SourceLost&) {
+        // The report goes out all the same, without the row's values.
+        source_lost = std::current_exception();
     }
     // The report comes before the bar passes the row.
     if (!listener_.RowRefused(refused)) stop_after_batch_ = true;

@@ -1,5 +1,6 @@
 #include "append/row_batch.h"
 
+#include "append/run_failure.h"
 #include "append/source_row_texts.h"
 #include "db/db_error.h"
 
@@ -19,7 +20,13 @@ std::vector<RowValues> RowBatch::Texts(std::size_t first, std::size_t last, bool
     for (std::size_t row = first; row < last; ++row)
         if (!KeptTexts(row)) missing.push_back(Locator(row));
     if (!missing.empty()) {
-        std::vector<RowValues> read = texts->Texts(missing);
+        std::vector<RowValues> read;
+        try {
+            read = texts->Texts(missing);
+        } catch (const BrokenConnection& lost) {
+            // The source's session, not the destination's: nothing for the writer to ride out.
+            throw SourceLost(lost.what());
+        }
         std::size_t next = 0;
         for (std::size_t row = first; row < last; ++row)
             if (!KeptTexts(row)) KeepTexts(row, std::move(read.at(next++)));

@@ -44,8 +44,9 @@ public:
     const char* what() const noexcept override { return "the append was stopped"; }
 };
 
-// The source's session was lost while the writer looked up a refused row's values there. It
-// is no loss of the destination: nothing is ridden out, and the run ends with its report.
+// The source's session was lost while the writer looked up rows' values there (a refused row's,
+// or a binary row's text for its own INSERT). It is no loss of the destination: nothing is
+// ridden out, and the run ends with its report.
 class SourceLost : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
