@@ -136,6 +136,11 @@ private:
     // cannot go on.
     bool Reconnected(const std::exception_ptr& failure,
                      std::optional<std::chrono::steady_clock::time_point>& lost_at);
+    bool TryToReconnect(const std::exception_ptr& failure,
+                        std::optional<std::chrono::steady_clock::time_point>& lost_at);
+    // The commits in doubt that will not be asked after any more: their rows could not be
+    // checked.
+    void GiveUpDoubts();
     // Asks after the commits in doubt; false when one could not be answered.
     bool ResolveDoubts();
     // After a restart or a failover: the kept commits, newest first, until one is found present.

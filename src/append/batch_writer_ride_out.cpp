@@ -50,8 +50,10 @@ void BatchWriter::Guarded(const std::function<void()>& step) {
             loss_ = nullptr;
             return;
         } catch (const AppendStopped&) {
+            GiveUpDoubts();
             throw;
         } catch (const WaitAbandoned&) {
+            GiveUpDoubts();
             batch_.Clear();
             flushing_ = false;
             throw;
@@ -84,6 +86,26 @@ bool BatchWriter::RodeOut(const std::exception_ptr& failure) {
 
 bool BatchWriter::Reconnected(const std::exception_ptr& failure,
                               std::optional<Clock::time_point>& lost_at) {
+    // Whatever ends the ride-out (the program ending, the source lost, a check that found no
+    // answer), a commit still in doubt counts as not checked, never as not made.
+    try {
+        if (TryToReconnect(failure, lost_at)) return true;
+    } catch (...) {
+        // The program ending in the middle of the wait, say.
+        GiveUpDoubts();
+        throw;
+    }
+    GiveUpDoubts();
+    return false;
+}
+
+void BatchWriter::GiveUpDoubts() {
+    for (const CommitRecord& doubt : doubts_) Unchecked(StoredRows(doubt));
+    doubts_.clear();
+}
+
+bool BatchWriter::TryToReconnect(const std::exception_ptr& failure,
+                                 std::optional<Clock::time_point>& lost_at) {
     const Loss loss = LossOf(failure, wrote_);
     if (!RidesOut() || loss == Loss::None || unchecked_ || pacer_.Ending()) return false;
     if (!lost_at) lost_at = Clock::now();
@@ -93,12 +115,7 @@ bool BatchWriter::Reconnected(const std::exception_ptr& failure,
     const bool back =
         Reconnect(destination_, pacer_, *lost_at, *lost_at + reconnect_for_,
                   [this](std::chrono::seconds so_far) { listener_.Reconnecting(so_far); });
-    if (!back) {
-        // No time is left to ask after what was in doubt.
-        for (const CommitRecord& doubt : doubts_) Unchecked(StoredRows(doubt));
-        doubts_.clear();
-        return false;
-    }
+    if (!back) return false;  // no time is left to ask after what was in doubt
     watched_ = destination_.Handle();
     if (PQsetnonblocking(watched_, 1) != 0) ThrowConnectionFailure(watched_);
     pacer_.Watch(watched_, destination_.ServerConnectionString());
