@@ -182,6 +182,13 @@ Scene World::Prepare(const Draw& draw) {
         scene.destination = scene.pooler->ProfileFor(kDestinationDatabase);
     }
     if (draw.fault == Fault::DiskFull) SmallTablespace(destination);
+    destination.Execute(kDestinationDatabase,
+                        std::string("DROP TABLE IF EXISTS ") + kDestinationTable);
+    // Where a tablespace filled up, a checkpoint after the drop keeps a later crash's recovery
+    // from writing it all again into the full tmpfs, which would keep the server from starting.
+    if (AdminScalar(destination, "postgres",
+                    "SELECT count(*) FROM pg_tablespace WHERE spcname = 'campaign_small'") == "1")
+        destination.Execute("postgres", "CHECKPOINT");
     destination.Execute(kDestinationDatabase, MakeDestinationSql(draw));
     if (draw.fault == Fault::CommitHeld)
         destination.Execute("postgres",
