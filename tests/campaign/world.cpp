@@ -57,6 +57,12 @@ std::string MakeDestinationSql(const Draw& draw) {
     return sql;
 }
 
+bool HasSmallTablespace(const TemporaryCluster& server) {
+    return AdminScalar(server, "postgres",
+                       "SELECT count(*) FROM pg_tablespace WHERE spcname = 'campaign_small'") ==
+           "1";
+}
+
 }  // namespace
 
 World::World() = default;
@@ -75,9 +81,7 @@ std::string World::Missing(const Draw& draw) {
 }
 
 void World::SmallTablespace(TemporaryCluster& server) {
-    if (AdminScalar(server, "postgres",
-                    "SELECT count(*) FROM pg_tablespace WHERE spcname = 'campaign_small'") == "1")
-        return;
+    if (HasSmallTablespace(server)) return;
     const std::string folder = server.Directory() + "/small";
     fs::create_directory(folder);
     if (QProcess::execute(QStringLiteral("mount"),
@@ -186,9 +190,7 @@ Scene World::Prepare(const Draw& draw) {
                         std::string("DROP TABLE IF EXISTS ") + kDestinationTable);
     // Where a tablespace filled up, a checkpoint after the drop keeps a later crash's recovery
     // from writing it all again into the full tmpfs, which would keep the server from starting.
-    if (AdminScalar(destination, "postgres",
-                    "SELECT count(*) FROM pg_tablespace WHERE spcname = 'campaign_small'") == "1")
-        destination.Execute("postgres", "CHECKPOINT");
+    if (HasSmallTablespace(destination)) destination.Execute("postgres", "CHECKPOINT");
     destination.Execute(kDestinationDatabase, MakeDestinationSql(draw));
     if (draw.fault == Fault::CommitHeld)
         destination.Execute("postgres",
