@@ -15,6 +15,11 @@ Setting ClientEncoding(bool raw_bytes) {
     return {"client_encoding", raw_bytes ? "SQL_ASCII" : "UTF8"};
 }
 
+// The server's keepalives on our connection: a session whose client vanished while it sat idle
+// in its transaction ends within about half a minute, and with it its snapshot and locks.
+const Settings kServerKeepalives = {
+    {"tcp_keepalives_idle", "10"}, {"tcp_keepalives_interval", "5"}, {"tcp_keepalives_count", "3"}};
+
 }  // namespace
 
 bool HoldsRawBytes(const Connection& connection) {
@@ -32,16 +37,18 @@ std::string SetLocally(const Settings& settings) {
 }
 
 Settings SourceSettings(bool raw_bytes) {
-    return {{"DateStyle", "ISO, MDY"},
-            {"IntervalStyle", "postgres"},
-            {"TimeZone", "UTC"},
-            {"extra_float_digits", "3"},
-            {"bytea_output", "hex"},
-            {"lc_monetary", "C"},
-            {"standard_conforming_strings", "on"},
-            {"synchronize_seqscans", "off"},
-            {"idle_in_transaction_session_timeout", "0"},
-            ClientEncoding(raw_bytes)};
+    Settings settings{{"DateStyle", "ISO, MDY"},
+                      {"IntervalStyle", "postgres"},
+                      {"TimeZone", "UTC"},
+                      {"extra_float_digits", "3"},
+                      {"bytea_output", "hex"},
+                      {"lc_monetary", "C"},
+                      {"standard_conforming_strings", "on"},
+                      {"synchronize_seqscans", "off"},
+                      {"idle_in_transaction_session_timeout", "0"},
+                      ClientEncoding(raw_bytes)};
+    settings.insert(settings.end(), kServerKeepalives.begin(), kServerKeepalives.end());
+    return settings;
 }
 
 Settings LoneRowSettings(bool raw_bytes, int command_timeout) {
@@ -56,9 +63,7 @@ Settings LoneRowSettings(bool raw_bytes, int command_timeout) {
 Settings DestinationSettings(bool raw_bytes, int command_timeout, bool check_interval,
                              bool user_timeout) {
     Settings settings = LoneRowSettings(raw_bytes, command_timeout);
-    settings.insert(settings.end(), {{"tcp_keepalives_idle", "10"},
-                                     {"tcp_keepalives_interval", "5"},
-                                     {"tcp_keepalives_count", "3"}});
+    settings.insert(settings.end(), kServerKeepalives.begin(), kServerKeepalives.end());
     if (check_interval) settings.push_back({"client_connection_check_interval", "10000"});
     // Keepalives go out only while nothing is in flight; results the server cannot get rid of
     // (the link is gone) would otherwise keep its session, and its locks, for a quarter of an

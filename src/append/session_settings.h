@@ -29,7 +29,8 @@ std::string SetLocally(const Settings& settings);
 // shortest exact form of floating-point values; money in the C locale's form; rows in the
 // table's stored order (no synchronized scans). `raw_bytes`: the rows are read unconverted
 // (client encoding SQL_ASCII). The reading transaction may stay idle while the destination
-// works on a chunk or a box is open, so it is exempt from the idle-transaction time-out.
+// works on a chunk or a box is open, so it is exempt from the idle-transaction time-out; the
+// server's keepalives still end it, and free its snapshot, once its client is gone.
 Settings SourceSettings(bool raw_bytes);
 
 // What each destination transaction needs: only what changes how incoming values are parsed

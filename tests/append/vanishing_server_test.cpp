@@ -128,22 +128,34 @@ TEST(NamespaceFolderMountTest, UndoesOnlyAMountThatAppearedMeanwhileOnAFolderLef
     EXPECT_FALSE(IsMountPoint(folder));
 }
 
-// COPY, and each row's INSERT statement (a trigger on the destination), whose results the
-// server sends all along.
+// COPY, each row's INSERT statement (a trigger on the destination), whose results the server
+// sends all along, and a source on the same server, whose reading transaction sits idle while
+// the server appends on its own.
+enum class VanishingPath { Copy, Inserts, OneDatabase };
+
 class VanishingServerPathTest : public VanishingServerTest,
-                                public ::testing::WithParamInterface<bool> {};
+                                public ::testing::WithParamInterface<VanishingPath> {};
 
 TEST_P(VanishingServerPathTest, AServerWhosePacketsAreDroppedIsFoundWithinAMinute) {
     constexpr long long kRows = 200000;
-    if (GetParam()) {
+    if (GetParam() == VanishingPath::Inserts) {
         Connection owner;
         owner.Open(BuildConnectionString(Destination()));
         owner.Execute(
             "CREATE FUNCTION keep() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RETURN NEW; END "
             "$$; CREATE TRIGGER keep BEFORE INSERT ON dst FOR EACH ROW EXECUTE FUNCTION keep()");
     }
-    Exec(db2_, "CREATE TABLE src (id int, pad text)");
-    Exec(db2_, "INSERT INTO src SELECT g, repeat('x', 100) FROM generate_series(1, 200000) g");
+    const std::string source_table =
+        "CREATE TABLE src (id int, pad text); INSERT INTO src SELECT g, repeat('x', 100) FROM "
+        "generate_series(1, 200000) g";
+    if (GetParam() == VanishingPath::OneDatabase) {
+        Connection owner;
+        owner.Open(BuildConnectionString(Destination()));
+        owner.Execute(source_table);
+        SetProfiles(Destination(), Destination());
+    } else {
+        Exec(db2_, source_table);
+    }
     QElapsedTimer since_cut;
     // The link goes down while the destination is inside one of the run's transactions.
     AtPercent(30, [&](double) {
@@ -205,8 +217,19 @@ TEST_P(VanishingServerPathTest, AServerWhosePacketsAreDroppedIsFoundWithinAMinut
     EXPECT_TRUE(test::NoDoubles(Destination(), "dst"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, VanishingServerPathTest, ::testing::Bool(),
-                         [](const auto& path) { return path.param ? "Inserts" : "Copy"; });
+INSTANTIATE_TEST_SUITE_P(Paths, VanishingServerPathTest,
+                         ::testing::Values(VanishingPath::Copy, VanishingPath::Inserts,
+                                           VanishingPath::OneDatabase),
+                         [](const auto& path) {
+                             switch (path.param) {
+                                 case VanishingPath::Copy:
+                                     return "Copy";
+                                 case VanishingPath::Inserts:
+                                     return "Inserts";
+                                 default:
+                                     return "OneDatabase";
+                             }
+                         });
 
 }  // namespace
 }  // namespace trp
