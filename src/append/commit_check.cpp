@@ -190,11 +190,14 @@ private:
 CommitStatus CheckCommit(const std::string& connection_string, const InDoubtCommit& commit,
                          EventPacer& pacer, const CommitCheckLimits& limits) {
     if (commit.xid.empty()) return CommitStatus::Unknown;
-    std::optional<Connection> connection = Reconnect(connection_string, pacer, limits.reconnect);
-    if (!connection) return CommitStatus::Unknown;
     try {
+        std::optional<Connection> connection =
+            Reconnect(connection_string, pacer, limits.reconnect);
+        if (!connection) return CommitStatus::Unknown;
         return Inquiry(*connection, commit, pacer, limits).Run();
     } catch (const DbError&) {
+        return CommitStatus::Unknown;
+    } catch (const WaitAbandoned&) {
         return CommitStatus::Unknown;
     }
 }

@@ -47,8 +47,10 @@ struct InDoubtCommit {
 // with its id, in the table. Not committed after a restart means that it did not commit: an id
 // that had committed, durably, is never handed out again.
 //
-// Unknown when no answer comes in time, the server no longer knows the transaction, or nothing
-// proves whose commit the server reports. Events are processed throughout.
+// Unknown when no answer comes in time, the server no longer knows the transaction, nothing
+// proves whose commit the server reports, or the program ends meanwhile (it has no time to ask:
+// the caller counts the rows among those not checked, and the next wait ends the work). Events
+// are processed throughout.
 CommitStatus CheckCommit(const std::string& connection_string, const InDoubtCommit& commit,
                          EventPacer& pacer, const CommitCheckLimits& limits = {});
 

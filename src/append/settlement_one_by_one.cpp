@@ -177,11 +177,8 @@ void Settlement::CheckEach(const OneByOneRun& run, std::size_t first) {
         InDoubtCommit doubt = sink_.Doubt(row.added);
         doubt.xid = row.xid;
         doubt.opened_at = row.opened_at;
-        CommitStatus status = CommitStatus::Unknown;
-        try {
-            status = CheckCommit(destination_.ConnectionString(), doubt, pacer_, limits_);
-        } catch (const WaitAbandoned&) {
-        }
+        const CommitStatus status =
+            CheckCommit(destination_.ConnectionString(), doubt, pacer_, limits_);
         if (status == CommitStatus::Committed)
             sink_.Settled(first + i, first + i + 1, row.added.value_or(1));
         if (status == CommitStatus::Unknown) {

@@ -140,6 +140,18 @@ TEST_F(CommitCheckTest, NoAnswerWithinTheLimitsIsUnknown) {
     const test::LoopbackPort refusing(test::LoopbackPort::Kind::Refusing);
     unreachable.port = refusing.Port();
     EXPECT_EQ(Check(committed, BuildConnectionString(unreachable)), CommitStatus::Unknown);
+
+    // The program ends while the check still tries: it has no time to ask, and the caller must
+    // still learn that the commit is unknown rather than lose it with the check.
+    class EndingHost : public test::RecordingHost {
+    public:
+        bool StopRequested() const override { return pending_event_calls > 10; }
+    } ending;
+    EventPacer pacer(ending);
+    EXPECT_EQ(CheckCommit(BuildConnectionString(unreachable), committed, pacer,
+                          {milliseconds(60000), milliseconds(1000)}),
+              CommitStatus::Unknown);
+    EXPECT_TRUE(pacer.Ending());
 }
 
 // The server hands out again the ids that had not reached its log before a crash. Another
