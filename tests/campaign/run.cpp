@@ -291,10 +291,20 @@ RunResult RunOnce(World& world, const Draw& draw, const std::string& program) {
     // A refused row's report carries the server's words for that row.
     static const QRegularExpression refusal(
         QStringLiteral("violates check constraint|invalid input syntax for (type )?integer"));
+    // A connection that could not be opened (lines 130 to 136) is used all the same by the
+    // column-count check that follows, which then reports the closed connection: one fault.
+    static const QRegularExpression opening(
+        QStringLiteral("PushButton2_Click at line 13[0246]\\b"));
+    static const QRegularExpression closed_check(
+        QStringLiteral("Operation is not allowed when the connection is closed\\.\\s+in "
+                       "\\S+PushButton2_Click at line 14[02]\\b"));
+    bool opening_failed = false;
     // Listing the tables to find the named ones comes before the run, and goes on step by step
     // as the screen's list does: its reports are not the run's.
     for (const QString& report : test::ReportsIn(errors)) {
         if (!report.contains(QStringLiteral("PushButton2_Click"))) continue;
+        if (opening_failed && report.contains(closed_check)) continue;
+        if (report.contains(opening)) opening_failed = true;
         ++(report.contains(refusal) ? row_reports : other_reports);
     }
     static const QRegularExpression server_notice(QStringLiteral("^(WARNING|NOTICE|INFO):  "),

@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <QProcess>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace trp::campaign {
 namespace fs = std::filesystem;
@@ -162,6 +164,25 @@ std::string World::SourceTable(TemporaryCluster& server, const std::string& data
     return table;
 }
 
+namespace {
+
+// A pooler whose logins to its server failed (the server restarted in the run before) refuses
+// every client for a while (server_login_retry): the next run starts once it admits one again.
+void AwaitLogin(const Profile& profile) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (true) {
+        try {
+            test::QueryRows(profile, "SELECT 1");
+            return;
+        } catch (const std::exception&) {
+            if (std::chrono::steady_clock::now() > until) throw;
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+    }
+}
+
+}  // namespace
+
 Scene World::Prepare(const Draw& draw) {
     Scene scene;
     const bool cut = draw.fault == Fault::LinkCut;
@@ -184,6 +205,7 @@ Scene World::Prepare(const Draw& draw) {
     } else {
         scene.pooler = &Pooler(destination, draw.route);
         scene.destination = scene.pooler->ProfileFor(kDestinationDatabase);
+        AwaitLogin(scene.destination);
     }
     if (draw.fault == Fault::DiskFull) SmallTablespace(destination);
     destination.Execute(kDestinationDatabase,
