@@ -42,14 +42,16 @@ class Summary {
 public:
     void Add(const Draw& d, bool violated) {
         for (const auto& [dimension, value] :
-             {std::pair<std::string, std::string>{"path", NameOf(d.path)},
+             {std::pair<std::string, std::string>{"program",
+                                                  d.screens ? "the screens" : "append command"},
+              {"path", NameOf(d.path)},
               {"route", NameOf(d.route)},
               {"server", "PostgreSQL " + std::to_string(d.server)},
               {"fault", NameOf(d.fault)},
               {"moment", d.fault == Fault::None ? "-" : NameOf(d.moment)},
               {"ending", NameOf(d.ending)},
               {"refused rows", d.refused ? "1 in 1,000" : "none"},
-              {"--reconnect-for", std::to_string(d.reconnect_for)}}) {
+              {"reconnect for", std::to_string(d.reconnect_for) + " s"}}) {
             Tally& tally = table_[dimension][value];
             ++tally.runs;
             tally.violated += violated ? 1 : 0;

@@ -37,6 +37,30 @@ bool Possible(const Draw& d) {
     }
 }
 
+// What only a screen has: a report box answered "Stop Appending", or left open for minutes (both
+// need a refused row). Signals end a screen as they end the command, which the runs of the
+// command cover; a server that stays down would keep the screen waiting its full five minutes.
+void ThroughScreens(Draw& d) {
+    std::mt19937_64 random(d.seed ^ 0x5c4ee45a11ULL);
+    d.screens = true;
+    d.reconnect_for = 300;
+    d.ending = Ending::None;
+    if (d.fault == Fault::PostmasterKilled) d.fault = Fault::RestartImmediate;
+    if (!d.refused) return;
+    switch (Between(random, 0, 3)) {
+        case 0:
+            d.ending = Ending::StopOnReport;
+            break;
+        case 1:
+            d.fault = Fault::BoxLeftOpen;
+            d.moment = Moment::DuringRows;
+            d.fault_seconds = Between(random, 120, 360);
+            break;
+        default:
+            break;
+    }
+}
+
 }  // namespace
 
 Draw DrawRun(std::uint64_t seed) {
@@ -85,7 +109,9 @@ Draw DrawRun(std::uint64_t seed) {
         if (d.fault == Fault::CommitHeld || d.fault == Fault::SlowCommitTrigger)
             d.moment = Moment::InsideCommit;
         if (d.fault == Fault::SlowCommitTrigger) d.path = Path::Inserts;
-        if (Possible(d)) return d;
+        if (!Possible(d)) continue;
+        if (seed % 8 == 0) ThroughScreens(d);
+        return d;
     }
 }
 
@@ -112,7 +138,8 @@ std::string NameOf(Fault fault) {
                                          "ids taken after restart",
                                          "source lost",
                                          "source frozen",
-                                         "disk full"};
+                                         "disk full",
+                                         "report box left open"};
     return kNames[static_cast<int>(fault)];
 }
 
@@ -123,25 +150,29 @@ std::string NameOf(Moment moment) {
 }
 
 std::string NameOf(Ending ending) {
-    static const char* const kNames[] = {"none", "SIGTERM", "SIGINT"};
+    static const char* const kNames[] = {"none", "SIGTERM", "SIGINT", "Stop on a report"};
     return kNames[static_cast<int>(ending)];
 }
 
 std::string Describe(const Draw& d) {
-    std::string text = "seed " + std::to_string(d.seed) + ": " + NameOf(d.path) + ", " +
+    std::string text = "seed " + std::to_string(d.seed) + ": " +
+                       (d.screens ? "through the screens, " : "") + NameOf(d.path) + ", " +
                        NameOf(d.route) + ", PostgreSQL " + std::to_string(d.server) + ", " +
                        NameOf(d.fault);
     if (d.fault != Fault::None) {
         text += " " + NameOf(d.moment);
         if (d.fault == Fault::CommitHeld || d.fault == Fault::LinkCut ||
-            d.fault == Fault::SourceFrozen || d.fault == Fault::SlowCommitTrigger)
+            d.fault == Fault::SourceFrozen || d.fault == Fault::SlowCommitTrigger ||
+            d.fault == Fault::BoxLeftOpen)
             text += " for " + std::to_string(d.fault_seconds) + " s";
         if (d.fault == Fault::CommitHeld && d.restart_after_hold) text += " then a restart";
     }
     text += ", ending " + NameOf(d.ending);
-    if (d.ending != Ending::None) text += " after " + std::to_string(d.signal_delay_ms) + " ms";
+    if (d.ending == Ending::Sigterm || d.ending == Ending::Sigint)
+        text += " after " + std::to_string(d.signal_delay_ms) + " ms";
     text += ", " + std::to_string(d.rows) + " rows" + (d.refused ? " (1 in 1,000 refused)" : "");
-    text += ", --reconnect-for " + std::to_string(d.reconnect_for);
+    text += d.screens ? ", the screen's ride-out of 300 s"
+                      : ", --reconnect-for " + std::to_string(d.reconnect_for);
     return text;
 }
 

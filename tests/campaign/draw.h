@@ -24,10 +24,16 @@ enum class Fault {
     IdsTakenAfterRestart,
     SourceLost,
     SourceFrozen,
-    DiskFull,  // the destination table's tablespace is a small tmpfs
+    DiskFull,     // the destination table's tablespace is a small tmpfs
+    BoxLeftOpen,  // through the screens: the first refused row's report stays open for minutes
 };
 enum class Moment { BeforeRows, DuringRows, InsideCommit, BetweenBatches };
-enum class Ending { None, Sigterm, Sigint };
+enum class Ending {
+    None,
+    Sigterm,
+    Sigint,
+    StopOnReport,  // through the screens: "Stop Appending" on the first refused row's report
+};
 
 struct Draw {
     std::uint64_t seed = 0;
@@ -43,10 +49,15 @@ struct Draw {
     int fault_seconds = 0;  // how long a held commit, a cut link or a frozen server lasts
     bool restart_after_hold = false;
     int signal_delay_ms = 0;  // from the fault's start to the signal
+    // Through the screens rather than the `append` command: every eighth seed. The screen
+    // rides out a lost destination for its own five minutes.
+    bool screens = false;
 };
 
 // The run of `seed`. Draws that cannot happen (a commit held before any row was sent, a link cut
-// behind a pooler) are drawn again from the same generator.
+// behind a pooler) are drawn again from the same generator. A run through the screens is the
+// command's draw with what only a screen has drawn on top from a generator of its own, so that
+// every other seed keeps its run.
 Draw DrawRun(std::uint64_t seed);
 
 std::string NameOf(Path path);

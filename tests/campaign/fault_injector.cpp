@@ -45,7 +45,8 @@ void FaultInjector::Begin() {
     const auto timed = [&] { end_at_ = Clock::now() + std::chrono::seconds(draw_.fault_seconds); };
     switch (draw_.fault) {
         case Fault::None:
-        case Fault::DiskFull:  // in place from the start
+        case Fault::DiskFull:     // in place from the start
+        case Fault::BoxLeftOpen:  // the screen's own doing
             break;
         case Fault::BackendTerminated:
             // The writers' sessions; within one database the source's streams on.

@@ -187,6 +187,7 @@ bool MustFinish(const Draw& d) {
         case Fault::None:
         case Fault::SlowCommitTrigger:
         case Fault::LockHeld:
+        case Fault::BoxLeftOpen:  // no session may be lost while the report waits
             return true;
         case Fault::CommitHeld:
             // Within one database a restart takes the source's session with it.
@@ -213,13 +214,27 @@ RunResult RunOnce(World& world, const Draw& draw, const std::string& program) {
                                  SessionsBefore(*scene.source_server, scene.source_database)};
     FaultInjector injector(scene, draw);
     QProcess process;
-    process.setProcessEnvironment(test::HeadlessEnvironment(home.path()));
+    QProcessEnvironment environment = test::HeadlessEnvironment(home.path());
+    if (draw.screens)
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(environment);
     const auto started = Clock::now();
-    process.start(QString::fromStdString(program),
-                  {QStringLiteral("append"), QStringLiteral("--settings"), settings,
-                   QStringLiteral("--to"), QStringLiteral("2"), QStringLiteral("--reconnect-for"),
-                   QString::number(draw.reconnect_for), QString::fromStdString(scene.source_table),
-                   QString::fromLatin1(kDestinationTable)});
+    if (draw.screens) {
+        const QString answer = draw.ending == Ending::StopOnReport ? QStringLiteral("stop")
+                               : draw.fault == Fault::BoxLeftOpen
+                                   ? QStringLiteral("hold:%1").arg(draw.fault_seconds)
+                                   : QStringLiteral("ok");
+        process.start(QStringLiteral(TRP_CAMPAIGN_SCREEN_CHILD),
+                      {settings, QString::fromStdString(scene.source_table),
+                       QString::fromLatin1(kDestinationTable), answer});
+    } else {
+        process.start(
+            QString::fromStdString(program),
+            {QStringLiteral("append"), QStringLiteral("--settings"), settings,
+             QStringLiteral("--to"), QStringLiteral("2"), QStringLiteral("--reconnect-for"),
+             QString::number(draw.reconnect_for), QString::fromStdString(scene.source_table),
+             QString::fromLatin1(kDestinationTable)});
+    }
     if (!process.waitForStarted(30000)) {
         violation("the program did not start");
         return result;
@@ -235,7 +250,8 @@ RunResult RunOnce(World& world, const Draw& draw, const std::string& program) {
             const auto begun = Clock::now();
             injector.Begin();
             result.fault_injected = draw.fault != Fault::None;
-            if (draw.ending != Ending::None) signal_at = begun + milliseconds(draw.signal_delay_ms);
+            if (draw.ending == Ending::Sigterm || draw.ending == Ending::Sigint)
+                signal_at = begun + milliseconds(draw.signal_delay_ms);
         }
         const auto now = Clock::now();
         injector.EndIfDue(now);
@@ -361,8 +377,10 @@ RunResult RunOnce(World& world, const Draw& draw, const std::string& program) {
                   result.last_message + "\"");
     }
 
-    // 7: the exit status of the documented table.
-    const int expected_status = last.done ? (scene.refusable_rows > 0 ? 1 : 0) : 3;
+    // 7: the exit status of the documented table (the command's; the screens end as any window).
+    const int expected_status = draw.screens ? 0
+                                : last.done  ? (scene.refusable_rows > 0 ? 1 : 0)
+                                             : 3;
     if (result.exit_code != expected_status)
         violation("exit status " + std::to_string(result.exit_code) + " instead of " +
                   std::to_string(expected_status));

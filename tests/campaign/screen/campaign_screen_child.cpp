@@ -1,0 +1,82 @@
+// The program as a user drives it through its screens, for the fault campaign: it starts with
+// the saved profiles (the table selection screen comes up filled), picks the source table in
+// List1 and the destination table in List2, appends to database #2, presses "Start Appending",
+// and ends once the run has. What the boxes say goes where the `append` command puts it: reports
+// on standard error, the last message (and its note of refused rows) on standard output.
+//
+// Arguments: <settings file> <table of database #1> <table of database #2> <answer>, where the
+// answer to the first refused row's report is "ok" (every report answered "OK", as the command
+// does), "stop" ("Stop Appending") or "hold:SECONDS" (the box stays open that long, then "OK").
+#include <QApplication>
+#include <QEventLoop>
+#include <QListWidget>
+#include <QRadioButton>
+#include <QTimer>
+#include <cstdio>
+
+#include "app/screens.h"
+#include "settings/profile_store.h"
+#include "ui/form2.h"
+#include "ui/message_box.h"
+#include "ui/push_button.h"
+
+namespace {
+
+QString Lines(const QString& box_text) {
+    QString lines = box_text;
+    return lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+}
+
+void Print(std::FILE* stream, const QString& text) {
+    std::fputs((text + u'\n').toUtf8().constData(), stream);
+    std::fflush(stream);
+}
+
+bool Pick(QWidget& screen, const char* list_name, const char* table) {
+    auto* list = screen.findChild<QListWidget*>(QString::fromLatin1(list_name));
+    const auto items = list->findItems(QString::fromUtf8(table), Qt::MatchExactly);
+    if (items.size() != 1) return false;
+    items.front()->setSelected(true);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc != 5) return 2;
+    const QString answer = QString::fromLatin1(argv[4]);
+    const int hold_seconds = answer.startsWith(QStringLiteral("hold:")) ? answer.mid(5).toInt() : 0;
+    bool first_row_report = true;
+    trp::MessageBox::SetRecorder([&](const trp::MessageBox::Shown& shown) {
+        if (shown.icon != trp::MessageBox::Icon::Warning) {
+            Print(stdout, Lines(shown.text));
+            if (!shown.informative.isEmpty()) Print(stdout, Lines(shown.informative));
+            return;
+        }
+        Print(stderr, Lines(shown.text));
+        if (!shown.offers_stop || !first_row_report) return;
+        first_row_report = false;
+        if (answer == QStringLiteral("stop"))
+            trp::MessageBox::SetNextChoice(trp::MessageBox::Choice::StopAppending);
+        if (hold_seconds > 0) {
+            // As a modal box does, the screen goes on processing events while it is open.
+            QEventLoop open;
+            QTimer::singleShot(hold_seconds * 1000, &open, &QEventLoop::quit);
+            open.exec();
+        }
+    });
+
+    trp::ProfileStore store(QString::fromLocal8Bit(argv[1]));
+    trp::Screens screens(store);
+    screens.Start();
+    trp::Form2* form2 = screens.ExistingTableSelectionScreen();
+    if (!form2) return 3;
+    if (!Pick(*form2, "List1", argv[2]) || !Pick(*form2, "List2", argv[3])) return 4;
+    form2->findChild<QRadioButton*>(QStringLiteral("Option2"))->setChecked(true);
+    QTimer::singleShot(0, form2, [form2] {
+        form2->findChild<trp::PushButton*>(QStringLiteral("PushButton2"))->click();
+        QApplication::quit();
+    });
+    return QApplication::exec();
+}
