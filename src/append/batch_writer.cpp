@@ -100,6 +100,7 @@ void BatchWriter::FinishInFlight() {
         }
     } catch (const DbError&) {
         // Nothing more is shown: the program is ending.
+    } catch (const SourceLost&) {
     }
 }
 

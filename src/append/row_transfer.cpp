@@ -133,6 +133,8 @@ RowTransfer::Ending RowTransfer::Transfer(SourceReader& reader, std::optional<st
         try {
             writer_->Finish();
         } catch (const DbError&) {
+        } catch (const SourceLost&) {
+            // Lost once more while refused rows' values were looked up there.
         }
         return Ending::Stopped;
     }

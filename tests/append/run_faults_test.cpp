@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTimer>
+#include <algorithm>
 #include <filesystem>
 
 #include "app/temporary_cluster.h"
@@ -77,6 +78,32 @@ TEST_F(RunFaultsTest, SourceSessionEndedMidRunKeepsTheRowsReadSoFar) {
     EXPECT_EQ(Messages(), QStringList{QString::fromStdString(StoppedMessage(arrived, kRows))});
     EXPECT_TRUE(NoDoubles(UserProfile(db1_), "dst"));
     EXPECT_EQ(Scalar(db1_, "SELECT max(id) FROM dst"), std::to_string(arrived));
+}
+
+// The source's stream is lost, and once its report is shown, so is the session that looks up
+// refused rows' values for their reports: the rows read before the loss still go in, their
+// refused rows reported without values, and the run ends with the source's one report.
+TEST_F(RunFaultsTest, SourceLostAgainWhileTheRowsReadSoFarGoInEndsTheRunAsTheSourcesLoss) {
+    MakeTables(kRows);
+    Exec(db1_, "ALTER TABLE dst ADD CHECK (id % 1000 <> 500)");
+    AtPercent(30, [&](double) { Terminate(db2_, "query LIKE '%TO STDOUT%'"); });
+    MessageBox::SetRecorder([this](const MessageBox::Shown& shown) {
+        shown_.push_back(shown);
+        if (shown.text.contains("at line 166\r")) Terminate(db2_);
+    });
+    Press("dst", "src");
+    const QStringList reports = Reports();
+    const auto count = [&](const char* text) {
+        return std::count_if(reports.begin(), reports.end(),
+                             [&](const QString& report) { return report.contains(text); });
+    };
+    const auto row_reports = count("violates check constraint");
+    EXPECT_EQ(count("at line 166\r"), 1);
+    EXPECT_EQ(1 + row_reports, reports.size()) << reports.join("\n---\n").toStdString();
+    const long long arrived = Arrived();
+    EXPECT_GE(arrived, kRows * 30 / 100 - row_reports);
+    EXPECT_EQ(Messages(), QStringList{QString::fromStdString(StoppedMessage(arrived, kRows))});
+    EXPECT_TRUE(NoDoubles(UserProfile(db1_), "dst"));
 }
 
 TEST_F(RunFaultsTest, SourceSessionEndedMidRunWithinOneDatabaseIsReportedAsTheSourcesLoss) {
