@@ -200,6 +200,24 @@ bool MustFinish(const Draw& d) {
     }
 }
 
+// A destination that went away once the rows were moving and came back at once: within the
+// budget the run rides it out, and ends with "Done." unless a commit in doubt could not be
+// checked. Within one database a restart takes the source's snapshot with it.
+bool RidesOut(const Draw& d) {
+    if (d.reconnect_for == 0 || d.ending != Ending::None || d.path == Path::OneDatabase ||
+        d.moment == Moment::BeforeRows)
+        return false;
+    switch (d.fault) {
+        case Fault::RestartFast:
+        case Fault::RestartImmediate:
+        case Fault::PostmasterKilled:
+        case Fault::IdsTakenAfterRestart:
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
 RunResult RunOnce(World& world, const Draw& draw, const std::string& program) {
@@ -300,6 +318,8 @@ RunResult RunOnce(World& world, const Draw& draw, const std::string& program) {
 
     const LastMessage last = Parse(output);
     if (MustFinish(draw) && !last.done) violation("the run should have ended with \"Done.\"");
+    if (RidesOut(draw) && result.fault_injected && !last.done && last.unchecked == 0)
+        violation("a destination back within the budget ended the run");
 
     // 1: one report for the fault at most, and one for each refused row.
     long long row_reports = 0;
