@@ -101,6 +101,7 @@ void BatchWriter::FinishInFlight() {
     } catch (const DbError&) {
         // Nothing more is shown: the program is ending.
     } catch (const SourceLost&) {
+        // Nor of a source lost while a refused row's values were looked up.
     }
 }
 
