@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QListWidget>
 #include <QString>
 #include <QWidget>
 #include <stdexcept>
@@ -14,6 +15,16 @@ T* Control(const QWidget& screen, const char* name) {
     T* control = screen.findChild<T*>(QString::fromLatin1(name));
     if (!control) throw std::runtime_error(std::string("no control ") + name);
     return control;
+}
+
+// Selects the item of the list `list_name` that reads `text` exactly, as a user picks a table;
+// false unless exactly one item reads so.
+inline bool SelectItem(const QWidget& screen, const char* list_name, const char* text) {
+    const auto items = Control<QListWidget>(screen, list_name)
+                           ->findItems(QString::fromUtf8(text), Qt::MatchExactly);
+    if (items.size() != 1) return false;
+    items.front()->setSelected(true);
+    return true;
 }
 
 }  // namespace trp::test

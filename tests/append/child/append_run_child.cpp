@@ -9,13 +9,13 @@
 // (active) or another window of the program's own is (inactive).
 #include <QApplication>
 #include <QDeadlineTimer>
-#include <QListWidget>
 #include <QTimer>
 #include <cstdio>
 
 #include "app/screens.h"
 #include "app/startup_signals.h"
 #include "settings/profile_store.h"
+#include "support/controls.h"
 #include "ui/form2.h"
 #include "ui/message_box.h"
 #include "ui/progress_bar.h"
@@ -26,14 +26,6 @@ namespace {
 void Say(const QString& line) {
     std::printf("%s\n", line.toUtf8().constData());
     std::fflush(stdout);
-}
-
-bool Pick(QWidget& screen, const char* list_name, const char* table) {
-    auto* list = screen.findChild<QListWidget*>(QString::fromLatin1(list_name));
-    const auto items = list->findItems(QString::fromUtf8(table), Qt::MatchExactly);
-    if (items.size() != 1) return false;
-    items.front()->setSelected(true);
-    return true;
 }
 
 // Makes `window` the active one, as far as the platform lets it.
@@ -61,7 +53,9 @@ int main(int argc, char** argv) {
     screens.Start();
     if (!screens.ExistingTableSelectionScreen()) return 3;
     trp::Form2& form2 = *screens.ExistingTableSelectionScreen();
-    if (!Pick(form2, "List1", argv[2]) || !Pick(form2, "List2", argv[3])) return 4;
+    if (!trp::test::SelectItem(form2, "List1", argv[2]) ||
+        !trp::test::SelectItem(form2, "List2", argv[3]))
+        return 4;
     auto* bar = form2.findChild<trp::ProgressBar*>(QStringLiteral("ProgressBar1"));
     QObject::connect(bar, &QProgressBar::valueChanged, bar,
                      [bar] { Say(QStringLiteral("bar %1").arg(bar->percent(), 0, 'f', 3)); });

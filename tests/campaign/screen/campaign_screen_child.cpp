@@ -9,13 +9,13 @@
 // does), "stop" ("Stop Appending") or "hold:SECONDS" (the box stays open that long, then "OK").
 #include <QApplication>
 #include <QEventLoop>
-#include <QListWidget>
 #include <QRadioButton>
 #include <QTimer>
 #include <cstdio>
 
 #include "app/screens.h"
 #include "settings/profile_store.h"
+#include "support/controls.h"
 #include "ui/form2.h"
 #include "ui/message_box.h"
 #include "ui/push_button.h"
@@ -30,14 +30,6 @@ QString Lines(const QString& box_text) {
 void Print(std::FILE* stream, const QString& text) {
     std::fputs((text + u'\n').toUtf8().constData(), stream);
     std::fflush(stream);
-}
-
-bool Pick(QWidget& screen, const char* list_name, const char* table) {
-    auto* list = screen.findChild<QListWidget*>(QString::fromLatin1(list_name));
-    const auto items = list->findItems(QString::fromUtf8(table), Qt::MatchExactly);
-    if (items.size() != 1) return false;
-    items.front()->setSelected(true);
-    return true;
 }
 
 }  // namespace
@@ -72,7 +64,9 @@ int main(int argc, char** argv) {
     screens.Start();
     trp::Form2* form2 = screens.ExistingTableSelectionScreen();
     if (!form2) return 3;
-    if (!Pick(*form2, "List1", argv[2]) || !Pick(*form2, "List2", argv[3])) return 4;
+    if (!trp::test::SelectItem(*form2, "List1", argv[2]) ||
+        !trp::test::SelectItem(*form2, "List2", argv[3]))
+        return 4;
     form2->findChild<QRadioButton*>(QStringLiteral("Option2"))->setChecked(true);
     QTimer::singleShot(0, form2, [form2] {
         form2->findChild<trp::PushButton*>(QStringLiteral("PushButton2"))->click();
