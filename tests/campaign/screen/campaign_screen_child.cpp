@@ -15,17 +15,13 @@
 
 #include "app/screens.h"
 #include "settings/profile_store.h"
+#include "support/command_run.h"
 #include "support/controls.h"
 #include "ui/form2.h"
 #include "ui/message_box.h"
 #include "ui/push_button.h"
 
 namespace {
-
-QString Lines(const QString& box_text) {
-    QString lines = box_text;
-    return lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
-}
 
 void Print(std::FILE* stream, const QString& text) {
     std::fputs((text + u'\n').toUtf8().constData(), stream);
@@ -42,11 +38,12 @@ int main(int argc, char** argv) {
     bool first_row_report = true;
     trp::MessageBox::SetRecorder([&](const trp::MessageBox::Shown& shown) {
         if (shown.icon != trp::MessageBox::Icon::Warning) {
-            Print(stdout, Lines(shown.text));
-            if (!shown.informative.isEmpty()) Print(stdout, Lines(shown.informative));
+            Print(stdout, trp::test::AsPrinted(shown.text));
+            if (!shown.informative.isEmpty())
+                Print(stdout, trp::test::AsPrinted(shown.informative));
             return;
         }
-        Print(stderr, Lines(shown.text));
+        Print(stderr, trp::test::AsPrinted(shown.text));
         if (!shown.offers_stop || !first_row_report) return;
         first_row_report = false;
         if (answer == QStringLiteral("stop"))
