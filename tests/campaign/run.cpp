@@ -186,9 +186,11 @@ bool MustFinish(const Draw& d) {
     switch (d.fault) {
         case Fault::None:
         case Fault::SlowCommitTrigger:
-        case Fault::LockHeld:
         case Fault::BoxLeftOpen:  // no session may be lost while the report waits
             return true;
+        case Fault::LockHeld:
+            // The rows wait for a lock as long as it takes; the checks before them do not.
+            return d.moment != Moment::BeforeRows;
         case Fault::CommitHeld:
             // Within one database a restart takes the source's session with it.
             return !d.restart_after_hold || (d.reconnect_for > 0 && d.path != Path::OneDatabase);
@@ -398,9 +400,15 @@ RunResult RunOnce(World& world, const Draw& draw, const std::string& program) {
     }
 
     // 7: the exit status of the documented table (the command's; the screens end as any window).
-    const int expected_status = draw.screens ? 0
-                                : last.done  ? (scene.refusable_rows > 0 ? 1 : 0)
-                                             : 3;
+    // A fault before the rows may keep the screens from the table selection screen (3) or its
+    // lists from the tables (4): the user then stays where the report left them.
+    const bool screens_stopped_short = draw.screens && draw.moment == Moment::BeforeRows &&
+                                       result.fault_injected && !last.done && !last.stopped &&
+                                       (result.exit_code == 3 || result.exit_code == 4);
+    const int expected_status = screens_stopped_short ? result.exit_code
+                                : draw.screens        ? 0
+                                : last.done           ? (scene.refusable_rows > 0 ? 1 : 0)
+                                                      : 3;
     if (result.exit_code != expected_status)
         violation("exit status " + std::to_string(result.exit_code) + " instead of " +
                   std::to_string(expected_status));

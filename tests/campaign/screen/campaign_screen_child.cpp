@@ -7,6 +7,8 @@
 // Arguments: <settings file> <table of database #1> <table of database #2> <answer>, where the
 // answer to the first refused row's report is "ok" (every report answered "OK", as the command
 // does), "stop" ("Stop Appending") or "hold:SECONDS" (the box stays open that long, then "OK").
+// Exit status: the window's (0) once a run began; 3 when the table selection screen never came
+// up, 4 when a named table is not in its list.
 #include <QApplication>
 #include <QEventLoop>
 #include <QRadioButton>
