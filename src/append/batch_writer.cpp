@@ -214,6 +214,18 @@ void BatchWriter::RowRefused(std::size_t row, const std::exception_ptr& failure)
     if (source_lost) std::rethrow_exception(source_lost);
 }
 
+void BatchWriter::RefusalsComing(const std::vector<std::size_t>& rows) {
+    // The source's texts of binary rows, read for all of them in one round trip rather than one
+    // each. Where that fails, each row is asked for on its own and fares as it would have.
+    if (!table_.binary || !texts_ || rows.size() < 2 || batch_.Adopted()) return;
+    try {
+        batch_.ReadTexts(rows, *texts_);
+    } catch (const DbError&) {
+    } catch (const SourceLost&) {
+    } catch (const WaitAbandoned&) {
+    }
+}
+
 void BatchWriter::Unchecked(std::size_t rows) {
     if (rows == 0) return;
     tally_.unchecked += static_cast<long long>(rows);

@@ -89,6 +89,9 @@ public:
     // as the batch. Throws DbError when they cannot be had.
     std::vector<RowValues> Texts(std::size_t first, std::size_t last, bool binary, int columns,
                                  SourceRowTexts* texts);
+    // Reads the texts of binary rows, those not kept yet, in one round trip and keeps them, so
+    // that asking for them one at a time later costs nothing. Throws as Texts does.
+    void ReadTexts(const std::vector<std::size_t>& rows, SourceRowTexts& texts);
 
 private:
     std::string data_;

@@ -129,6 +129,10 @@ void Settlement::Commit() {
 }
 
 void HandOnAll(SettlementSink& sink, const std::vector<SettledOutcome>& outcomes) {
+    std::vector<std::size_t> refused;
+    for (const SettledOutcome& outcome : outcomes)
+        if (outcome.failure) refused.push_back(outcome.first);
+    if (!refused.empty()) sink.RefusalsComing(refused);
     std::exception_ptr first_failure;
     for (const SettledOutcome& outcome : outcomes) {
         try {

@@ -162,6 +162,11 @@ TEST(HandOnAll, CountsEveryOutcomeOfACommitBeforeAFailureGoesOn) {
             told += "r" + std::to_string(row) + " ";
             throw SourceLost("source lost at row " + std::to_string(row));
         }
+        void RefusalsComing(const std::vector<std::size_t>& rows) override {
+            told += "coming";
+            for (const std::size_t row : rows) told += " " + std::to_string(row);
+            told += ", ";
+        }
         void Unchecked(std::size_t) override {}
         void ThrowIfRunEnds(const std::exception_ptr&) override {}
         void StopPoint() override {}
@@ -181,7 +186,8 @@ TEST(HandOnAll, CountsEveryOutcomeOfACommitBeforeAFailureGoesOn) {
     } catch (const SourceLost& lost) {
         EXPECT_STREQ(lost.what(), "source lost at row 3");
     }
-    EXPECT_EQ(sink.told, "s0-3 r3 s4-9 r9 s10-12 ");
+    // The refused rows are announced together first, so that their values are read at once.
+    EXPECT_EQ(sink.told, "coming 3 9, s0-3 r3 s4-9 r9 s10-12 ");
 }
 
 }  // namespace
