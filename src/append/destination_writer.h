@@ -53,8 +53,7 @@ struct DestinationTable {
     std::string quoted_name;  // the identifier in double quotes, as a query's opening reads it
     // The same as statements after a transaction's opening read it (see DestinationSession).
     std::string quoted_name_in_transaction;
-    std::string settings;           // what each transaction sets for itself (SetLocally)
-    std::string lone_row_settings;  // the same for a single row's (LoneRowSettings)
+    std::string settings;  // what each transaction sets for itself (SetLocally)
     int columns = 0;
     bool row_security = false;  // policies may refuse single rows with insufficient privilege
     bool messages_in_server_encoding = false;  // see DestinationSession

@@ -1,7 +1,10 @@
 #include "append/one_by_one.h"
 
 #include <cstdlib>
+#include <utility>
 
+#include "append/pipeline_results.h"
+#include "append/run_failure.h"
 #include "catalogue/event_pacer.h"
 #include "db/awaiting.h"
 #include "db/connection.h"
@@ -10,78 +13,73 @@
 namespace trp {
 namespace {
 
-std::exception_ptr FailureOf(const PGresult* result, const PGconn* conn) {
-    try {
-        CheckResult(result, conn);
-        throw DbError("the statement did not run");
-    } catch (const DbError&) {
-        return std::current_exception();
-    }
+bool Succeeded(const PGresult* result) {
+    const ExecStatusType status = PQresultStatus(result);
+    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
 }
 
-// The result of the next statement in a pipeline, and the end of its results.
-PgResultPtr NextResult(PGconn* conn, ResultStream& results) {
-    PgResultPtr result = results.Next();
-    if (!result) ThrowConnectionFailure(conn);
-    while (results.Next()) {
-    }
-    return result;
+// A statement around the rows that failed for itself, not skipped after an earlier failure.
+bool FailedOnItsOwn(const PGresult* result) {
+    return !Succeeded(result) && PQresultStatus(result) != PGRES_PIPELINE_ABORTED;
 }
+
+const std::string kRowSavepoint = "SAVEPOINT row";
+const std::string kBackToRow = "ROLLBACK TO SAVEPOINT row";
+const std::string kReleaseRow = "RELEASE SAVEPOINT row";
 
 }  // namespace
 
-OneByOneRun SendOneByOne(PGconn* conn, EventPacer& pacer, const std::string& opening,
-                         const std::vector<std::string>& statements, const std::string& closing) {
-    OneByOneRun run;
-    run.rows.resize(statements.size());
-    try {
-        if (!PQenterPipelineMode(conn)) ThrowConnectionFailure(conn);
-        for (std::size_t i = 0; i < statements.size(); ++i) {
-            SendStatement(conn, opening);
-            SendStatement(conn, statements[i]);
-            SendStatement(conn, closing);
-            if (!PQpipelineSync(conn)) ThrowConnectionFailure(conn);
-            if ((i + 1) % 64 == 0) FlushOutput(conn, pacer);
-        }
-        ResultStream results(conn, pacer);
-        for (; run.read < statements.size(); ++run.read) {
-            LoneRowOutcome& row = run.rows[run.read];
-            const PgResultPtr opened = NextResult(conn, results);
-            if (PQresultStatus(opened.get()) != PGRES_TUPLES_OK) {
-                row.failure = FailureOf(opened.get(), conn);
-                row.opening_failed = true;
-            }
-            const PgResultPtr inserted = NextResult(conn, results);
-            if (PQresultStatus(inserted.get()) == PGRES_COMMAND_OK)
-                row.added = std::atoll(PQcmdTuples(inserted.get()));
-            else if (!row.failure)
-                row.failure = FailureOf(inserted.get(), conn);
-            const PgResultPtr closed = NextResult(conn, results);
-            if (PQresultStatus(closed.get()) == PGRES_TUPLES_OK) {
-                row.xid = PQgetvalue(closed.get(), 0, 0);
-                row.opened_at = PQgetvalue(closed.get(), 0, 1);
-            } else if (!row.failure && PQresultStatus(closed.get()) != PGRES_PIPELINE_ABORTED) {
-                row.failure = FailureOf(closed.get(), conn);
-                row.opening_failed = true;
-            }
-            // The sync commits; a check deferred to the commit fails before its result.
-            for (int quiet = 0;;) {
-                const PgResultPtr result = results.Next();
-                if (!result) {
-                    if (++quiet > 2) ThrowConnectionFailure(conn);
-                    continue;
-                }
-                if (PQresultStatus(result.get()) == PGRES_PIPELINE_SYNC) break;
-                if (!row.failure) row.failure = FailureOf(result.get(), conn);
-            }
-        }
-        PQexitPipelineMode(conn);
-    } catch (const BrokenConnection&) {
-        run.broken = std::current_exception();
-    } catch (const WaitAbandoned&) {
-        run.broken = std::current_exception();
+RowsAlone SendRowsAlone(PGconn* conn, EventPacer& pacer, const std::vector<std::string>& before,
+                        const std::vector<std::string>& statements) {
+    RowsAlone sent;
+    sent.rows.resize(statements.size());
+    if (!PQenterPipelineMode(conn)) ThrowConnectionFailure(conn);
+    for (const std::string& statement : before) SendStatement(conn, statement);
+    SendStatement(conn, kRowSavepoint);
+    // A sync after each row ends the skipping that follows a refusal; the next row first goes
+    // back to the savepoint before it, which undoes nothing after a row that went in.
+    for (std::size_t i = 0; i < statements.size(); ++i) {
+        SendStatement(conn, kBackToRow);
+        SendStatement(conn, statements[i]);
+        SendStatement(conn, kReleaseRow);
+        SendStatement(conn, kRowSavepoint);
+        if (!PQpipelineSync(conn)) ThrowConnectionFailure(conn);
+        if ((i + 1) % 64 == 0) FlushOutput(conn, pacer);
     }
-    return run;
+    ResultStream results(conn, pacer);
+    std::exception_ptr opening;
+    for (std::size_t i = 0; i <= before.size(); ++i) {
+        const PgResultPtr result = NextResult(conn, results);
+        if (FailedOnItsOwn(result.get()) && !opening) opening = FailureOf(result.get(), conn);
+    }
+    for (PieceResult& row : sent.rows) {
+        std::exception_ptr around = std::exchange(opening, nullptr);
+        const PgResultPtr back = NextResult(conn, results);
+        if (FailedOnItsOwn(back.get()) && !around) around = FailureOf(back.get(), conn);
+        const PgResultPtr inserted = NextResult(conn, results);
+        if (PQresultStatus(inserted.get()) == PGRES_COMMAND_OK) {
+            row.added = std::atoll(PQcmdTuples(inserted.get()));
+        } else if (!around && PQresultStatus(inserted.get()) != PGRES_PIPELINE_ABORTED) {
+            row.failure = FailureOf(inserted.get(), conn);
+            row.failure_is_the_rows = true;
+        }
+        for (int statement = 0; statement < 2; ++statement) {
+            const PgResultPtr result = NextResult(conn, results);
+            if (FailedOnItsOwn(result.get()) && !around && !row.failure)
+                around = FailureOf(result.get(), conn);
+        }
+        AwaitSync(conn, results, around);
+        if (around && !row.failure) {
+            row.failure = AsRunFailure(around);
+            row.failure_is_the_rows = false;
+        }
+        row.stored = !row.failure;
+    }
+    PQexitPipelineMode(conn);
+    sent.next = {"RELEASE SAVEPOINT piece", "SAVEPOINT piece"};
+    if (!sent.rows.empty() && !sent.rows.back().stored)
+        sent.next.insert(sent.next.begin(), kBackToRow);
+    return sent;
 }
 
 }  // namespace trp

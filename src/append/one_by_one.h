@@ -2,39 +2,26 @@
 
 #include <libpq-fe.h>
 
-#include <cstddef>
-#include <exception>
-#include <optional>
 #include <string>
 #include <vector>
+
+#include "append/settling.h"
 
 namespace trp {
 
 class EventPacer;
 
-// What became of one row sent alone.
-struct LoneRowOutcome {
-    std::optional<long long> added;  // once its INSERT's result was read
-    std::exception_ptr failure;      // its own, or one of its transaction's opening (no row's)
-    bool opening_failed = false;     // the failure is the opening's, not the row's
-    std::string xid;                 // its transaction's id
-    std::string opened_at;           // and when it began
+// Rows each as its own INSERT statement under a savepoint of its own, inside the open
+// transaction, all pipelined in one round trip: a refused row is rolled back to its savepoint
+// alone and the rows after it go on, so each row fares as its own INSERT statement would with
+// every check made at once. `before` comes first (the end of the last piece); its failure, or a
+// savepoint's, is no row's, and the row it befalls carries it as the run's.
+struct RowsAlone {
+    std::vector<PieceResult> rows;  // one for each statement
+    // What puts the transaction back on its feet after the last row (its savepoint's end).
+    std::vector<std::string> next;
 };
-
-// The rows' own INSERT statements, each in a transaction of its own (implicit, ended by a sync)
-// that opens with `opening` (a SELECT of its settings) and closes with `closing` (a SELECT of
-// its id and its start, skipped when the row was refused), all pipelined in one round trip:
-// exactly the outcome of one INSERT per row.
-//
-// `read` says for how many rows the outcome is known. When the connection goes down or the wait
-// is given up part-way, the exception (BrokenConnection, WaitAbandoned) is kept in `broken`: the
-// row being read then may have committed, and so may every row after it.
-struct OneByOneRun {
-    std::vector<LoneRowOutcome> rows;
-    std::size_t read = 0;
-    std::exception_ptr broken;
-};
-OneByOneRun SendOneByOne(PGconn* conn, EventPacer& pacer, const std::string& opening,
-                         const std::vector<std::string>& statements, const std::string& closing);
+RowsAlone SendRowsAlone(PGconn* conn, EventPacer& pacer, const std::vector<std::string>& before,
+                        const std::vector<std::string>& statements);
 
 }  // namespace trp

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "append/insert_statement.h"
+#include "append/pipeline_results.h"
 #include "append/run_failure.h"
 #include "catalogue/event_pacer.h"
 #include "db/awaiting.h"
@@ -10,18 +11,6 @@
 #include "db/db_error.h"
 
 namespace trp {
-namespace {
-
-// The result of the next statement in a pipeline, and the end of its results.
-PgResultPtr NextResult(PGconn* conn, ResultStream& results) {
-    PgResultPtr result = results.Next();
-    if (!result) ThrowConnectionFailure(conn);
-    while (results.Next()) {
-    }
-    return result;
-}
-
-}  // namespace
 
 void PipelinedInsertWriter::RowAdded() {
     // A large row alone, and a batch taken while the destination was lost, go when sent.

@@ -5,6 +5,7 @@
 #include "append/copy_protocol.h"
 #include "append/destination_writer.h"
 #include "append/insert_statement.h"
+#include "append/pipeline_results.h"
 #include "append/row_batch.h"
 #include "append/run_failure.h"
 #include "catalogue/event_pacer.h"
@@ -17,24 +18,6 @@ namespace {
 
 const std::vector<std::string> kReleased = {"RELEASE SAVEPOINT piece", "SAVEPOINT piece"};
 const std::vector<std::string> kRolledBack = {"ROLLBACK TO SAVEPOINT piece"};
-
-std::exception_ptr FailureOf(const PGresult* result, const PGconn* conn) {
-    try {
-        CheckResult(result, conn);
-        throw DbError("the statement did not run");
-    } catch (const DbError&) {
-        return std::current_exception();
-    }
-}
-
-// The result of the next statement in a pipeline, and the end of its results.
-PgResultPtr NextResult(PGconn* conn, ResultStream& results) {
-    PgResultPtr result = results.Next();
-    if (!result) ThrowConnectionFailure(conn);
-    while (results.Next()) {
-    }
-    return result;
-}
 
 bool Succeeded(const PGresult* result) {
     const ExecStatusType status = PQresultStatus(result);
@@ -156,10 +139,12 @@ void Settlement::HandOn(std::vector<Pending>& outcomes, const InDoubtCommit& com
 
 void Settlement::ThrowIfRunEnds(const std::exception_ptr& failure) {
     if (!failure || ReachOf(failure, table_.row_security) == FailureReach::Row) return;
-    if (transaction_ && next_ == kRolledBack) {
+    if (transaction_ && !next_.empty()) {
         // The writer may ask the catalogue whether the table is still the same: not from a
         // transaction aborted by the failed piece.
-        ExecuteAwaited(destination_.Handle(), kRolledBack.front(), pacer_);
+        std::string sql;
+        for (const std::string& statement : next_) sql += statement + "; ";
+        ExecuteAwaited(destination_.Handle(), sql, pacer_);
         next_.clear();
     }
     try {
@@ -300,14 +285,8 @@ PieceResult Settlement::InsertPiece(std::size_t first, std::size_t last) {
             result.failure_is_the_rows = true;
         }
     }
-    for (int quiet = 0;;) {
-        const PgResultPtr sync = results.Next();
-        if (!sync) {
-            if (++quiet > 2) ThrowConnectionFailure(conn);
-            continue;
-        }
-        if (PQresultStatus(sync.get()) == PGRES_PIPELINE_SYNC) break;
-    }
+    std::exception_ptr after;
+    AwaitSync(conn, results, after);
     PQexitPipelineMode(conn);
     result.stored = !result.failure;
     next_ = result.stored ? kReleased : kRolledBack;

@@ -8,7 +8,6 @@
 
 #include "append/batch_transaction.h"
 #include "append/commit_check.h"
-#include "append/one_by_one.h"
 #include "append/settling.h"
 
 namespace trp {
@@ -74,9 +73,7 @@ void HandOnAll(SettlementSink& sink, const std::vector<SettledOutcome>& outcomes
 // most kPiecesPerTransaction pieces that wrote: past that, the server's cache of
 // subtransactions overflows and every other session's snapshots slow down.
 //
-// Rows one by one go each in a transaction of its own, after what came before them committed
-// (they must see it, and must not wait for it); they commit without waiting for the disk, and
-// count once a commit of their own has waited for the log up to them all.
+// Rows one by one go the same way, each under a savepoint of its own, many in one round trip.
 class Settlement : public SettlingTarget {
 public:
     static constexpr int kPiecesPerTransaction = 64;
@@ -111,15 +108,8 @@ private:
     PieceResult InsertPiece(std::size_t first, std::size_t last);
     // The rows' INSERT statements (a large row held alone lets go of its buffer).
     std::vector<std::string> Statements(std::size_t first, std::size_t last);
-    // Waits for the log up to the rows' commits (throws when it cannot).
-    void MakeDurable();
-    // The rows of a one-by-one run whose outcome was read, handed on where their commits are
-    // found durable, each asked after.
-    void CheckEach(const OneByOneRun& run, std::size_t first);
-    // The same handed to the writer, to be asked after once the destination is back.
-    void DeferEach(const OneByOneRun& run, std::size_t first);
-    std::string OneByOneOpening() const;
-    std::string OneByOneClosing() const;
+    // Rows [first, last) one by one, each under its own savepoint.
+    std::vector<PieceResult> SendRows(std::size_t first, std::size_t last);
 
     bool by_copy_;
     Connection& destination_;

@@ -93,23 +93,26 @@ void Settling::AfterRefusal(std::size_t from, std::size_t last) {
 }
 
 void Settling::OneByOne(std::size_t first, std::size_t last) {
-    target_.StopPoint();
-    const std::vector<PieceResult> results = target_.OneByOne(first, last);
-    for (std::size_t i = 0; i < results.size(); ++i) {
-        if (results[i].stored) {
-            target_.Stored(first + i, first + i + 1, results[i].added);
-            continue;
+    while (first < last) {
+        target_.StopPoint();
+        const std::vector<PieceResult> results = target_.OneByOne(first, last);
+        for (std::size_t i = 0; i < results.size(); ++i) {
+            if (results[i].stored) {
+                target_.Stored(first + i, first + i + 1, results[i].added);
+                continue;
+            }
+            try {
+                target_.ThrowIfRunEnds(results[i].failure);
+            } catch (...) {
+                // The rows after it that went in arrived all the same.
+                for (std::size_t later = i + 1; later < results.size(); ++later)
+                    if (results[later].stored)
+                        target_.Stored(first + later, first + later + 1, results[later].added);
+                throw;
+            }
+            Refused(first + i, results[i].failure);
         }
-        try {
-            target_.ThrowIfRunEnds(results[i].failure);
-        } catch (...) {
-            // The rows after it that went in arrived all the same.
-            for (std::size_t later = i + 1; later < results.size(); ++later)
-                if (results[later].stored)
-                    target_.Stored(first + later, first + later + 1, results[later].added);
-            throw;
-        }
-        Refused(first + i, results[i].failure);
+        first += results.size();
     }
 }
 

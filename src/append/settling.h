@@ -26,7 +26,8 @@ public:
     virtual PieceResult Piece(std::size_t first, std::size_t last) = 0;
     // One row alone, as its own INSERT statement: its failure is the row's report.
     virtual PieceResult Alone(std::size_t row) = 0;
-    // Rows [first, last), each as its own INSERT statement: one result for each.
+    // Rows from `first` on, each as its own INSERT statement: one result for each of the rows
+    // it sent, at least one and at most up to `last`.
     virtual std::vector<PieceResult> OneByOne(std::size_t first, std::size_t last) = 0;
 
     // The outcomes, in source order.

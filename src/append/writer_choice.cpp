@@ -33,7 +33,6 @@ std::unique_ptr<DestinationWriter> MakeDestinationWriter(
     target.settings = SetLocally(DestinationSettings(
         raw_bytes, options.command_timeout, ChecksConnections(destination, pacer),
         ServerVersion::Of(destination.Handle()).BoundsUnacknowledgedData()));
-    target.lone_row_settings = SetLocally(LoneRowSettings(raw_bytes, options.command_timeout));
     target.columns = columns;
     target.row_security = features.row_security;
     target.messages_in_server_encoding = session.messages_in_server_encoding;

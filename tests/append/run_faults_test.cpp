@@ -347,6 +347,45 @@ TEST_F(RunFaultsTest, DestinationRenamedOrAlteredMidRunEndsTheRunAfterOneReport)
     }
 }
 
+// Rows refused two at a time go one by one, many in one round trip. Among them, a failure that
+// is the run's ends it at that row, with every row before it and none after; one that names the
+// table, while the table stayed as it was, is that row's alone, and the rows after it follow.
+TEST_F(RunFaultsTest, AFailureAmongRowsSentOneByOneEndsTheRunOnlyWhereItIsTheRuns) {
+    const std::pair<const char*, bool> failures[] = {{"53100", true}, {"42P01", false}};
+    for (const auto& [state, ends_run] : failures) {
+        SCOPED_TRACE(state);
+        Exec(db2_, "DROP TABLE IF EXISTS src");
+        Exec(db1_, "DROP TABLE IF EXISTS dst");
+        Exec(db2_, "CREATE TABLE src (id int, pad text)");
+        Exec(db2_, "INSERT INTO src SELECT g, 'x' FROM generate_series(1, 20000) g");
+        Exec(db1_, "CREATE TABLE dst (id int CHECK (id % 4 < 2), pad text)");
+        // Row 12345 is well inside the second batch of 10,000 rows, where rows go one by one.
+        Exec(db1_, std::string("CREATE OR REPLACE FUNCTION fail_at() RETURNS trigger LANGUAGE "
+                               "plpgsql AS $$ BEGIN IF NEW.id = 12345 THEN RAISE EXCEPTION "
+                               "'row 12345' USING ERRCODE = '") +
+                       state + "'; END IF; RETURN NEW; END $$");
+        Exec(db1_,
+             "CREATE TRIGGER fail_at BEFORE INSERT ON dst FOR EACH ROW EXECUTE FUNCTION "
+             "fail_at()");
+        shown_.clear();
+        IgnoreAllAtRowReport(1);
+        Press("dst", "src");
+        const long long arrived = Arrived();
+        EXPECT_TRUE(NoDoubles(UserProfile(db1_), "dst"));
+        if (ends_run) {
+            EXPECT_TRUE(Reports().back().contains("row 12345")) << Reports().back().toStdString();
+            EXPECT_EQ(arrived, 6172);
+            EXPECT_EQ(Scalar(db1_, "SELECT count(*) FROM dst WHERE id > 12345"), "0");
+            EXPECT_EQ(Messages(),
+                      QStringList{QString::fromStdString(StoppedMessage(arrived, 20000))});
+        } else {
+            EXPECT_EQ(arrived, 9999);
+            ASSERT_FALSE(Messages().isEmpty());
+            EXPECT_EQ(Messages().front(), "Done.");
+        }
+    }
+}
+
 TEST_F(RunFaultsTest, ReadOnlyDestinationEndsTheRunAfterOneReport) {
     MakeTables(5000);
     Admin("postgres", "ALTER DATABASE " + db1_ + " SET default_transaction_read_only = on");
