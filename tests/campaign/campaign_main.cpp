@@ -50,7 +50,7 @@ public:
               {"fault", NameOf(d.fault)},
               {"moment", d.fault == Fault::None ? "-" : NameOf(d.moment)},
               {"ending", NameOf(d.ending)},
-              {"refused rows", d.refused ? "1 in 1,000" : "none"},
+              {"refused rows", RefusedRows(d)},
               {"reconnect for", std::to_string(d.reconnect_for) + " s"}}) {
             Tally& tally = table_[dimension][value];
             ++tally.runs;

@@ -111,6 +111,9 @@ Draw DrawRun(std::uint64_t seed) {
         if (d.fault == Fault::SlowCommitTrigger) d.path = Path::Inserts;
         if (!Possible(d)) continue;
         if (seed % 8 == 0) ThroughScreens(d);
+        // From a generator of its own, so that every earlier seed keeps its run.
+        std::mt19937_64 together(seed ^ 0x7e11ab1eULL);
+        if (d.refused && Between(together, 0, 2) == 0) d.refused_together = 10;
         return d;
     }
 }
@@ -154,6 +157,12 @@ std::string NameOf(Ending ending) {
     return kNames[static_cast<int>(ending)];
 }
 
+std::string RefusedRows(const Draw& d) {
+    if (!d.refused) return "none";
+    return d.refused_together == 1 ? "1 in 1,000"
+                                   : std::to_string(d.refused_together) + " in a row in 1,000";
+}
+
 std::string Describe(const Draw& d) {
     std::string text = "seed " + std::to_string(d.seed) + ": " +
                        (d.screens ? "through the screens, " : "") + NameOf(d.path) + ", " +
@@ -170,7 +179,8 @@ std::string Describe(const Draw& d) {
     text += ", ending " + NameOf(d.ending);
     if (d.ending == Ending::Sigterm || d.ending == Ending::Sigint)
         text += " after " + std::to_string(d.signal_delay_ms) + " ms";
-    text += ", " + std::to_string(d.rows) + " rows" + (d.refused ? " (1 in 1,000 refused)" : "");
+    text += ", " + std::to_string(d.rows) + " rows";
+    if (d.refused) text += " (" + RefusedRows(d) + " refused)";
     text += d.screens ? ", the screen's ride-out of 300 s"
                       : ", --reconnect-for " + std::to_string(d.reconnect_for);
     return text;

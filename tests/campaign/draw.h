@@ -44,6 +44,9 @@ struct Draw {
     Moment moment = Moment::DuringRows;
     Ending ending = Ending::None;
     bool refused = false;  // one source row in 1,000 the destination refuses
+    // Where rows are refused, how many in a row (1 or 10) in every 1,000: ten in a row settle one
+    // by one.
+    int refused_together = 1;
     int rows = 20000;
     int reconnect_for = 0;  // the command's --reconnect-for
     int fault_seconds = 0;  // how long a held commit, a cut link or a frozen server lasts
@@ -65,6 +68,8 @@ std::string NameOf(Route route);
 std::string NameOf(Fault fault);
 std::string NameOf(Moment moment);
 std::string NameOf(Ending ending);
+// The refused rows: "none", "1 in 1,000" or "10 in a row in 1,000".
+std::string RefusedRows(const Draw& draw);
 // Every dimension of a run in one line.
 std::string Describe(const Draw& draw);
 

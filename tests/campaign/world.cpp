@@ -21,7 +21,9 @@ std::string MakeSourceSql(const std::string& table, const Draw& draw) {
     const bool text = draw.path == Path::TextCopy;
     const std::string refused_value = text ? "'bad'" : "-1";
     const std::string value = text ? "g::text" : "g";
-    const std::string refused = draw.refused ? "g % 1000 = 500" : "false";
+    const std::string refused =
+        draw.refused ? "g % 1000 BETWEEN 500 AND " + std::to_string(499 + draw.refused_together)
+                     : "false";
     return "DROP TABLE IF EXISTS " + table + "; CREATE TABLE " + table + " (id int, v " +
            (text ? "text" : "int") + ", pad text); INSERT INTO " + table + " SELECT g, CASE WHEN " +
            refused + " THEN " + refused_value + " ELSE " + value +
@@ -153,9 +155,10 @@ test::PgBouncer& World::Pooler(TemporaryCluster& server, Route route) {
 
 std::string World::SourceTable(TemporaryCluster& server, const std::string& database,
                                const Draw& draw) {
-    const std::string table = std::string("source_") +
-                              (draw.path == Path::TextCopy ? "text" : "int") + "_" +
-                              std::to_string(draw.rows) + (draw.refused ? "_refused" : "");
+    const std::string table =
+        std::string("source_") + (draw.path == Path::TextCopy ? "text" : "int") + "_" +
+        std::to_string(draw.rows) +
+        (draw.refused ? "_refused_" + std::to_string(draw.refused_together) : "");
     const std::string key = std::to_string(server.Port()) + "/" + database + "/" + table;
     if (!made_tables_.count(key)) {
         server.Execute(database, MakeSourceSql(table, draw));
@@ -198,7 +201,7 @@ Scene World::Prepare(const Draw& draw) {
     }
     scene.source_table = SourceTable(*scene.source_server, scene.source_database, draw);
     scene.source_rows = draw.rows;
-    scene.refusable_rows = draw.refused ? draw.rows / 1000 : 0;
+    scene.refusable_rows = draw.refused ? draw.rows / 1000 * draw.refused_together : 0;
     scene.source = test::UserProfileOn(*scene.source_server, scene.source_database);
     if (draw.route == Route::Direct) {
         scene.destination = test::UserProfileOn(destination, kDestinationDatabase);
