@@ -16,8 +16,8 @@ namespace trp {
 
 std::vector<PieceResult> Settlement::OneByOne(std::size_t first, std::size_t last) {
     // Every row that goes in is a subtransaction of its own, and so is the run around them: no
-    // more of them than the transaction may still hold (see kPiecesPerTransaction).
-    // Refused rows that nothing written waits before go on at once, so that their reports come
+    // more of them than the transaction may still hold (see kPiecesPerTransaction). Refused
+    // rows that wait for nothing written before them go on first, so that their reports come
     // before more rows go rather than at the end of the batch.
     if (pieces_ + 2 > kPiecesPerTransaction || (pieces_ == 0 && !pending_.empty())) Commit();
     Begin();

@@ -101,15 +101,7 @@ void Settling::OneByOne(std::size_t first, std::size_t last) {
                 target_.Stored(first + i, first + i + 1, results[i].added);
                 continue;
             }
-            try {
-                target_.ThrowIfRunEnds(results[i].failure);
-            } catch (...) {
-                // The rows after it that went in arrived all the same.
-                for (std::size_t later = i + 1; later < results.size(); ++later)
-                    if (results[later].stored)
-                        target_.Stored(first + later, first + later + 1, results[later].added);
-                throw;
-            }
+            target_.ThrowIfRunEnds(results[i].failure);
             Refused(first + i, results[i].failure);
         }
         first += results.size();

@@ -27,7 +27,8 @@ public:
     // One row alone, as its own INSERT statement: its failure is the row's report.
     virtual PieceResult Alone(std::size_t row) = 0;
     // Rows from `first` on, each as its own INSERT statement: one result for each of the rows
-    // it sent, at least one and at most up to `last`.
+    // it sent, at least one and at most up to `last`. A failure that may be the run's comes
+    // last: nothing after it went in.
     virtual std::vector<PieceResult> OneByOne(std::size_t first, std::size_t last) = 0;
 
     // The outcomes, in source order.
