@@ -232,11 +232,10 @@ TEST_F(DurableDestinationTest, SessionEndedDuringACommitIsCountedByTheServersAns
     EXPECT_EQ(DestinationCount(), stopped.appended);
 }
 
-// Every third row is refused, so the first batch is settled row by row, each row committed in a
-// transaction of its own; the server stops as in a crash meanwhile. What the transactions not
-// yet known durable became cannot be asked any more: one check that finds no server is enough,
-// the rest count as not checked, and the run ends in about the check's limit, not that limit
-// once per row.
+// Every third row is refused, so the batches are settled in pieces and rows one by one; the
+// server stops as in a crash meanwhile. A commit whose answer was lost cannot be asked about any
+// more: one check that finds no server is enough, its rows count as not checked, and the run
+// ends in about the check's limit.
 TEST_F(DurableDestinationTest, ServerStoppedWhileABatchIsSettledRowByRowEndsAfterOneCheck) {
     MakeTables(kRows);
     DestinationSql("CREATE TABLE dst (id int CHECK (id % 3 <> 0), pad text)");
