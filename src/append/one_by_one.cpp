@@ -13,11 +13,6 @@
 namespace trp {
 namespace {
 
-bool Succeeded(const PGresult* result) {
-    const ExecStatusType status = PQresultStatus(result);
-    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
-}
-
 // A statement around the rows that failed for itself, not skipped after an earlier failure.
 bool FailedOnItsOwn(const PGresult* result) {
     return !Succeeded(result) && PQresultStatus(result) != PGRES_PIPELINE_ABORTED;

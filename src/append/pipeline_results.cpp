@@ -6,6 +6,11 @@
 
 namespace trp {
 
+bool Succeeded(const PGresult* result) {
+    const ExecStatusType status = PQresultStatus(result);
+    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+}
+
 std::exception_ptr FailureOf(const PGresult* result, const PGconn* conn) {
     try {
         CheckResult(result, conn);

@@ -12,6 +12,8 @@ class ResultStream;
 
 // The results of statements sent in libpq's pipeline mode, read one statement at a time.
 
+// The statement's result says it ran (with rows or without).
+bool Succeeded(const PGresult* result);
 // The failure a statement's result carries.
 std::exception_ptr FailureOf(const PGresult* result, const PGconn* conn);
 // The result of the next statement, and the end of its results.

@@ -19,11 +19,6 @@ namespace {
 const std::vector<std::string> kReleased = {"RELEASE SAVEPOINT piece", "SAVEPOINT piece"};
 const std::vector<std::string> kRolledBack = {"ROLLBACK TO SAVEPOINT piece"};
 
-bool Succeeded(const PGresult* result) {
-    const ExecStatusType status = PQresultStatus(result);
-    return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
-}
-
 }  // namespace
 
 Settlement::Settlement(Connection& destination, EventPacer& pacer, const DestinationTable& table,
