@@ -39,6 +39,7 @@ public:
     void ShowMessage(const std::string& text) override;
     void ShowErrorBox(const std::string& text) override;
     RowReportAnswer ShowRowErrorBox(const std::string& text) override;
+    bool RowReportsWait() const override { return false; }
     void ShowMessageWithRefusedRows(const std::string& text, const std::string& informative,
                                     const std::string& folder) override;
     void SetBusyPointer(bool busy) override;

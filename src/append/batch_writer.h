@@ -97,6 +97,9 @@ protected:
     // SettlementSink, also for the writers.
     void Settled(std::size_t first, std::size_t last, long long added) override;
     void RowRefused(std::size_t row, const std::exception_ptr& failure) override;
+    bool ReportsMayWait() const override {
+        return !stop_after_batch_ && listener_.ReportsMayWait();
+    }
     void RefusalsComing(const std::vector<std::size_t>& rows) override;
     void Unchecked(std::size_t rows) override;
     void ThrowIfRunEnds(const std::exception_ptr& failure) override;

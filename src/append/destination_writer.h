@@ -39,6 +39,9 @@ public:
     // writer then settles the rest of the batch it has sent (refused rows without a report)
     // and stops.
     virtual bool RowRefused(const RefusedRow& row) = 0;
+    // Whether the next refused row's report may wait for the user (a box to answer): a writer
+    // then holds no transaction open on the destination while it is shown.
+    virtual bool ReportsMayWait() const { return true; }
     // The tally moved on: rows were committed or reported.
     virtual void Progressed(const AppendTally& tally) = 0;
     // The destination was lost and is being reconnected, `so_far` since the loss (told about

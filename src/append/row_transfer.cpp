@@ -185,6 +185,10 @@ bool RowTransfer::RowRefused(const RefusedRow& row) {
     return true;
 }
 
+bool RowTransfer::ReportsMayWait() const {
+    return !stopping_ && !ignore_all_ && host_.RowReportsWait();
+}
+
 void RowTransfer::Keep(const RefusedRow& row, bool may_report) {
     std::string sqlstate;
     if (row.failure) {

@@ -40,6 +40,7 @@ public:
     long long RefusedRows() const { return refused_; }
 
     bool RowRefused(const RefusedRow& row) override;
+    bool ReportsMayWait() const override;
     void Progressed(const AppendTally& tally) override;
     void Reconnecting(std::chrono::seconds so_far) override;
     void Reconnected(std::chrono::seconds took, long long next_row) override;

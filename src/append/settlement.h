@@ -43,6 +43,8 @@ public:
     // transaction they went in has committed and the log is on disk up to it; refused rows.
     virtual void Settled(std::size_t first, std::size_t last, long long added) = 0;
     virtual void RowRefused(std::size_t row, const std::exception_ptr& failure) = 0;
+    // Whether a refused row handed on now may wait for the user's answer (see WriterListener).
+    virtual bool ReportsMayWait() const = 0;
     // The refused rows about to be handed on, all of them, before the first: what they need
     // can be read in one go.
     virtual void RefusalsComing(const std::vector<std::size_t>& rows) = 0;

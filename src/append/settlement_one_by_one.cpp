@@ -18,8 +18,18 @@ std::vector<PieceResult> Settlement::OneByOne(std::size_t first, std::size_t las
     // Every row that goes in is a subtransaction of its own, and so is the run around them: no
     // more of them than the transaction may still hold (see kPiecesPerTransaction). Refused
     // rows that wait for nothing written before them go on first, so that their reports come
-    // before more rows go rather than at the end of the batch.
-    if (pieces_ + 2 > kPiecesPerTransaction || (pieces_ == 0 && !pending_.empty())) Commit();
+    // before more rows go rather than at the end of the batch. A refusal stands whatever becomes
+    // of the transaction, so they go on at once where no box waits for the user (which would
+    // hold the transaction open meanwhile) and the server's messages need no converting (which
+    // the destination does outside a transaction); after a commit otherwise.
+    const bool only_refusals = std::none_of(
+        pending_.begin(), pending_.end(), [](const Pending& outcome) { return !outcome.failure; });
+    const bool at_once =
+        only_refusals && !sink_.ReportsMayWait() && !table_.messages_in_server_encoding;
+    if (pieces_ + 2 > kPiecesPerTransaction || (pieces_ == 0 && !pending_.empty() && !at_once))
+        Commit();
+    else if (pieces_ == 0)
+        HandOn(pending_, InDoubtCommit{});
     Begin();
     last = std::min(last, first + static_cast<std::size_t>(kPiecesPerTransaction - pieces_ - 1));
     // A failure that may end the run leaves nothing of the rows after it in what commits: the

@@ -28,6 +28,9 @@ public:
     // "OK" goes on with the next row (so do Escape and the box's close button), "Stop Appending"
     // ends the run, "Ignore All" goes on without reporting the run's further refused rows.
     virtual RowReportAnswer ShowRowErrorBox(const std::string& text) = 0;
+    // Whether ShowRowErrorBox waits for someone to answer it (a box on the screen) rather than
+    // answering at once (a console, where nobody is there to answer).
+    virtual bool RowReportsWait() const { return true; }
     // The last message of a run that refused rows: `text` as ShowMessage shows it, `informative`
     // below it, and a second button, "Show Refused Rows", that opens `folder` in the desktop's
     // file manager and closes the box as OK does.

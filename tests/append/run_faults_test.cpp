@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <filesystem>
+#include <string>
 
 #include "app/temporary_cluster.h"
 #include "base/program_end.h"
@@ -398,13 +399,42 @@ TEST_F(RunFaultsTest, EveryRowRefusedAndStopOnTheFirstReport) {
     Exec(db2_, "CREATE TABLE src (id int, v text)");
     Exec(db2_, "INSERT INTO src SELECT g, 'x' FROM generate_series(1, 100000) g");
     Exec(db1_, "CREATE TABLE dst (id int, v int)");
+    const long long xid_before = std::stoll(Scalar(db1_, "SELECT txid_current()"));
     StopAtRowReport(1);
     Press("dst", "src");
+    // A refused row takes no transaction id of its own, and refused rows that wait for nothing
+    // written before them need no commit: a handful of transactions, not one for each run of
+    // rows sent one by one.
+    EXPECT_LT(std::stoll(Scalar(db1_, "SELECT txid_current()")) - xid_before, 20);
     ASSERT_EQ(shown_.size(), 2u);
     EXPECT_TRUE(shown_[0].offers_stop);
     EXPECT_TRUE(shown_[0].text.contains("invalid input syntax for type integer: \"x\""));
     EXPECT_FALSE(shown_[1].offers_stop);
     EXPECT_EQ(Messages(), QStringList{"Appending stopped. 0 of 100,000 rows were appended."});
+    EXPECT_EQ(Arrived(), 0);
+}
+
+// A refused row's box waits for the user with no transaction open on the destination, so that
+// its locks are not held for as long as the user takes; once no box can come ("Ignore All"),
+// the refused rows go on without a commit of their own.
+TEST_F(RunFaultsTest, NoTransactionIsOpenOnTheDestinationWhileARefusedRowsBoxWaits) {
+    Exec(db2_, "CREATE TABLE src (id int, v text)");
+    Exec(db2_, "INSERT INTO src SELECT g, 'x' FROM generate_series(1, 3000) g");
+    Exec(db1_, "CREATE TABLE dst (id int, v int)");
+    std::vector<std::string> open_while_shown;
+    MessageBox::SetRecorder([&](const MessageBox::Shown& shown) {
+        shown_.push_back(shown);
+        if (!shown.offers_stop) return;
+        open_while_shown.push_back(Scalar(db1_,
+                                          "SELECT count(*) FROM pg_stat_activity WHERE datname = "
+                                          "current_database() AND state LIKE 'idle in trans%'"));
+        if (open_while_shown.size() == 150)
+            MessageBox::SetNextChoice(MessageBox::Choice::IgnoreAll);
+    });
+    const long long xid_before = std::stoll(Scalar(db1_, "SELECT txid_current()"));
+    Press("dst", "src");
+    EXPECT_EQ(open_while_shown, std::vector<std::string>(150, "0"));
+    EXPECT_LT(std::stoll(Scalar(db1_, "SELECT txid_current()")) - xid_before, 20);
     EXPECT_EQ(Arrived(), 0);
 }
 

@@ -170,6 +170,7 @@ TEST(HandOnAll, CountsEveryOutcomeOfACommitBeforeAFailureGoesOn) {
             for (const std::size_t row : rows) told += " " + std::to_string(row);
             told += ", ";
         }
+        bool ReportsMayWait() const override { return true; }
         void Unchecked(std::size_t) override {}
         void ThrowIfRunEnds(const std::exception_ptr&) override {}
         void StopPoint() override {}
