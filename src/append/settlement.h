@@ -112,6 +112,8 @@ private:
     std::vector<std::string> Statements(std::size_t first, std::size_t last);
     // Rows [first, last) one by one, each under its own savepoint.
     std::vector<PieceResult> SendRows(std::size_t first, std::size_t last);
+    // INSERT INTO "<table>" VALUES($1, …), for rows one by one as its parameters.
+    std::string PreparedInsert() const;
 
     bool by_copy_;
     Connection& destination_;
@@ -126,6 +128,9 @@ private:
     // (released, or rolled back to its savepoint).
     std::vector<std::string> next_;
     int pieces_ = 0;  // pieces that wrote in the open transaction
+    // Rows one by one go as one prepared statement, until a refusal shows that the rows' own
+    // statements are needed for their words.
+    bool prepare_rows_ = true;
     std::vector<Pending> pending_;
 };
 

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <optional>
+#include <string>
 
 #include "append/destination_writer.h"
 #include "append/one_by_one.h"
@@ -55,11 +56,34 @@ std::vector<PieceResult> Settlement::OneByOne(std::size_t first, std::size_t las
 }
 
 std::vector<PieceResult> Settlement::SendRows(std::size_t first, std::size_t last) {
+    // Not where rows go as statements for the table's triggers or rules: what they see of the
+    // statement (current_query()) would be the prepared one.
+    if (prepare_rows_ && by_copy_ && !batch_.Adopted() && table_.columns > 0) {
+        RowsAlone sent =
+            SendPreparedRowsAlone(destination_.Handle(), pacer_, next_, PreparedInsert(),
+                                  batch_.Texts(first, last, table_.binary, table_.columns, texts_));
+        if (!sent.again_as_statements) {
+            next_ = std::move(sent.next);
+            return std::move(sent.rows);
+        }
+        // Refusals whose words only the rows' own statements tell (a value the column's type
+        // cannot read, say): these rows and the rest of the batch go as statements.
+        ExecuteAwaited(destination_.Handle(), "ROLLBACK TO SAVEPOINT piece", pacer_);
+        next_.clear();
+        prepare_rows_ = false;
+    }
     std::vector<std::string> statements = Statements(first, last);
     RowsAlone sent = SendRowsAlone(destination_.Handle(), pacer_, next_, statements);
     if (batch_.Adopted()) batch_.KeepLetGoStatement(std::move(statements.front()));
     next_ = std::move(sent.next);
     return std::move(sent.rows);
+}
+
+std::string Settlement::PreparedInsert() const {
+    std::string sql = "INSERT INTO " + table_.quoted_name_in_transaction + " VALUES(";
+    for (int column = 1; column <= table_.columns; ++column)
+        sql += (column > 1 ? ", $" : "$") + std::to_string(column);
+    return sql + ')';
 }
 
 }  // namespace trp

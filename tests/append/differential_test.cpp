@@ -230,6 +230,23 @@ TEST_F(DifferentialTest, RefusedRowsOneAfterTheOtherAmidAcceptedOnes) {
         "SELECT id::text, v::text FROM dest ORDER BY ctid", true);
 }
 
+// Refused rows one after the other for each way a row can break the table's rules (a key, a
+// null, a check, a foreign key), then a stretch of values the column's type cannot read: the
+// first are refused in the words of each row's own INSERT statement, whichever way the rows
+// went; the last need those statements' very texts, and the rows after them go as statements.
+TEST_F(DifferentialTest, IntegrityRefusalsOneAfterTheOtherThenValuesTheTypeCannotRead) {
+    source_columns_ = "(id text, v text, r text)";
+    ExpectSameAsRowByRow(
+        "SELECT CASE WHEN g BETWEEN 20 AND 50 THEN '5' WHEN g BETWEEN 200 AND 230 THEN 'x' || g "
+        "ELSE g::text END, CASE WHEN g BETWEEN 60 AND 90 THEN NULL WHEN g BETWEEN 100 AND 130 "
+        "THEN '-1' ELSE g::text END, CASE WHEN g BETWEEN 140 AND 170 THEN '999' ELSE '1' END "
+        "FROM generate_series(1, 260) g",
+        "CREATE TABLE ref (id int PRIMARY KEY); INSERT INTO ref VALUES (1); "
+        "CREATE TABLE dest (id int PRIMARY KEY, v int NOT NULL CHECK (v >= 0), "
+        "r int REFERENCES ref)",
+        "SELECT id::text, v::text, r::text FROM dest ORDER BY ctid", true);
+}
+
 // Both tables have the same column names in another order: each value goes into the column of
 // its name, on every path. By position, text would go into the wrong column without a word.
 TEST_F(DifferentialTest, TheSameNamesInAnotherOrderAreMatchedByName) {

@@ -34,11 +34,12 @@ protected:
 };
 
 // Refused rows of several kinds, where COPY's binary format carries them (the same column
-// types on both sides) and where the text format does.
+// types on both sides) and where the text format does; among them a stretch refused one after
+// the other, which goes one by one inside a transaction of its own.
 const char* kRows =
     "SELECT g, CASE WHEN g % 17 = 3 THEN NULL ELSE 'row ' || g END FROM generate_series(1, 200) g "
     "UNION ALL SELECT 5, 'duplicate' UNION ALL SELECT -1, 'refused by the check' "
-    "UNION ALL SELECT 300, 'last'";
+    "UNION ALL SELECT g, NULL FROM generate_series(201, 240) g UNION ALL SELECT 300, 'last'";
 
 TEST_F(PoolerTest, EveryPathFaresAsOneByOneInEitherPoolMode) {
     const std::string dest =
