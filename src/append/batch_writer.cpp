@@ -92,6 +92,7 @@ void BatchWriter::FinishInFlight() {
     const std::size_t rows = batch_.Rows();
     if (rows == 0) return;
     ClearOnExit clear{batch_};
+    in_flight_ = true;
     try {
         const Outcome outcome = SendBatch();
         if (outcome.committed) {
@@ -123,11 +124,12 @@ void BatchWriter::Flush() {
     }
     const Outcome first_try = SendBatch();
     if (first_try.committed) {
-        CommitRecord record{Doubt(first_try.added), {{0, rows, first_try.added, nullptr}}};
+        CommitRecord record{Doubt(first_try.added), first_try.outcomes};
+        if (record.outcomes.empty()) record.outcomes = {{0, rows, first_try.added, nullptr}};
         record.commit.xid = first_try.xid;
         record.commit.opened_at = first_try.opened_at;
         Committed(record);
-        Settled(0, rows, first_try.added);
+        HandOnAll(*this, record.outcomes);
     } else {
         Settle(rows, first_try);
     }
@@ -301,54 +303,6 @@ std::exception_ptr BatchWriter::Readable(const std::exception_ptr& failure) {
         }
     } catch (...) {
         return failure;
-    }
-}
-
-void BatchWriter::Abandoned(const BatchTransaction& transaction, std::size_t rows) {
-    // The program ends before the server answered: a COMMIT that went out may still happen.
-    if (transaction.InDoubt()) Unchecked(rows);
-}
-
-InDoubtCommit BatchWriter::Doubt(std::optional<long long> rows) const {
-    InDoubtCommit doubt;
-    doubt.life = server_life_;
-    doubt.rows = rows;
-    doubt.table = table_.quoted_name;
-    // COPY and the move inside the server are chosen only where no trigger or rule is.
-    doubt.rows_stay_in_table = Path() != AppendPath::Inserts;
-    return doubt;
-}
-
-void BatchWriter::Lost(BatchTransaction& transaction, std::size_t rows,
-                       std::optional<long long> added) {
-    if (transaction.Committed()) {
-        Count(rows, added.value_or(static_cast<long long>(rows)));
-        return;
-    }
-    if (!transaction.InDoubt()) return;
-    // A program that is ending has no time to ask: the rows count as not checked.
-    if (pacer_.Ending()) {
-        Unchecked(rows);
-        return;
-    }
-    if (RidesOut()) {
-        // Asked after once the destination is back.
-        const long long stored = added.value_or(static_cast<long long>(rows));
-        CommitRecord doubt{Doubt(added), {{0, rows, stored, nullptr}}};
-        doubt.commit.xid = transaction.Xid();
-        doubt.commit.opened_at = transaction.OpenedAt();
-        Doubtful(std::move(doubt));
-        return;
-    }
-    switch (transaction.CheckLostCommit(Doubt(added), commit_check_)) {
-        case CommitStatus::Committed:
-            Count(rows, added.value_or(static_cast<long long>(rows)));
-            break;
-        case CommitStatus::Aborted:
-            break;
-        case CommitStatus::Unknown:
-            Unchecked(rows);
-            break;
     }
 }
 

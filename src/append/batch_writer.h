@@ -48,6 +48,8 @@ protected:
         long long added = 0;                    // rows the committed transaction took
         std::string xid;                        // the committed transaction's id
         std::string opened_at;                  // and when it began
+        // A committed batch with refused rows: its outcomes in order (none: every row went in).
+        std::vector<SettledOutcome> outcomes;
     };
 
     BatchWriter(Connection& destination, DestinationTable table, std::size_t max_rows,
@@ -83,6 +85,10 @@ protected:
     // server stored `added` (when known): counts them by what became of it, then the caller
     // rethrows.
     void Lost(BatchTransaction& transaction, std::size_t rows, std::optional<long long> added);
+    // The same for a transaction that stored `stored` rows, whose outcomes (rows that went in,
+    // refused rows) are handed on once it proves committed.
+    void Lost(BatchTransaction& transaction, long long stored,
+              std::vector<SettledOutcome> outcomes);
     // The wait for the server was given up (the program is ending) during `transaction`, which
     // holds `rows` rows: counts them as not checked when its COMMIT was under way.
     void Abandoned(const BatchTransaction& transaction, std::size_t rows);
@@ -116,6 +122,7 @@ protected:
     std::optional<BatchTransaction> transaction_;  // the one the current batch streams into
     CommitCheckLimits commit_check_;
     bool restarted_ = false;  // the current batch was taken while the destination was lost
+    bool in_flight_ = false;  // the program is ending: the batch commits only as it stands
     // The rows before refused rows: the current batch goes straight in pieces, not streamed
     // whole first (a refused row would cost the whole batch again).
     bool in_pieces_ = false;

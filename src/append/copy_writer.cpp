@@ -8,6 +8,8 @@
 #include "append/column_types.h"
 #include "append/copy_protocol.h"
 #include "append/run_failure.h"
+#include "append/session_settings.h"
+#include "append/skipped_copy_rows.h"
 #include "catalogue/event_pacer.h"
 #include "db/awaiting.h"
 #include "db/connection.h"
@@ -20,14 +22,29 @@ CopyWriter::CopyWriter(Connection& destination, DestinationTable table,
     : BatchWriter(destination, std::move(table), options.batch_rows, options, pacer, listener,
                   texts) {}
 
+CopyWriter::~CopyWriter() {
+    // Not on a connection let go of meanwhile.
+    if (skipped_ && skipped_->Conn() != destination_.Handle()) skipped_->Release();
+}
+
 bool CopyWriter::StartCopy() {
     PGconn* conn = destination_.Handle();
     sent_ = 0;
     failure_ = nullptr;
-    const std::string format =
-        table_.binary ? std::string(" (FORMAT binary)") : table_.copy_options;
-    transaction_.emplace(destination_, pacer_, Setup());
-    transaction_->Send("COPY " + table_.quoted_name + " FROM STDIN" + format + "; COMMIT");
+    std::string format = table_.binary ? std::string(" (FORMAT binary)") : table_.copy_options;
+    TransactionSetup setup = Setup();
+    std::string commit = "; COMMIT";
+    if (!table_.binary && table_.server.CopySkipsUnreadableRows() && skipping_pays_) {
+        // Rows whose values the columns' types cannot read are skipped, and go alone before the
+        // COMMIT for their reports (EndSkippedRows): the rest of the batch need not go again.
+        format = SkippingUnreadableRows(format);
+        setup.settings +=
+            (setup.settings.empty() ? "" : ", ") + SetLocally({{"client_min_messages", "notice"}});
+        commit.clear();
+        skipped_.emplace(conn);
+    }
+    transaction_.emplace(destination_, pacer_, setup);
+    transaction_->Send("COPY " + table_.quoted_name + " FROM STDIN" + format + commit);
     ResultStream results(conn, pacer_);
     if (transaction_->ReadOpening(results)) {
         PgResultPtr copy = results.Next();
@@ -39,6 +56,7 @@ bool CopyWriter::StartCopy() {
         // The server refused before the data: the rest of the query was skipped.
         while (results.Next()) {
         }
+        skipped_.reset();
         failure_ = results.Failure();
         transaction_->Ended(false);
         transaction_->RollBack();
@@ -50,6 +68,7 @@ bool CopyWriter::StartCopy() {
     // Opening a transaction fails for no row's sake.
     while (results.Next()) {
     }
+    skipped_.reset();
     const std::exception_ptr failure = results.Failure();
     transaction_->Ended(false);
     transaction_->RollBack();
@@ -69,10 +88,12 @@ CopyWriter::Outcome CopyWriter::EndCopy() {
     streaming_ = false;
     Outcome outcome;
     std::optional<long long> copied;
+    const bool skipping = skipped_.has_value();
+    std::optional<std::vector<std::size_t>> skipped_lines;
     try {
         EndCopyData(conn, pacer_);
         // The end of the data runs the COMMIT that follows the COPY in the same query.
-        transaction.CommitUnderWay();
+        if (!skipping) transaction.CommitUnderWay();
         ResultStream results(conn, pacer_);
         std::size_t statements = 0;
         bool committed = false;
@@ -96,29 +117,39 @@ CopyWriter::Outcome CopyWriter::EndCopy() {
         // that failed for the connection's sake may have committed (a pooler answers for a
         // server it lost, and the connection to it stays).
         outcome.failure = results.Failure();
-        if (outcome.failure && statements == 1 && LeavesCommitInDoubt(outcome.failure))
-            RethrowAsBroken(outcome.failure);
-        if (outcome.failure && in_insert_words) {
-            outcome.failure = *in_insert_words;
-            outcome.failure_is_the_rows = true;
+        if (skipping && !outcome.failure && copied) {
+            // The transaction stays open: the skipped rows go before its COMMIT.
+            skipped_lines = skipped_->Lines();
+        } else {
+            if (outcome.failure && !skipping && statements == 1 &&
+                LeavesCommitInDoubt(outcome.failure))
+                RethrowAsBroken(outcome.failure);
+            if (outcome.failure && in_insert_words) {
+                outcome.failure = *in_insert_words;
+                outcome.failure_is_the_rows = true;
+            }
+            outcome.committed = committed && !outcome.failure;
+            if (outcome.committed) {
+                outcome.added = copied.value_or(0);
+                outcome.xid = transaction.Xid();
+                outcome.opened_at = transaction.OpenedAt();
+            }
+            transaction.Ended(outcome.committed);
+            if (!outcome.committed) transaction.RollBack();
         }
-        outcome.committed = committed && !outcome.failure;
-        if (outcome.committed) {
-            outcome.added = copied.value_or(0);
-            outcome.xid = transaction.Xid();
-            outcome.opened_at = transaction.OpenedAt();
-        }
-        transaction.Ended(outcome.committed);
-        if (!outcome.committed) transaction.RollBack();
+        skipped_.reset();
     } catch (const BrokenConnection&) {
+        skipped_.reset();
         Lost(transaction, rows, copied);
         transaction_.reset();
         throw;
     } catch (const WaitAbandoned&) {
+        skipped_.reset();
         Abandoned(transaction, rows);
         transaction_.reset();
         throw;
     }
+    if (skipped_lines) return EndSkippedRows(rows, *copied, std::move(*skipped_lines));
     transaction_.reset();
     return outcome;
 }
@@ -217,6 +248,7 @@ bool CopyWriter::MoveChunk(const std::string& select, const std::string& snapsho
 }
 
 void CopyWriter::Restart() {
+    skipped_.reset();  // before the lost connection is let go of
     BatchWriter::Restart();
     streaming_ = false;
     start_failed_ = false;

@@ -2,8 +2,10 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "append/batch_writer.h"
+#include "append/skipped_copy_rows.h"
 
 namespace trp {
 
@@ -15,6 +17,7 @@ class CopyWriter : public BatchWriter {
 public:
     CopyWriter(Connection& destination, DestinationTable table, const AppendOptions& options,
                EventPacer& pacer, WriterListener& listener, SourceRowTexts* texts);
+    ~CopyWriter() override;
 
     AppendPath Path() const override {
         return table_.binary ? AppendPath::BinaryCopy : AppendPath::TextCopy;
@@ -39,11 +42,20 @@ private:
     void Put(std::string_view data);
     // Ends the data, which commits; the outcome of the batch.
     Outcome EndCopy();
+    // After a COPY that skipped rows whose values it could not read (at `lines`, as far as its
+    // notices tell) and stored `copied` of the batch's `rows`: each skipped row goes alone as
+    // its INSERT statement for its report, then the batch commits. Where the skipped rows are
+    // not all known, or one fares otherwise than refused for itself, the batch is undone and
+    // settled the usual way, and no later batch skips.
+    Outcome EndSkippedRows(std::size_t rows, long long copied, std::vector<std::size_t> lines);
 
     bool streaming_ = false;      // a COPY of the current batch is open
     bool start_failed_ = false;   // the current batch's COPY could not start
     std::exception_ptr failure_;  // why it could not
     std::size_t sent_ = 0;        // bytes of the current batch sent in the open COPY
+    // The open COPY skips rows whose values it cannot read: the lines it names.
+    std::optional<SkippedCopyRows> skipped_;
+    bool skipping_pays_ = true;  // no batch yet showed that skipping cannot settle it
 };
 
 }  // namespace trp

@@ -54,6 +54,9 @@ public:
     // Whether a scan reads only a range of a table's blocks (TID range scans), so chunks of a
     // table cost their own size rather than the whole table's.
     bool ScansBlockRanges() const { return number_ >= 140000; }
+    // Whether COPY FROM in the text format can skip rows whose values a column's type cannot
+    // read, and name each one (ON_ERROR ignore, LOG_VERBOSITY verbose).
+    bool CopySkipsUnreadableRows() const { return number_ >= 170000; }
 
 private:
     int number_;
