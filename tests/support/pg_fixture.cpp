@@ -63,16 +63,16 @@ void ExecuteWith(const Profile& profile, const std::string& sql) {
 }
 
 std::string PgTest::CreateDatabase(const std::string& name) {
-    Cluster().CreateDatabase(name, kTestUser);
+    Server().CreateDatabase(name, kTestUser);
     return name;
 }
 
 Profile PgTest::UserProfile(const std::string& database) const {
-    return UserProfileOn(Cluster(), database);
+    return UserProfileOn(Server(), database);
 }
 
 void PgTest::Admin(const std::string& database, const std::string& sql) const {
-    Cluster().Execute(database, sql);
+    Server().Execute(database, sql);
 }
 
 void PgTest::Exec(const std::string& database, const std::string& sql) const {

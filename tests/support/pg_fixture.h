@@ -41,6 +41,9 @@ Profile UserProfileOn(const TemporaryCluster& server, const std::string& databas
 // Base for tests that need databases. Each test gets fresh databases on request.
 class PgTest : public ::testing::Test {
 protected:
+    // The server the test's databases are on: the installed version's, unless a test names
+    // another.
+    virtual TemporaryCluster& Server() const { return Cluster(); }
     // Creates (or re-creates) a database owned by the test role.
     std::string CreateDatabase(const std::string& name);
     // The test role's profile for a database of the cluster.
