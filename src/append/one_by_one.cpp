@@ -130,23 +130,25 @@ RowsAlone Send(PGconn* conn, EventPacer& pacer, const std::vector<std::string>& 
         }
         row.stored = !row.failure;
     }
+    sent.next = {"RELEASE SAVEPOINT piece", "SAVEPOINT piece"};
     if (prepared) {
         std::exception_ptr ending;
-        for (int statement = 0; statement < 2; ++statement) {
-            const PgResultPtr result = NextResult(conn, results);
-            if (FailedOnItsOwn(result.get()) && !ending) ending = FailureOf(result.get(), conn);
-        }
+        const PgResultPtr back = NextResult(conn, results);
+        if (FailedOnItsOwn(back.get())) ending = FailureOf(back.get(), conn);
+        // A pooler that keeps prepared statements itself answers for them: the statement is its
+        // to forget, and what failed is undone.
+        if (FailedOnItsOwn(NextResult(conn, results).get()))
+            sent.next.insert(sent.next.begin(), kBackToRow);
         AwaitSync(conn, results, ending);
         // Where a failure ends the run, the rows' outcomes say so, as those of statements would.
         const bool run_ends = std::any_of(sent.rows.begin(), sent.rows.end(), [](const auto& row) {
             return row.failure && !row.failure_is_the_rows;
         });
         if (ending && !run_ends) sent.again_as_statements = true;
+    } else if (!sent.rows.empty() && !sent.rows.back().stored) {
+        sent.next.insert(sent.next.begin(), kBackToRow);
     }
     PQexitPipelineMode(conn);
-    sent.next = {"RELEASE SAVEPOINT piece", "SAVEPOINT piece"};
-    if (!prepared && !sent.rows.empty() && !sent.rows.back().stored)
-        sent.next.insert(sent.next.begin(), kBackToRow);
     return sent;
 }
 
