@@ -115,8 +115,7 @@ void BatchWriter::Flush() {
     settled_.assign(rows, 0);
     commits_.clear();
     if (in_pieces_) {
-        Settlement settlement(destination_, pacer_, table_, PiecesByCopy(), batch_, texts_, *this,
-                              commit_check_);
+        Settlement settlement(destination_, pacer_, table_, PiecesByCopy(), batch_, texts_, *this);
         Settling(settlement, refusals_).RunInPieces(0, rows);
         settlement.Finish();
         FinishFlush();
@@ -169,8 +168,7 @@ void BatchWriter::Settle(std::size_t rows, const Outcome& first_try) {
     failed.failed_row = first_try.failed_row;
     failed.failure = first_try.failure;
     failed.failure_is_the_rows = first_try.failure_is_the_rows;
-    Settlement settlement(destination_, pacer_, table_, PiecesByCopy(), batch_, texts_, *this,
-                          commit_check_);
+    Settlement settlement(destination_, pacer_, table_, PiecesByCopy(), batch_, texts_, *this);
     Settling(settlement, refusals_).Run(rows, failed);
     settlement.Finish();
 }

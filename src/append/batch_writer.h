@@ -85,10 +85,6 @@ protected:
     // server stored `added` (when known): counts them by what became of it, then the caller
     // rethrows.
     void Lost(BatchTransaction& transaction, std::size_t rows, std::optional<long long> added);
-    // The same for a transaction that stored `stored` rows, whose outcomes (rows that went in,
-    // refused rows) are handed on once it proves committed.
-    void Lost(BatchTransaction& transaction, long long stored,
-              std::vector<SettledOutcome> outcomes);
     // The wait for the server was given up (the program is ending) during `transaction`, which
     // holds `rows` rows: counts them as not checked when its COMMIT was under way.
     void Abandoned(const BatchTransaction& transaction, std::size_t rows);
@@ -112,8 +108,11 @@ protected:
     void StopPoint() override;
     InDoubtCommit Doubt(std::optional<long long> rows) const override;
     void Committed(const CommitRecord& record) override;
-    bool RidesOut() const override { return reconnect_for_.count() > 0; }
-    void Doubtful(CommitRecord record) override;
+    void CommitLost(bool in_doubt, CommitRecord record, long long stored) override;
+    // Whether a lost destination is ridden out: a commit in doubt is then not asked after at
+    // once, but kept (Doubtful) and asked after once the destination is back.
+    bool RidesOut() const { return reconnect_for_.count() > 0; }
+    void Doubtful(CommitRecord record);
 
     Connection& destination_;
     DestinationTable table_;

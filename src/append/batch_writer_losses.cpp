@@ -22,26 +22,19 @@ InDoubtCommit BatchWriter::Doubt(std::optional<long long> rows) const {
     return doubt;
 }
 
-void BatchWriter::Lost(BatchTransaction& transaction, long long stored,
-                       std::vector<SettledOutcome> outcomes) {
-    CommitRecord record{Doubt(stored), std::move(outcomes)};
-    record.commit.xid = transaction.Xid();
-    record.commit.opened_at = transaction.OpenedAt();
-    CommitStatus status = CommitStatus::Committed;
-    if (!transaction.Committed()) {
-        if (!transaction.InDoubt()) return;
-        if (RidesOut() && !pacer_.Ending()) {
-            // Asked after once the destination is back.
-            Doubtful(std::move(record));
-            return;
-        }
-        status = pacer_.Ending() ? CommitStatus::Unknown
-                                 : CheckCommit(destination_.ConnectionString(), record.commit,
-                                               pacer_, commit_check_);
+void BatchWriter::CommitLost(bool in_doubt, CommitRecord record, long long stored) {
+    if (!in_doubt) return;
+    if (RidesOut() && !pacer_.Ending()) {
+        // Asked after once the destination is back.
+        Doubtful(std::move(record));
+        return;
     }
+    const CommitStatus status = pacer_.Ending() ? CommitStatus::Unknown
+                                                : CheckCommit(destination_.ConnectionString(),
+                                                              record.commit, pacer_, commit_check_);
     if (status == CommitStatus::Unknown) Unchecked(static_cast<std::size_t>(stored));
     if (status != CommitStatus::Committed) return;
-    Committed(record);
+    if (!record.commit.xid.empty()) Committed(record);
     HandOnAll(*this, record.outcomes);
 }
 

@@ -73,9 +73,10 @@ CopyWriter::Outcome CopyWriter::EndSkippedRows(std::size_t rows, long long copie
             outcome.outcomes = std::move(outcomes);
         }
     } catch (const BrokenConnection&) {
-        if (outcomes.empty())
-            outcomes.push_back({0, rows, static_cast<long long>(stored), nullptr});
-        Lost(transaction, static_cast<long long>(stored), std::move(outcomes));
+        CommitRecord record{Doubt(static_cast<long long>(stored)), std::move(outcomes)};
+        record.commit.xid = transaction.Xid();
+        record.commit.opened_at = transaction.OpenedAt();
+        CommitLost(transaction.InDoubt(), std::move(record), static_cast<long long>(stored));
         transaction_.reset();
         throw;
     } catch (const WaitAbandoned&) {

@@ -22,16 +22,14 @@ const std::vector<std::string> kRolledBack = {"ROLLBACK TO SAVEPOINT piece"};
 }  // namespace
 
 Settlement::Settlement(Connection& destination, EventPacer& pacer, const DestinationTable& table,
-                       bool by_copy, RowBatch& batch, SourceRowTexts* texts, SettlementSink& sink,
-                       const CommitCheckLimits& limits)
+                       bool by_copy, RowBatch& batch, SourceRowTexts* texts, SettlementSink& sink)
     : by_copy_(by_copy),
       destination_(destination),
       pacer_(pacer),
       table_(table),
       batch_(batch),
       texts_(texts),
-      sink_(sink),
-      limits_(limits) {}
+      sink_(sink) {}
 
 // Whatever is still open was given up on the way out of a failure; its rows count nowhere.
 Settlement::~Settlement() = default;
@@ -76,20 +74,9 @@ void Settlement::Commit() {
     } catch (const BrokenConnection&) {
         const bool in_doubt = transaction_->InDoubt();
         transaction_.reset();
-        if (in_doubt && sink_.RidesOut() && !pacer_.Ending()) {
-            // Asked after once the destination is back.
-            record.outcomes = std::move(pending_);
-            pending_.clear();
-            sink_.Doubtful(std::move(record));
-            throw;
-        }
-        const CommitStatus status = !in_doubt         ? CommitStatus::Aborted
-                                    : pacer_.Ending() ? CommitStatus::Unknown
-                                                      : CheckCommit(destination_.ConnectionString(),
-                                                                    record.commit, pacer_, limits_);
-        if (status == CommitStatus::Committed) HandOn(pending_, record.commit);
-        if (status == CommitStatus::Unknown) sink_.Unchecked(static_cast<std::size_t>(stored));
+        record.outcomes = std::move(pending_);
         pending_.clear();
+        sink_.CommitLost(in_doubt, std::move(record), stored);
         throw;
     } catch (const WaitAbandoned&) {
         if (transaction_->InDoubt()) sink_.Unchecked(static_cast<std::size_t>(stored));

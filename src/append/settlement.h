@@ -56,10 +56,10 @@ public:
     virtual InDoubtCommit Doubt(std::optional<long long> rows) const = 0;
     // A transaction committed; its outcomes follow.
     virtual void Committed(const CommitRecord& record) = 0;
-    // Whether a lost destination is ridden out: a commit in doubt is then not asked after at
-    // once, but handed to the writer (Doubtful), which asks once the destination is back.
-    virtual bool RidesOut() const = 0;
-    virtual void Doubtful(CommitRecord record) = 0;
+    // The connection went down with the COMMIT of `record` under way (`in_doubt`; otherwise it
+    // never committed): its outcomes are handed on once it proves committed, or left to the
+    // ride-out; its `stored` rows count as not checked where no answer comes.
+    virtual void CommitLost(bool in_doubt, CommitRecord record, long long stored) = 0;
 };
 
 // Hands on every outcome of a committed transaction, in order. A failure on the way (the
@@ -82,8 +82,7 @@ public:
 
     // `by_copy`: pieces go as COPY (otherwise as the rows' INSERT statements).
     Settlement(Connection& destination, EventPacer& pacer, const DestinationTable& table,
-               bool by_copy, RowBatch& batch, SourceRowTexts* texts, SettlementSink& sink,
-               const CommitCheckLimits& limits);
+               bool by_copy, RowBatch& batch, SourceRowTexts* texts, SettlementSink& sink);
     ~Settlement() override;
     Settlement(const Settlement&) = delete;
     Settlement& operator=(const Settlement&) = delete;
@@ -122,7 +121,6 @@ private:
     RowBatch& batch_;
     SourceRowTexts* texts_;
     SettlementSink& sink_;
-    const CommitCheckLimits& limits_;
     std::optional<BatchTransaction> transaction_;
     // What the next statement in the transaction begins with: the end of the last piece
     // (released, or rolled back to its savepoint).

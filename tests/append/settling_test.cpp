@@ -176,8 +176,7 @@ TEST(HandOnAll, CountsEveryOutcomeOfACommitBeforeAFailureGoesOn) {
         void StopPoint() override {}
         InDoubtCommit Doubt(std::optional<long long>) const override { return {}; }
         void Committed(const CommitRecord&) override {}
-        bool RidesOut() const override { return true; }
-        void Doubtful(CommitRecord) override {}
+        void CommitLost(bool, CommitRecord, long long) override {}
     } sink;
     const auto refusal = std::make_exception_ptr(std::runtime_error("refused"));
     try {
