@@ -50,6 +50,10 @@ Commands (no display needed; they use the profiles the connection screen saved):
       How long append keeps trying to reconnect to a destination it lost (a server
       restart, a failover, a network blip) before the run ends (300; 0 ends it at
       the first loss). The run goes on where it was, no row sent twice.
+  --writers N
+      How many sessions append writes through at once, 1 to 8 (2). Within one
+      database the rows move in parts, several parts at once; sessions the
+      server does not grant are left out.
   tables 1|2
       Prints the tables of database #1 or #2, one a line, as the table selection
       screen lists them.
@@ -75,7 +79,7 @@ QString UsageLines() {
     return QStringLiteral("Usage: %1 [options]\n").arg(program) +
            QStringLiteral(
                "       %1 append --to 1|2 [--settings FILE] [--reconnect-for SECONDS] "
-               "SOURCE_TABLE DESTINATION_TABLE\n")
+               "[--writers N] SOURCE_TABLE DESTINATION_TABLE\n")
                .arg(program) +
            QStringLiteral("       %1 tables 1|2 [--settings FILE]\n").arg(program);
 }
@@ -131,8 +135,9 @@ CommandLine ReadCommand(Command command, const QStringList& arguments, const QSt
                                       QStringLiteral("FILE"));
     const QCommandLineOption reconnect_for(QStringLiteral("reconnect-for"), QString(),
                                            QStringLiteral("SECONDS"));
+    const QCommandLineOption writers(QStringLiteral("writers"), QString(), QStringLiteral("N"));
     parser.addOptions({help, settings});
-    if (command == Command::Append) parser.addOptions({to, reconnect_for});
+    if (command == Command::Append) parser.addOptions({to, reconnect_for, writers});
 
     QStringList rest = arguments;
     rest.removeAt(1);
@@ -150,7 +155,7 @@ CommandLine ReadCommand(Command command, const QStringList& arguments, const QSt
         result.output = whole_help;
         return result;
     }
-    for (const QCommandLineOption* option : {&to, &settings, &reconnect_for}) {
+    for (const QCommandLineOption* option : {&to, &settings, &reconnect_for, &writers}) {
         if (!parser.optionNames().contains(option->names().front())) continue;
         if (parser.values(*option).size() > 1)
             return Mistake(QStringLiteral("--%1 is given more than once").arg(option->names()[0]),
@@ -189,6 +194,15 @@ CommandLine ReadCommand(Command command, const QStringList& arguments, const QSt
                                    .arg(parser.value(reconnect_for)),
                                usage);
             result.reconnect_for = seconds;
+        }
+        if (parser.isSet(writers)) {
+            bool number = false;
+            const int count = parser.value(writers).toInt(&number);
+            if (!number || count < 1 || count > 8)
+                return Mistake(
+                    QStringLiteral("--writers takes 1 to 8, not '%1'").arg(parser.value(writers)),
+                    usage);
+            result.writers = count;
         }
     } else {
         if (positional.isEmpty())

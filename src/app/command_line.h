@@ -25,7 +25,8 @@ inline constexpr int kExitUnwritten = kExitNotDone;
 // What the program does: show its screens, or run one of its commands without them.
 enum class Command {
     Screens,
-    Append,  // append --to 1|2 [--settings FILE] [--reconnect-for SECONDS] SOURCE DESTINATION
+    Append,  // append --to 1|2 [--settings FILE] [--reconnect-for SECONDS] [--writers N] SOURCE
+             // DESTINATION
     Tables,  // tables 1|2 [--settings FILE]
 };
 
@@ -40,6 +41,8 @@ struct CommandLine {
     QString settings_file;
     // append --reconnect-for: how long a lost destination is tried again (seconds), when given.
     std::optional<int> reconnect_for;
+    // append --writers: how many destination sessions write at once, when given.
+    std::optional<int> writers;
     // append: the tables as `tables` prints them; the source is in the other database.
     QString source_table;
     QString destination_table;

@@ -38,6 +38,9 @@ struct AppendOptions {
     // Rows move inside the server (INSERT … SELECT) where both tables are in one database, in
     // chunks of this many blocks of the source table (0: never).
     long long chunk_blocks = 2048;
+    // Destination sessions that write one run's rows at once: within one database, its chunks
+    // (1 to 8).
+    int writers = 2;
     int command_timeout = 5000;     // seconds per statement, on both connections
     int connection_timeout = 5000;  // seconds to open each connection
     // How long a lost destination is tried again before the run ends (0: at the first loss).

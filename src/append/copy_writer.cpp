@@ -20,9 +20,11 @@ CopyWriter::CopyWriter(Connection& destination, DestinationTable table,
                        const AppendOptions& options, EventPacer& pacer, WriterListener& listener,
                        SourceRowTexts* texts)
     : BatchWriter(destination, std::move(table), options.batch_rows, options, pacer, listener,
-                  texts) {}
+                  texts),
+      writers_(options.writers) {}
 
 CopyWriter::~CopyWriter() {
+    CloseChunkSessions();
     // Not on a connection let go of meanwhile.
     if (skipped_ && skipped_->Conn() != destination_.Handle()) skipped_->Release();
 }
@@ -159,92 +161,6 @@ bool CopyWriter::CanMoveInsideServer(const ColumnTypes& source_columns) const {
            SameTypes(source_columns, table_.column_types) &&
            std::all_of(source_columns.begin(), source_columns.end(),
                        [](const ColumnType& column) { return column.exact_in_server; });
-}
-
-bool CopyWriter::MoveInsideServer(const std::string& select, const std::string& snapshot) {
-    Finish();  // rows taken earlier go first
-    while (true) {
-        std::optional<CommitRecord> doubt;
-        try {
-            return MoveChunk(select, snapshot, doubt);
-        } catch (const DbError&) {
-            // A lost destination ridden out: the chunk, unless its commit is found, goes again
-            // (its transaction imports the source's snapshot anew).
-            if (!RodeOut(std::current_exception())) {
-                if (doubt) Unchecked(static_cast<std::size_t>(*doubt->commit.rows));
-                throw;
-            }
-            if (!doubt) continue;
-            switch (CheckCommit(destination_.ConnectionString(), doubt->commit, pacer_,
-                                commit_check_)) {
-                case CommitStatus::Committed:
-                    Count(static_cast<std::size_t>(*doubt->commit.rows), *doubt->commit.rows);
-                    TookInsideServer(*doubt->commit.rows);
-                    return true;
-                case CommitStatus::Aborted:
-                    continue;
-                case CommitStatus::Unknown:
-                    Unchecked(static_cast<std::size_t>(*doubt->commit.rows));
-                    throw;
-            }
-        }
-    }
-}
-
-bool CopyWriter::MoveChunk(const std::string& select, const std::string& snapshot,
-                           std::optional<CommitRecord>& doubt) {
-    PGconn* conn = destination_.Handle();
-    BatchTransaction transaction(destination_, pacer_,
-                                 Setup("BEGIN ISOLATION LEVEL REPEATABLE READ", snapshot));
-    std::optional<long long> rows;
-    try {
-        transaction.Send("INSERT INTO " + table_.quoted_name + " " + select);
-        ResultStream results(conn, pacer_);
-        const bool open = transaction.ReadOpening(results);
-        if (open) {
-            PgResultPtr inserted = results.Next();
-            if (inserted && PQresultStatus(inserted.get()) == PGRES_COMMAND_OK)
-                rows = std::atoll(PQcmdTuples(inserted.get()));
-        }
-        while (results.Next()) {
-        }
-        if (!open || !rows) {
-            const std::exception_ptr failure = results.Failure();
-            transaction.Ended(false);
-            transaction.RollBack();
-            if (!failure) ThrowConnectionFailure(conn);
-            // The snapshot or the settings could not be taken: no row's doing.
-            if (!open) std::rethrow_exception(failure);
-            ThrowIfRunEnds(failure);
-            return false;
-        }
-        // The id is known before the COMMIT is sent, and so is the number of rows.
-        const std::exception_ptr refused = transaction.Commit();
-        if (refused) {
-            // A check left to the end of the transaction refused one of the rows.
-            ThrowIfRunEnds(refused);
-            return false;
-        }
-    } catch (const BrokenConnection&) {
-        if (rows && RidesOut() && transaction.InDoubt() && !pacer_.Ending()) {
-            doubt.emplace(CommitRecord{Doubt(rows), {}});
-            doubt->commit.xid = transaction.Xid();
-            doubt->commit.opened_at = transaction.OpenedAt();
-        } else if (rows) {
-            Lost(transaction, static_cast<std::size_t>(*rows), rows);
-        }
-        throw;
-    } catch (const WaitAbandoned&) {
-        if (rows) Abandoned(transaction, static_cast<std::size_t>(*rows));
-        throw;
-    }
-    CommitRecord record{Doubt(rows), {}};
-    record.commit.xid = transaction.Xid();
-    record.commit.opened_at = transaction.OpenedAt();
-    Committed(record);
-    Count(static_cast<std::size_t>(*rows), *rows);
-    TookInsideServer(*rows);
-    return true;
 }
 
 void CopyWriter::Restart() {

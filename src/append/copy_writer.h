@@ -1,5 +1,8 @@
 #pragma once
 
+#include <deque>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,7 +26,9 @@ public:
         return table_.binary ? AppendPath::BinaryCopy : AppendPath::TextCopy;
     }
     bool CanMoveInsideServer(const ColumnTypes& source_columns) const override;
-    bool MoveInsideServer(const std::string& select, const std::string& snapshot) override;
+    std::size_t MoveInsideServer(std::size_t first, std::size_t count,
+                                 const std::function<std::string(std::size_t)>& select,
+                                 const std::string& snapshot) override;
 
 protected:
     void RowAdded() override;
@@ -32,10 +37,32 @@ protected:
     void Restart() override;
 
 private:
-    // One chunk inside the server; `doubt` is what is known of its commit when the connection
-    // goes down with the COMMIT under way and the run rides that out.
-    bool MoveChunk(const std::string& select, const std::string& snapshot,
-                   std::optional<CommitRecord>& doubt);
+    // A chunk inside the server on its way: its INSERT … SELECT sent on `session`, its COMMIT
+    // not yet.
+    struct ChunkUnderWay {
+        std::size_t chunk = 0;
+        Connection* session = nullptr;
+        std::unique_ptr<BatchTransaction> transaction;
+        std::exception_ptr failure;  // the sending's
+    };
+    ChunkUnderWay StartChunk(Connection& session, std::size_t chunk, const std::string& select,
+                             const std::string& snapshot);
+    // Awaits the chunk's INSERT and commits it: false, with nothing of it kept, when the
+    // destination refused one of its rows. `doubt` is what is known of its commit when the
+    // connection goes down with the COMMIT under way and the run rides that out.
+    bool EndChunk(ChunkUnderWay& chunk, std::optional<CommitRecord>& doubt);
+    // Chunks begun after one that did not commit: each is rolled back once its INSERT is over (a
+    // session left running could hold keys the next rows wait for); after a failure of the run
+    // or of a connection their sessions are closed, which ends them.
+    void DropChunks(std::deque<ChunkUnderWay>& chunks, bool closing);
+    // Sessions of their own for the chunks, as many as the run's writers, where there are
+    // several: those the server does not grant (its or the role's connection limit, a
+    // pooler's pool) are left out, and with fewer than two the chunks go one after the other on
+    // the writer's own session.
+    void OpenChunkSessions();
+    void CloseChunkSession(Connection& session);
+    void CloseChunkSessions();
+
     // Opens the transaction and the COPY; false when the server refused them (a refusal that
     // ends the run is thrown).
     bool StartCopy();
@@ -56,6 +83,9 @@ private:
     // The open COPY skips rows whose values it cannot read: the lines it names.
     std::optional<SkippedCopyRows> skipped_;
     bool skipping_pays_ = true;  // no batch yet showed that skipping cannot settle it
+    int writers_ = 1;            // sessions the run may write through at once
+    std::vector<std::unique_ptr<Connection>> chunk_sessions_;
+    bool chunk_sessions_wanted_ = true;  // the server granted them when last asked
 };
 
 }  // namespace trp

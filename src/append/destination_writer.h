@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -102,11 +103,17 @@ public:
     // already has it), and a destination where COPY would do (no triggers, rules, …) that
     // refers to no other table (its checks would see those as of the source's snapshot).
     virtual bool CanMoveInsideServer(const ColumnTypes& /*source_columns*/) const { return false; }
-    // Moves the rows `select` gives (a SELECT on the source table) in one transaction that
-    // reads the source's exported `snapshot`. False, with nothing of them kept, when the
-    // destination refused one of them: they then have to come the usual way, through Add.
-    virtual bool MoveInsideServer(const std::string& /*select*/, const std::string& /*snapshot*/) {
-        return false;
+    // Moves the rows of the source's chunks `first` to `count` - 1 (`select` gives a chunk's
+    // SELECT on the source table), each chunk in a transaction of its own that reads the source's
+    // exported `snapshot`, several at once where the writer has the sessions for them. The rows
+    // of a chunk count once its transaction committed, in the chunks' order. Returns the first
+    // chunk not moved: `count` when all were; otherwise a chunk the destination refused a row
+    // of, with nothing of it kept (its rows then have to come the usual way, through Add), or,
+    // when the program is ending, the first not begun.
+    virtual std::size_t MoveInsideServer(std::size_t first, std::size_t /*count*/,
+                                         const std::function<std::string(std::size_t)>& /*select*/,
+                                         const std::string& /*snapshot*/) {
+        return first;
     }
 
 protected:

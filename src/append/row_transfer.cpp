@@ -72,13 +72,14 @@ RowTransfer::Ending RowTransfer::Run(
 }
 
 RowTransfer::Ending RowTransfer::TransferInsideServer(SourceReader& reader) {
-    for (std::size_t chunk = 0; chunk < reader.ChunkCount(); ++chunk) {
-        pacer_.Tick();
-        if (pacer_.Ending()) return EndInFlight();
-        bool moved = false;
+    const std::size_t chunks = reader.ChunkCount();
+    std::size_t chunk = 0;
+    while (chunk < chunks) {
         std::exception_ptr failure;
         try {
-            moved = writer_->MoveInsideServer(reader.ChunkSelect(chunk), reader.Snapshot());
+            chunk = writer_->MoveInsideServer(
+                chunk, chunks, [&](std::size_t of) { return reader.ChunkSelect(of); },
+                reader.Snapshot());
         } catch (const BrokenConnection&) {
             failure = std::current_exception();
         } catch (const DbError&) {
@@ -91,12 +92,13 @@ RowTransfer::Ending RowTransfer::TransferInsideServer(SourceReader& reader) {
             RunStep(trap_, 212, [&] { std::rethrow_exception(failure); });
             return Ending::Stopped;
         }
+        if (chunk == chunks) break;
+        if (pacer_.Ending()) return EndInFlight();
         // The destination refused one of the chunk's rows: they come the usual way, each
         // refused row with its report.
-        if (!moved) {
-            const Ending ending = Transfer(reader, chunk);
-            if (ending != Ending::Complete) return ending;
-        }
+        const Ending ending = Transfer(reader, chunk);
+        if (ending != Ending::Complete) return ending;
+        ++chunk;
     }
     return Ending::Complete;
 }

@@ -87,6 +87,8 @@ TEST(CommandLine, ReadsTheCommandsWithTheirOptionsAndTables) {
     EXPECT_TRUE(append.settings_file.isEmpty());
     EXPECT_FALSE(append.reconnect_for);
     EXPECT_EQ(Read({"append", "--reconnect-for", "0", "--to", "2", "a", "b"}).reconnect_for, 0);
+    EXPECT_FALSE(append.writers);
+    EXPECT_EQ(Read({"append", "--writers", "8", "--to", "2", "a", "b"}).writers, 8);
 
     // A table whose name begins with a dash comes after "--"; names are taken as typed.
     const CommandLine odd =
@@ -112,7 +114,7 @@ TEST(CommandLine, ReadsTheCommandsWithTheirOptionsAndTables) {
         EXPECT_EQ(help.output, Read({"--help"}).output);
         EXPECT_TRUE(help.output.contains(
             "tessaline-row-porter append --to 1|2 [--settings FILE] [--reconnect-for SECONDS] "
-            "SOURCE_TABLE DESTINATION_TABLE\n"));
+            "[--writers N] SOURCE_TABLE DESTINATION_TABLE\n"));
         EXPECT_TRUE(help.output.contains("tessaline-row-porter tables 1|2 [--settings FILE]\n"));
         EXPECT_TRUE(help.output.contains("Exit status of the commands:"));
         EXPECT_TRUE(help.output.contains("standard error"));
@@ -141,6 +143,10 @@ TEST(CommandLine, CommandMistakesNameTheArgumentThenShowTheUsageLinesWithCodeTwo
         {{"append", "--to", "1", "--reconnect-for", "soon", "a", "b"},
          "--reconnect-for takes seconds from 0 to 86400, not 'soon'"},
         {{"tables", "1", "--reconnect-for", "5"}, "unknown option '--reconnect-for' for tables"},
+        {{"append", "--to", "1", "--writers", "0", "a", "b"}, "--writers takes 1 to 8, not '0'"},
+        {{"append", "--to", "1", "--writers", "9", "a", "b"}, "--writers takes 1 to 8, not '9'"},
+        {{"append", "--to", "1", "--writers", "2", "--writers", "2", "a", "b"},
+         "--writers is given more than once"},
     };
     for (const auto& mistake : cases) {
         const CommandLine result = Read(mistake.arguments);
@@ -152,7 +158,7 @@ TEST(CommandLine, CommandMistakesNameTheArgumentThenShowTheUsageLinesWithCodeTwo
         EXPECT_EQ(result.output.section(u'\n', 1),
                   "Usage: tessaline-row-porter [options]\n"
                   "       tessaline-row-porter append --to 1|2 [--settings FILE] "
-                  "[--reconnect-for SECONDS] SOURCE_TABLE DESTINATION_TABLE\n"
+                  "[--reconnect-for SECONDS] [--writers N] SOURCE_TABLE DESTINATION_TABLE\n"
                   "       tessaline-row-porter tables 1|2 [--settings FILE]\n"
                   "See \"tessaline-row-porter --help\" for the options, the output and the exit "
                   "statuses.\n")

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <optional>
+#include <string>
+#include <utility>
 
 #include "append/append_operation.h"
 #include "append_test_support.h"
@@ -46,9 +49,10 @@ protected:
     AppendRequest Same(const std::string& destination, const std::string& source) const {
         return AppendRequest{destination, source, true, UserProfile(db1_), UserProfile(db1_)};
     }
-    static AppendOptions SmallChunks() {
+    static AppendOptions SmallChunks(int writers = AppendOptions{}.writers) {
         AppendOptions options;
         options.chunk_blocks = 3;
+        options.writers = writers;
         return options;
     }
     // `make` (re)creates "src" and "dst" in database #1; the run through the server must end
@@ -74,21 +78,67 @@ protected:
 TEST_F(WithinServerTest, RowsMoveInsideTheServerChunkByChunkFromOneSnapshot) {
     Exec(db1_, "CREATE TABLE src (id int, pad text); CREATE TABLE dst (id int, pad text)");
     Exec(db1_, "INSERT INTO src SELECT g, repeat('x', 200) FROM generate_series(1, 3000) g");
-    WatchingHost host(UserProfile(db1_), "INSERT INTO src VALUES (-1, 'added during the run')");
-    RunAppend(Same("dst", "src"), host, SmallChunks());
-    EXPECT_TRUE(host.ErrorReports().empty());
-    EXPECT_EQ(host.Messages(), std::vector<std::string>{"Done."});
-    EXPECT_FALSE(host.read_through_program);
-    // Many chunks, each moving the bar; rows added meanwhile are not in the snapshot.
-    EXPECT_GT(host.Progress().size(), 20u);
-    EXPECT_EQ(host.Progress().back(), 100);
-    EXPECT_EQ(Scalar(db1_, "SELECT count(*) FROM dst"), "3000");
-    EXPECT_EQ(Scalar(db1_, "SELECT count(*) FROM dst WHERE id < 0"), "0");
-    // In the source's stored order.
-    EXPECT_EQ(Scalar(db1_,
-                     "SELECT bool_and(id = n) FROM (SELECT id, row_number() OVER "
-                     "(ORDER BY ctid) AS n FROM dst) d"),
-              "t");
+    for (const int writers : {1, 2, 4}) {
+        SCOPED_TRACE("writers: " + std::to_string(writers));
+        Exec(db1_, "TRUNCATE dst; DELETE FROM src WHERE id < 0");
+        WatchingHost host(UserProfile(db1_), "INSERT INTO src VALUES (-1, 'added during the run')");
+        RunAppend(Same("dst", "src"), host, SmallChunks(writers));
+        EXPECT_TRUE(host.ErrorReports().empty());
+        EXPECT_EQ(host.Messages(), std::vector<std::string>{"Done."});
+        EXPECT_FALSE(host.read_through_program);
+        // Many chunks, each moving the bar; rows added meanwhile are not in the snapshot.
+        EXPECT_GT(host.Progress().size(), 20u);
+        EXPECT_EQ(host.Progress().back(), 100);
+        EXPECT_EQ(Scalar(db1_, "SELECT count(*) FROM dst"), "3000");
+        EXPECT_EQ(Scalar(db1_, "SELECT count(DISTINCT id) FROM dst WHERE id > 0"), "3000");
+        // One session stores them in the source's order; several, each chunk where its session
+        // found room.
+        if (writers == 1) {
+            EXPECT_EQ(Scalar(db1_,
+                             "SELECT bool_and(id = n) FROM (SELECT id, row_number() OVER "
+                             "(ORDER BY ctid) AS n FROM dst) d"),
+                      "t");
+        }
+    }
+}
+
+// A host that lets no new session into the database once the rows begin to move: the chunks'
+// own sessions are refused as by a connection limit the run does not know of.
+class CrowdedHost : public RecordingHost {
+public:
+    explicit CrowdedHost(std::function<void()> crowd) : crowd_(std::move(crowd)) {}
+    void RowsSettled(long long settled, long long total) override {
+        RecordingHost::RowsSettled(settled, total);
+        if (settled == 0 && crowd_) std::exchange(crowd_, nullptr)();
+    }
+
+private:
+    std::function<void()> crowd_;
+};
+
+TEST_F(WithinServerTest, SessionsTheServerDoesNotGrantAreLeftOutQuietly) {
+    Exec(db1_, "CREATE TABLE src (id int, pad text); CREATE TABLE dst (id int, pad text)");
+    Exec(db1_, "INSERT INTO src SELECT g, repeat('x', 200) FROM generate_series(1, 3000) g");
+    // None more, or one more: the run goes on with the writer's own session.
+    for (const int more : {0, 1}) {
+        SCOPED_TRACE("sessions granted: " + std::to_string(more));
+        Exec(db1_, "TRUNCATE dst");
+        CrowdedHost host([&] {
+            Admin("postgres",
+                  "ALTER DATABASE " + db1_ + " CONNECTION LIMIT " +
+                      std::to_string(std::stoi(Scalar("postgres",
+                                                      "SELECT count(*) FROM pg_stat_activity WHERE "
+                                                      "datname = '" +
+                                                          db1_ + "'")) +
+                                     more));
+        });
+        RunAppend(Same("dst", "src"), host, SmallChunks(4));
+        Admin("postgres", "ALTER DATABASE " + db1_ + " CONNECTION LIMIT -1");
+        EXPECT_TRUE(host.ErrorReports().empty()) << host.ErrorReports().front();
+        EXPECT_EQ(host.Messages(), std::vector<std::string>{"Done."});
+        EXPECT_EQ(Scalar(db1_, "SELECT count(DISTINCT id) FROM dst"), "3000");
+        EXPECT_EQ(Scalar(db1_, "SELECT count(*) FROM dst"), "3000");
+    }
 }
 
 TEST_F(WithinServerTest, ATableAppendedToItselfDoublesExactly) {
@@ -120,15 +170,19 @@ TEST_F(WithinServerTest, AChunkWithRefusedRowsGoesRowByRowWithTheSameReportsAsTh
     const auto expected = Query(db1_, "SELECT id::text, v FROM dst ORDER BY id, v");
     ASSERT_EQ(reference.ErrorReports().size(), 2u);
 
-    Exec(db1_, make);
-    WatchingHost host(UserProfile(db1_), "");
-    RunAppend(Same("dst", "src"), host, SmallChunks());
-    EXPECT_EQ(host.ErrorReports(), reference.ErrorReports());
-    EXPECT_EQ(host.Messages(), std::vector<std::string>{"Done."});
-    // The same rows (where in the table's pages the server puts them is its own business).
-    EXPECT_EQ(Query(db1_, "SELECT id::text, v FROM dst ORDER BY id, v"), expected);
-    // Only the chunk that held a refused row came through the program.
-    EXPECT_TRUE(host.read_through_program);
+    // With several sessions, the chunks begun after a refused one are undone and go again.
+    for (const int writers : {1, 2, 4}) {
+        SCOPED_TRACE("writers: " + std::to_string(writers));
+        Exec(db1_, make);
+        WatchingHost host(UserProfile(db1_), "");
+        RunAppend(Same("dst", "src"), host, SmallChunks(writers));
+        EXPECT_EQ(host.ErrorReports(), reference.ErrorReports());
+        EXPECT_EQ(host.Messages(), std::vector<std::string>{"Done."});
+        // The same rows (where in the table's pages the server puts them is its own business).
+        EXPECT_EQ(Query(db1_, "SELECT id::text, v FROM dst ORDER BY id, v"), expected);
+        // Only the chunk that held a refused row came through the program.
+        EXPECT_TRUE(host.read_through_program);
+    }
 }
 
 // A check added to a domain NOT VALID holds for new values: INSERT … SELECT of a value that
