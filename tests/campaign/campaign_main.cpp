@@ -51,7 +51,8 @@ public:
               {"moment", d.fault == Fault::None ? "-" : NameOf(d.moment)},
               {"ending", NameOf(d.ending)},
               {"refused rows", RefusedRows(d)},
-              {"reconnect for", std::to_string(d.reconnect_for) + " s"}}) {
+              {"reconnect for", std::to_string(d.reconnect_for) + " s"},
+              {"writers", std::to_string(d.writers)}}) {
             Tally& tally = table_[dimension][value];
             ++tally.runs;
             tally.violated += violated ? 1 : 0;

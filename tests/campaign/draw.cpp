@@ -114,6 +114,9 @@ Draw DrawRun(std::uint64_t seed) {
         // From a generator of its own, so that every earlier seed keeps its run.
         std::mt19937_64 together(seed ^ 0x7e11ab1eULL);
         if (d.refused && Between(together, 0, 2) == 0) d.refused_together = 10;
+        static constexpr int kWriters[] = {1, 2, 4};
+        std::mt19937_64 writers(seed ^ 0x3717e25ULL);
+        if (!d.screens) d.writers = Pick(writers, kWriters);
         return d;
     }
 }
@@ -182,7 +185,8 @@ std::string Describe(const Draw& d) {
     text += ", " + std::to_string(d.rows) + " rows";
     if (d.refused) text += " (" + RefusedRows(d) + " refused)";
     text += d.screens ? ", the screen's ride-out of 300 s"
-                      : ", --reconnect-for " + std::to_string(d.reconnect_for);
+                      : ", --reconnect-for " + std::to_string(d.reconnect_for) + ", --writers " +
+                            std::to_string(d.writers);
     return text;
 }
 

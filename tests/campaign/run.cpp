@@ -252,7 +252,8 @@ RunResult RunOnce(World& world, const Draw& draw, const std::string& program) {
             QString::fromStdString(program),
             {QStringLiteral("append"), QStringLiteral("--settings"), settings,
              QStringLiteral("--to"), QStringLiteral("2"), QStringLiteral("--reconnect-for"),
-             QString::number(draw.reconnect_for), QString::fromStdString(scene.source_table),
+             QString::number(draw.reconnect_for), QStringLiteral("--writers"),
+             QString::number(draw.writers), QString::fromStdString(scene.source_table),
              QString::fromLatin1(kDestinationTable)});
     }
     if (!process.waitForStarted(30000)) {
