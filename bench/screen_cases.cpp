@@ -104,6 +104,16 @@ void Local4m(const CaseContext& context) {
     SixColumnsCase(context, Goal{true, 0.85});
 }
 
+// Into an emptied table with a primary key and an index on a text column: the destination's
+// index upkeep is most of the work.
+void Indexed4m(const CaseContext& context) {
+    const std::string source = SixColumnSource(kSource, context.rows);
+    CreateSixColumnTable(kDestination, "indexed_dst",
+                         "ALTER TABLE indexed_dst ADD PRIMARY KEY (id); "
+                         "CREATE INDEX indexed_dst_name ON indexed_dst (name);");
+    AgainstCopyPipe(context, source, "indexed_dst", 0, Goal{true, 0.65});
+}
+
 void Local1m(const CaseContext& context) {
     SixColumnsCase(context, Goal{true, 1.0});
 }
@@ -131,7 +141,7 @@ void SameDatabase1m(const CaseContext& context) {
     const std::string source = SixColumnSource(kSource, context.rows);
     const std::string destination = "same_dst";
     CreateSixColumnTable(kSource, destination);
-    const Goal goal{true, 1.3};
+    const Goal goal{true, 0.7};
     Comparison comparison;
     comparison.screen =
         ScreenRun{ProfileFor(kSource), ProfileFor(kSource), destination, source, true};
@@ -353,6 +363,10 @@ const std::vector<BenchCase>& BenchCases() {
          "rows x 6 columns, two databases on one local server, against the text "
          "COPY pipe",
          4000000, Local4m},
+        {"indexed4m",
+         "rows x 6 columns into an emptied table with a primary key and a text index, "
+         "against the text COPY pipe into the same table",
+         4000000, Indexed4m},
         {"local1m", "rows x 6 columns, the same two databases, against the text COPY pipe", 1000000,
          Local1m},
         {"proxy1m",
