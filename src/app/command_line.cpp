@@ -51,9 +51,9 @@ Commands (no display needed; they use the profiles the connection screen saved):
       restart, a failover, a network blip) before the run ends (300; 0 ends it at
       the first loss). The run goes on where it was, no row sent twice.
   --writers N
-      How many sessions append writes through at once, 1 to 8 (2). Within one
-      database the rows move in parts, several parts at once; sessions the
-      server does not grant are left out.
+      How many destination sessions append writes through at once, 1 to 8 (2);
+      sessions the server does not grant are left out. A destination with
+      triggers, rules or a unique key keeps one.
   tables 1|2
       Prints the tables of database #1 or #2, one a line, as the table selection
       screen lists them.

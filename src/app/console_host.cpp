@@ -123,8 +123,10 @@ void ConsoleHost::Reconnecting(int database, std::chrono::seconds so_far) {
 void ConsoleHost::Reconnected(int database, std::chrono::seconds took, long long next_row) {
     last_reconnecting_ = -10;
     EndProgressLine();
-    PrintError("Reconnected to database #" + std::to_string(database) + " after " +
-               DurationText(took.count()) + "; going on at row " + WithThousands(next_row) + ".\n");
+    PrintError(
+        "Reconnected to database #" + std::to_string(database) + " after " +
+        DurationText(took.count()) +
+        (next_row > 0 ? "; going on at row " + WithThousands(next_row) + ".\n" : "; going on.\n"));
 }
 
 void ConsoleHost::ResetProgress() {

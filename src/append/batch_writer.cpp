@@ -70,8 +70,16 @@ void BatchWriter::Add(std::string_view line, const RowLocator& at) {
     Guarded([this] { RowAdded(); });
     const std::size_t rows = batch_.Rows();
     if (rows >= batch_limit_ || batch_.Bytes() >= max_bytes_ ||
-        (rows % 64 == 0 && Clock::now() - batch_started_ >= kBatchTime))
-        Guarded([this] { Flush(); });
+        (rows % 64 == 0 && Clock::now() - batch_started_ >= kBatchTime)) {
+        if (before_settling_)
+            complete_ = true;
+        else
+            Guarded([this] { Flush(); });
+    }
+}
+
+void BatchWriter::JoinTeam(std::function<void()> before_settling) {
+    before_settling_ = std::move(before_settling);
 }
 
 void BatchWriter::AddLarge(PqBuffer buffer, std::string_view row, const RowLocator& at) {
@@ -107,6 +115,7 @@ void BatchWriter::FinishInFlight() {
 }
 
 void BatchWriter::Flush() {
+    complete_ = false;
     const std::size_t rows = batch_.Rows();
     if (rows == 0) return;
     flushing_ = true;
@@ -115,6 +124,7 @@ void BatchWriter::Flush() {
     settled_.assign(rows, 0);
     commits_.clear();
     if (in_pieces_) {
+        BeforeSettling();
         Settlement settlement(destination_, pacer_, table_, PiecesByCopy(), batch_, texts_, *this);
         Settling(settlement, refusals_).RunInPieces(0, rows);
         settlement.Finish();
@@ -128,6 +138,9 @@ void BatchWriter::Flush() {
         record.commit.xid = first_try.xid;
         record.commit.opened_at = first_try.opened_at;
         Committed(record);
+        if (std::any_of(record.outcomes.begin(), record.outcomes.end(),
+                        [](const SettledOutcome& outcome) { return outcome.failure != nullptr; }))
+            BeforeSettling();
         HandOnAll(*this, record.outcomes);
     } else {
         Settle(rows, first_try);
@@ -164,6 +177,7 @@ void BatchWriter::FinishFlush() {
 }
 
 void BatchWriter::Settle(std::size_t rows, const Outcome& first_try) {
+    BeforeSettling();
     PieceResult failed;
     failed.failed_row = first_try.failed_row;
     failed.failure = first_try.failure;

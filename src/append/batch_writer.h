@@ -38,6 +38,17 @@ public:
     void FinishInFlight() override;
     bool TakesBinaryRows() const override { return table_.binary; }
 
+    // As one of a team of writers (WriterTeam): a batch that is complete is held rather than
+    // sent, for the team to send when it chooses, and before refused rows are settled, which
+    // may wait for the user, `before_settling` brings the team's other batches to their end.
+    void JoinTeam(std::function<void()> before_settling);
+    bool BatchComplete() const { return complete_; }
+    // The source's rows before the next row this writer takes (its batch is empty).
+    void TakesAfter(long long rows_before) { rows_taken_ = rows_before; }
+    // The run ends for another writer's failure: a loss of this one's destination is not ridden
+    // out; its commit in doubt is asked after at once.
+    void GiveUpRidingOut() { reconnect_for_ = {}; }
+
 protected:
     // How the first attempt at a batch (or at a chunk inside the server) ended.
     struct Outcome {
@@ -127,6 +138,10 @@ protected:
     bool in_pieces_ = false;
     // Whether RowAdded streams the rows as they come.
     bool Streams() const { return !restarted_ && !in_pieces_; }
+    // Refused rows are about to be settled (see JoinTeam).
+    void BeforeSettling() {
+        if (before_settling_) before_settling_();
+    }
 
 private:
     // A batch before the current one, kept for a server that may lose acknowledged commits.
@@ -191,6 +206,8 @@ private:
     std::size_t kept_bytes_ = 0;
     std::exception_ptr loss_;  // the failure that lost the destination, while riding it out
     std::chrono::steady_clock::time_point batch_started_;
+    std::function<void()> before_settling_;  // set for a writer of a team
+    bool complete_ = false;                  // the batch is held complete for the team
 };
 
 }  // namespace trp

@@ -235,6 +235,7 @@ void BatchWriter::Unsettle(const CommitRecord& record, std::vector<char>& settle
 }
 
 void BatchWriter::SettleRest() {
+    BeforeSettling();
     Settlement settlement(destination_, pacer_, table_, PiecesByCopy(), batch_, texts_, *this);
     Settling settling(settlement, refusals_);
     for (std::size_t first = 0; first < settled_.size();) {

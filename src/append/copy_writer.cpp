@@ -32,6 +32,9 @@ CopyWriter::~CopyWriter() {
 bool CopyWriter::StartCopy() {
     PGconn* conn = destination_.Handle();
     sent_ = 0;
+    end_sent_ = output_done_ = results_in_ = rolling_back_ = false;
+    taken_.clear();
+    pump_failure_ = nullptr;
     failure_ = nullptr;
     std::string format = table_.binary ? std::string(" (FORMAT binary)") : table_.copy_options;
     TransactionSetup setup = Setup();
@@ -93,10 +96,17 @@ CopyWriter::Outcome CopyWriter::EndCopy() {
     const bool skipping = skipped_.has_value();
     std::optional<std::vector<std::size_t>> skipped_lines;
     try {
-        EndCopyData(conn, pacer_);
+        // What failed while the batch went on in flight fails it here, as it would have
+        // failed it then: a COMMIT already sent is then in doubt.
+        const std::exception_ptr pumping = std::exchange(pump_failure_, nullptr);
+        if (pumping && !end_sent_) std::rethrow_exception(pumping);
+        if (!end_sent_) EndCopyData(conn, pacer_);
+        end_sent_ = output_done_ = false;
         // The end of the data runs the COMMIT that follows the COPY in the same query.
         if (!skipping) transaction.CommitUnderWay();
-        ResultStream results(conn, pacer_);
+        if (pumping) std::rethrow_exception(pumping);
+        ResultStream results(conn, pacer_, std::exchange(taken_, {}),
+                             std::exchange(results_in_, false));
         std::size_t statements = 0;
         bool committed = false;
         std::optional<std::exception_ptr> in_insert_words;
@@ -114,6 +124,13 @@ CopyWriter::Outcome CopyWriter::EndCopy() {
             if (++statements == 1) copied = std::atoll(PQcmdTuples(result.get()));
             if (statements == 2)
                 committed = std::string_view(PQcmdStatus(result.get())) == "COMMIT";
+        }
+        if (rolling_back_) {
+            // A batch that failed in flight: what its ROLLBACK answers.
+            ResultStream rollback(conn, pacer_);
+            while (rollback.Next()) {
+            }
+            rolling_back_ = false;
         }
         // A refused COPY skips its COMMIT: nothing of this batch can be committed. A COMMIT
         // that failed for the connection's sake may have committed (a pooler answers for a
@@ -169,6 +186,79 @@ void CopyWriter::Restart() {
     streaming_ = false;
     start_failed_ = false;
     sent_ = 0;
+    end_sent_ = output_done_ = results_in_ = rolling_back_ = false;
+    taken_.clear();
+    pump_failure_ = nullptr;
+}
+
+void CopyWriter::Pump() {
+    if (!streaming_ || pump_failure_) return;
+    PGconn* conn = destination_.Handle();
+    const std::string_view data = batch_.Range(0, batch_.Rows());
+    try {
+        while (true) {
+            const int pending = PQflush(conn);
+            if (pending < 0) ThrowConnectionFailure(conn);
+            if (pending == 1) return;
+            if (end_sent_) {
+                // Then what comes back is taken in: the socket's readiness says nothing else.
+                output_done_ = true;
+                if (!PQconsumeInput(conn)) ThrowConnectionFailure(conn);
+                TakeResults(conn);
+                return;
+            }
+            int queued = 0;
+            if (sent_ < data.size()) {
+                const std::size_t size = std::min<std::size_t>(data.size() - sent_, 256 * 1024);
+                queued = PQputCopyData(conn, data.data() + sent_, static_cast<int>(size));
+                if (queued > 0) sent_ += size;
+            } else {
+                queued = PQputCopyEnd(conn, nullptr);
+                if (queued > 0) end_sent_ = true;
+            }
+            if (queued < 0) ThrowConnectionFailure(conn);
+            if (queued == 0) return;
+        }
+    } catch (const DbError&) {
+        pump_failure_ = std::current_exception();
+    }
+}
+
+void CopyWriter::TakeResults(PGconn* conn) {
+    while (!results_in_ && !PQisBusy(conn)) {
+        PGresult* result = PQgetResult(conn);
+        if (!result) {
+            results_in_ = true;
+            break;
+        }
+        taken_.emplace_back(result);
+    }
+    // A batch that failed ends its transaction at once: it would keep the table's lock, which
+    // another client may be queued for ahead of the next batch, until the batch's turn came.
+    if (results_in_ && !rolling_back_ && PQtransactionStatus(conn) == PQTRANS_INERROR) {
+        if (!PQsendQuery(conn, "ROLLBACK")) ThrowConnectionFailure(conn);
+        rolling_back_ = true;
+        if (PQflush(conn) < 0) ThrowConnectionFailure(conn);
+    }
+    while (rolling_back_ && !PQisBusy(conn)) {
+        const PgResultPtr result(PQgetResult(conn));
+        if (!result) {
+            rolling_back_ = false;
+            break;
+        }
+    }
+}
+
+bool CopyWriter::PumpSocket(pollfd& socket) const {
+    if (!streaming_ || pump_failure_) return false;
+    socket.fd = PQsocket(destination_.Handle());
+    socket.events = output_done_ ? POLLIN : POLLOUT;
+    socket.revents = 0;
+    return socket.fd >= 0;
+}
+
+void CopyWriter::Abandon() {
+    if (streaming_ && end_sent_) Unchecked(batch_.Rows());
 }
 
 void CopyWriter::RowAdded() {
@@ -199,7 +289,7 @@ CopyWriter::Outcome CopyWriter::SendBatch() {
         }
     }
     if (streaming_) {
-        Put(batch_.Range(0, batch_.Rows()).substr(sent_));
+        if (!pump_failure_) Put(batch_.Range(0, batch_.Rows()).substr(sent_));
         outcome = EndCopy();
     } else {
         outcome.failure = failure_;

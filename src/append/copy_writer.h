@@ -1,5 +1,7 @@
 #pragma once
 
+#include <poll.h>
+
 #include <deque>
 #include <functional>
 #include <memory>
@@ -29,6 +31,20 @@ public:
     std::size_t MoveInsideServer(std::size_t first, std::size_t count,
                                  const std::function<std::string(std::size_t)>& select,
                                  const std::string& snapshot) override;
+
+    // As a team's writer whose batch is held complete (BatchWriter::JoinTeam): sends what the
+    // connection takes of the rest of the batch, then the end of its data (which commits), and
+    // takes in what comes back, all without waiting. A failure is left for the batch's sending
+    // to find.
+    void Pump();
+    // The socket Pump waits for and what for; false when it has nothing to do.
+    bool PumpSocket(pollfd& socket) const;
+    // Whether the held batch's transaction stays open once its data has ended (its COMMIT
+    // waits for the rows a skipping COPY left out): such a batch is not left in flight.
+    bool EndsOpen() const { return skipped_.has_value(); }
+    // The program ends without waiting for the held batch: a COMMIT already on its way leaves
+    // its rows not checked.
+    void Abandon();
 
 protected:
     void RowAdded() override;
@@ -69,6 +85,8 @@ private:
     void Put(std::string_view data);
     // Ends the data, which commits; the outcome of the batch.
     Outcome EndCopy();
+    // Takes in the held batch's results as they come; ends one that failed.
+    void TakeResults(PGconn* conn);
     // After a COPY that skipped rows whose values it could not read (at `lines`, as far as its
     // notices tell) and stored `copied` of the batch's `rows`: each skipped row goes alone as
     // its INSERT statement for its report, then the batch commits. Where the skipped rows are
@@ -76,10 +94,16 @@ private:
     // settled the usual way, and no later batch skips.
     Outcome EndSkippedRows(std::size_t rows, long long copied, std::vector<std::size_t> lines);
 
-    bool streaming_ = false;      // a COPY of the current batch is open
-    bool start_failed_ = false;   // the current batch's COPY could not start
-    std::exception_ptr failure_;  // why it could not
-    std::size_t sent_ = 0;        // bytes of the current batch sent in the open COPY
+    bool streaming_ = false;           // a COPY of the current batch is open
+    bool start_failed_ = false;        // the current batch's COPY could not start
+    std::exception_ptr failure_;       // why it could not
+    std::size_t sent_ = 0;             // bytes of the current batch sent in the open COPY
+    bool end_sent_ = false;            // Pump ended the open COPY's data
+    bool output_done_ = false;         // and all of it went out
+    std::exception_ptr pump_failure_;  // the connection's, as Pump found it failing
+    std::deque<PgResultPtr> taken_;    // the held batch's results, as Pump took them in
+    bool results_in_ = false;          // all of them
+    bool rolling_back_ = false;        // Pump ended the batch that failed: ROLLBACK unanswered
     // The open COPY skips rows whose values it cannot read: the lines it names.
     std::optional<SkippedCopyRows> skipped_;
     bool skipping_pays_ = true;  // no batch yet showed that skipping cannot settle it

@@ -4,6 +4,7 @@
 
 #include "append/commit_check.h"
 #include "append/copy_writer.h"
+#include "append/reconnection.h"
 #include "catalogue/event_pacer.h"
 #include "db/awaiting.h"
 #include "db/connection.h"
@@ -189,21 +190,15 @@ void CopyWriter::DropChunks(std::deque<ChunkUnderWay>& chunks, bool closing) {
 
 void CopyWriter::OpenChunkSessions() {
     CloseChunkSessions();
-    if (writers_ < 2) {
+    // Chunks of a table with a unique key would meet as a team's batches do (CopyWriters).
+    if (writers_ < 2 || table_.unique_keys) {
         chunk_sessions_wanted_ = false;
         return;
     }
     for (int i = 0; i < writers_; ++i) {
-        auto session = std::make_unique<Connection>();
-        session->SetMode(ConnectMode::ReadWrite);
-        session->SetCommandTimeout(destination_.CommandTimeout());
-        session->SetConnectionTimeout(kChunkSessionTimeout);
-        try {
-            session->Open(destination_.ConnectionString(), &pacer_);
-        } catch (const DbError&) {
-            break;  // the next would fare no better
-        }
-        if (PQsetnonblocking(session->Handle(), 1) != 0) break;
+        std::unique_ptr<Connection> session =
+            OpenSessionLike(destination_, pacer_, kChunkSessionTimeout);
+        if (!session) break;  // the next would fare no better
         pacer_.Watch(session->Handle(), session->ServerConnectionString());
         chunk_sessions_.push_back(std::move(session));
     }

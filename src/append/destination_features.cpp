@@ -86,7 +86,12 @@ DestinationFeatures DetectDestinationFeatures(Connection& destination,
                             "conrelid = " +
                             destination.QuoteLiteral(quoted_table) +
                             "::regclass), (SELECT relname FROM pg_class WHERE oid = " +
-                            destination.QuoteLiteral(quoted_table) + "::regclass)";
+                            destination.QuoteLiteral(quoted_table) +
+                            "::regclass), EXISTS (WITH RECURSIVE tree(oid) AS (SELECT " +
+                            destination.QuoteLiteral(quoted_table) +
+                            "::regclass::oid UNION SELECT i.inhrelid FROM pg_inherits i JOIN tree "
+                            "t ON i.inhparent = t.oid) SELECT FROM pg_index x JOIN tree t ON "
+                            "x.indrelid = t.oid WHERE x.indisunique OR x.indisexclusion)";
     if (!PQsendQuery(conn, sql.c_str())) ThrowConnectionFailure(conn);
     ResultStream stream(conn, pacer);
     std::vector<PgResultPtr> results;
@@ -104,6 +109,7 @@ DestinationFeatures DetectDestinationFeatures(Connection& destination,
     features.columns = ReadColumnTypes(results[1].get());
     features.foreign_keys = PQgetvalue(results[2].get(), 0, 0)[0] == 't';
     features.relation_name = PQgetvalue(results[2].get(), 0, 1);
+    features.unique_keys = PQgetvalue(results[2].get(), 0, 2)[0] == 't';
     return features;
 }
 

@@ -21,6 +21,10 @@ struct DestinationFeatures {
     ColumnTypes columns;
     // It refers to other tables: its checks must see their rows as they are now.
     bool foreign_keys = false;
+    // A unique or exclusion index, of the table or a partition: rows of two transactions at once
+    // may then wait for each other, and which of two rows with one key goes in depends on
+    // which commits first.
+    bool unique_keys = false;
     // The table's own name, as the server names it in its messages ("COPY <name>, line 5").
     std::string relation_name;
 };

@@ -64,6 +64,7 @@ struct DestinationTable {
     std::string copy_options;                  // see DestinationSession
     ColumnTypes column_types;   // as the catalogue has them (empty when it could not be read)
     bool foreign_keys = false;  // see DestinationFeatures
+    bool unique_keys = false;   // see DestinationFeatures
     std::string relation_name;  // see DestinationFeatures
     // Rows come as binary tuples (COPY's binary format).
     bool binary = false;

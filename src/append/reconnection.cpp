@@ -67,4 +67,19 @@ bool Reconnect(Connection& destination, EventPacer& pacer, Clock::time_point los
     }
 }
 
+std::unique_ptr<Connection> OpenSessionLike(const Connection& like, EventPacer& pacer,
+                                            int timeout) {
+    auto session = std::make_unique<Connection>();
+    session->SetMode(ConnectMode::ReadWrite);
+    session->SetCommandTimeout(like.CommandTimeout());
+    session->SetConnectionTimeout(timeout);
+    try {
+        session->Open(like.ConnectionString(), &pacer);
+    } catch (const DbError&) {
+        return nullptr;
+    }
+    if (PQsetnonblocking(session->Handle(), 1) != 0) return nullptr;
+    return session;
+}
+
 }  // namespace trp

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <exception>
 #include <functional>
+#include <memory>
 
 namespace trp {
 
@@ -32,5 +33,11 @@ bool Reconnect(Connection& destination, EventPacer& pacer,
                std::chrono::steady_clock::time_point lost_at,
                std::chrono::steady_clock::time_point deadline,
                const std::function<void(std::chrono::seconds)>& tell);
+
+// Another session to the server `like` is connected to (its connection string, its mode and
+// command time-out), for a writer of its own; nullptr when the server does not grant it within
+// `timeout` seconds (its or the role's connection limit, a pooler's pool size). Results are
+// awaited through the pacer, never by blocking on the socket.
+std::unique_ptr<Connection> OpenSessionLike(const Connection& like, EventPacer& pacer, int timeout);
 
 }  // namespace trp

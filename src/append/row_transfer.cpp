@@ -100,6 +100,7 @@ RowTransfer::Ending RowTransfer::TransferInsideServer(SourceReader& reader) {
         if (ending != Ending::Complete) return ending;
         ++chunk;
     }
+    if (pacer_.Ending()) return Ending::ProgramEnding;  // as after the usual way's last rows
     return Ending::Complete;
 }
 
@@ -141,6 +142,8 @@ RowTransfer::Ending RowTransfer::Transfer(SourceReader& reader, std::optional<st
         return Ending::Stopped;
     }
     if (!RunStep(trap_, 212, [&] { writer_->Finish(); })) return Ending::Stopped;
+    // Closed or signalled while the last rows went in: every row is in, and nothing more is shown.
+    if (pacer_.Ending()) return Ending::ProgramEnding;
     return Ending::Complete;
 }
 

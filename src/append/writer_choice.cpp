@@ -3,12 +3,49 @@
 #include "append/copy_writer.h"
 #include "append/destination_features.h"
 #include "append/pipelined_insert_writer.h"
+#include "append/reconnection.h"
 #include "append/session_settings.h"
+#include "append/writer_team.h"
 #include "db/connection.h"
 #include "db/db_error.h"
 #include "db/server_version.h"
 
 namespace trp {
+namespace {
+
+// How long the sessions of the other writers may take to open: one the server does not grant
+// soon is left out rather than awaited.
+constexpr int kWriterSessionTimeout = 15;
+
+// One writer, or a team of as many as the options ask for and the server grants sessions for,
+// sharing the memory one writer's batches would take. Only where the batches cannot meet: with
+// a unique key, a later batch could take a key before an earlier one, or wait for it while it
+// waits for the later one, and the rows would fare otherwise than one after the other.
+std::unique_ptr<DestinationWriter> CopyWriters(Connection& destination,
+                                               const DestinationTable& target,
+                                               const AppendOptions& options, EventPacer& pacer,
+                                               WriterListener& listener, SourceRowTexts* texts) {
+    std::vector<std::unique_ptr<Connection>> sessions;
+    while (!target.unique_keys && static_cast<int>(sessions.size()) + 1 < options.writers) {
+        std::unique_ptr<Connection> session =
+            OpenSessionLike(destination, pacer, kWriterSessionTimeout);
+        if (!session) break;
+        sessions.push_back(std::move(session));
+    }
+    if (sessions.empty())
+        return std::make_unique<CopyWriter>(destination, target, options, pacer, listener, texts);
+    AppendOptions share = options;
+    share.batch_bytes = options.batch_bytes / (sessions.size() + 1);
+    auto team = std::make_unique<WriterTeam>(pacer, listener);
+    team->Join(std::make_unique<CopyWriter>(destination, target, share, pacer, *team, texts));
+    for (auto& session : sessions)
+        team->Join(std::move(session), [&](Connection& connection) {
+            return std::make_unique<CopyWriter>(connection, target, share, pacer, *team, texts);
+        });
+    return team;
+}
+
+}  // namespace
 
 std::unique_ptr<DestinationWriter> MakeDestinationWriter(
     Connection& destination, const std::string& quoted_table, int columns, bool raw_bytes,
@@ -39,6 +76,7 @@ std::unique_ptr<DestinationWriter> MakeDestinationWriter(
     target.copy_options = session.copy_options;
     target.column_types = features.columns;
     target.foreign_keys = features.foreign_keys;
+    target.unique_keys = features.unique_keys;
     target.relation_name = features.relation_name;
     target.server = ServerVersion::Of(destination.Handle());
     switch (options.strategy) {
@@ -53,8 +91,7 @@ std::unique_ptr<DestinationWriter> MakeDestinationWriter(
             // format; a refused binary row needs the source's own text of it.
             target.binary = options.binary && !raw_bytes && texts &&
                             BinaryCompatible(source_columns, features.columns);
-            return std::make_unique<CopyWriter>(destination, std::move(target), options, pacer,
-                                                listener, texts);
+            return CopyWriters(destination, target, options, pacer, listener, texts);
     }
     return std::make_unique<PipelinedInsertWriter>(
         destination, std::move(target), options.insert_batch_rows, options, pacer, listener);

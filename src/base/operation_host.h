@@ -50,7 +50,8 @@ public:
     virtual void ShowRunStatus(const std::string& /*status*/) {}
     // Database #`database`, the destination, was lost and is being reconnected, `so_far` since
     // the loss (told about once a second); then it is back after `took`, and the run goes on at
-    // the source's row `next_row`. The screens say so where the percentage stands meanwhile.
+    // the source's row `next_row` (0: several writers go on, each where it was). The screens say
+    // so where the percentage stands meanwhile.
     virtual void Reconnecting(int database, std::chrono::seconds so_far) {
         ShowRunStatus("Reconnecting to database #" + std::to_string(database) + " (" +
                       DurationText(so_far.count()) + ")");

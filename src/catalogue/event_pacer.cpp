@@ -34,15 +34,20 @@ void EventPacer::ProcessNow() {
 
 bool EventPacer::Wait(int socket, short events, std::chrono::milliseconds limit) {
     if (ending_ && Clock::now() >= grace_end_) throw StopRequested();
-    pollfd fd{socket, events, 0};
     const auto left = kInterval - (Clock::now() - last_);
     const auto wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(left),
                                  std::chrono::milliseconds(0), limit);
-    const int ready = poll(&fd, 1, static_cast<int>(wait.count()));
+    std::vector<pollfd> sockets{{socket, events, 0}};
+    if (side_work_) {
+        side_work_->Step();
+        side_work_->Sockets(sockets);
+    }
+    const int ready = poll(sockets.data(), sockets.size(), static_cast<int>(wait.count()));
     if (ready < 0 && errno != EINTR) throw DbError("could not wait for the server's answer");
+    if (side_work_) side_work_->Step();
     force_check_ = true;
     Check();
-    return ready > 0;
+    return ready > 0 && sockets.front().revents != 0;
 }
 
 void EventPacer::WaitSocket(PGconn* conn, short events) {

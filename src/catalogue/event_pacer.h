@@ -1,6 +1,7 @@
 #pragma once
 
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <chrono>
 #include <exception>
@@ -8,6 +9,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "db/awaiting.h"
 #include "db/connection.h"
@@ -22,6 +24,18 @@ class OperationHost;
 class StopRequested : public WaitAbandoned {
 public:
     StopRequested() : WaitAbandoned("the work was stopped") {}
+};
+
+// Work that moves on while the program waits for a server: other connections with data of
+// their own to send or results to take in (several writers, each with its own session).
+class SideWork {
+public:
+    virtual ~SideWork() = default;
+    // Adds the sockets it would move on with, and what for (POLLOUT, POLLIN).
+    virtual void Sockets(std::vector<pollfd>& sockets) = 0;
+    // Moves on as far as it can without waiting. Never throws: a connection that fails is left
+    // for its owner to find.
+    virtual void Step() = 0;
 };
 
 // Keeps the screen responsive during a run on the one user-interface thread: pending events are
@@ -78,6 +92,8 @@ public:
     bool Wait(int socket, short events, std::chrono::milliseconds limit) override;
     // Lets `duration` pass while processing pending events.
     void Pause(std::chrono::milliseconds duration);
+    // Every wait from now on also moves `work` on (nullptr: none).
+    void SetSideWork(SideWork* work) { side_work_ = work; }
 
 private:
     struct Watched {
@@ -97,6 +113,7 @@ private:
     unsigned calls_ = 0;
     bool force_check_ = false;
     bool ending_ = false;
+    SideWork* side_work_ = nullptr;
 };
 
 }  // namespace trp

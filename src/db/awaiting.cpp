@@ -49,7 +49,12 @@ PgResultPtr AwaitResult(PGconn* conn, SocketWaiter& waiter, Deadline deadline) {
 PgResultPtr ResultStream::Next() {
     PgResultPtr result;
     try {
-        result = AwaitResult(conn_, waiter_, deadline_);
+        if (!taken_.empty()) {
+            result = std::move(taken_.front());
+            taken_.pop_front();
+        } else if (!taken_all_) {
+            result = AwaitResult(conn_, waiter_, deadline_);
+        }
     } catch (const BrokenConnection&) {
         if (farewell_) RethrowAsBroken(farewell_);
         throw;

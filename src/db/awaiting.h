@@ -3,6 +3,7 @@
 #include <libpq-fe.h>
 
 #include <chrono>
+#include <deque>
 #include <exception>
 #include <optional>
 #include <string>
@@ -36,6 +37,10 @@ class ResultStream {
 public:
     ResultStream(PGconn* conn, SocketWaiter& waiter, Deadline deadline = {})
         : conn_(conn), waiter_(waiter), deadline_(deadline) {}
+    // The same, beginning with results taken from the connection earlier (`taken`), which are
+    // all of the command's when `taken_all`.
+    ResultStream(PGconn* conn, SocketWaiter& waiter, std::deque<PgResultPtr> taken, bool taken_all)
+        : conn_(conn), waiter_(waiter), taken_(std::move(taken)), taken_all_(taken_all) {}
     // The next result, or nullptr at the end of the command's results.
     PgResultPtr Next();
     // The first failure among the results so far (a DbError), if any.
@@ -47,6 +52,8 @@ private:
     Deadline deadline_;
     std::exception_ptr failure_;
     std::exception_ptr farewell_;  // the server's FATAL error, if it sent one
+    std::deque<PgResultPtr> taken_;
+    bool taken_all_ = false;
 };
 
 // Runs one SQL text with the simple query protocol and waits for all its results. Throws DbError

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <vector>
+
+#include "append/copy_writer.h"
+#include "catalogue/event_pacer.h"
+
+namespace trp {
+
+// Several COPY writers for one run, each with a session of its own, taking whole batches in
+// turn. While one writer's batch is read from the source and streamed, the batches before it go
+// on being sent and committed by the others' sessions in every wait of the program (SideWork),
+// so that the destination works on several batches at once. A writer takes its next batch only
+// once its last one has reached its outcome, so the batches in flight, and the memory they
+// hold, are as many as the writers.
+//
+// What the user sees stays that of one writer: every row keeps its source number, the tally is
+// the sum of the writers', and a batch with refused rows is settled only once every other batch
+// in flight has ended, so that no COPY stays open while a report waits for the user (the
+// reports may then come in another order than the rows). Whatever ends the run first brings
+// the other batches in flight to their outcome, so that what they committed counts.
+class WriterTeam : public DestinationWriter, public WriterListener, public SideWork {
+public:
+    WriterTeam(EventPacer& pacer, WriterListener& listener);
+    ~WriterTeam() override;
+
+    // Writers join in turn; `session` is the writer's own, held for as long as the team.
+    void Join(std::unique_ptr<Connection> session,
+              const std::function<std::unique_ptr<CopyWriter>(Connection&)>& make);
+    void Join(std::unique_ptr<CopyWriter> writer);
+    std::size_t Size() const { return writers_.size(); }
+
+    void Add(std::string_view line, const RowLocator& at) override;
+    void AddLarge(PqBuffer buffer, std::string_view row, const RowLocator& at) override;
+    void Finish() override;
+    void FinishInFlight() override;
+    bool TakesBinaryRows() const override { return writers_.front()->TakesBinaryRows(); }
+    AppendPath Path() const override { return writers_.front()->Path(); }
+    bool CanMoveInsideServer(const ColumnTypes& source_columns) const override {
+        return writers_.front()->CanMoveInsideServer(source_columns);
+    }
+    std::size_t MoveInsideServer(std::size_t first, std::size_t count,
+                                 const std::function<std::string(std::size_t)>& select,
+                                 const std::string& snapshot) override;
+
+    bool RowRefused(const RefusedRow& row) override { return listener_.RowRefused(row); }
+    bool ReportsMayWait() const override { return listener_.ReportsMayWait(); }
+    void Progressed(const AppendTally& tally) override;
+    // One loss of the destination is told once, though each writer finds it and reconnects on
+    // its own: the others' within kOneLoss of the first's return go untold. The run goes on
+    // without a row, each writer where it was.
+    void Reconnecting(std::chrono::seconds so_far) override;
+    void Reconnected(std::chrono::seconds took, long long next_row) override;
+
+    void Sockets(std::vector<pollfd>& sockets) override;
+    void Step() override;
+
+private:
+    static constexpr std::chrono::seconds kOneLoss{10};
+
+    // Runs `step` of the current writer; whatever leaves it first brings the batches in flight
+    // to their outcome (but for a program past its grace).
+    void Run(const std::function<void()>& step);
+    // The batch just taken is complete: it goes on in flight, and the next writer takes the rows.
+    void NextWriter();
+    // Brings every batch in flight but `except`'s to its outcome, oldest first; the first
+    // failure is kept for the team to throw once `except` is done.
+    void EndOthers(std::size_t except);
+    void Abandon();
+    void Sum();
+
+    EventPacer& pacer_;
+    WriterListener& listener_;
+    std::vector<std::unique_ptr<Connection>> sessions_;
+    std::vector<std::unique_ptr<CopyWriter>> writers_;  // destroyed before their sessions
+    std::vector<char> in_flight_;                       // each writer's: a batch held complete
+    std::size_t current_ = 0;                           // the writer taking the rows
+    long long rows_ = 0;                                // the source's rows handed on so far
+    std::exception_ptr failure_;  // another writer's, while one settled its refused rows
+    bool telling_ = false;        // a writer's reconnection is being told
+    std::chrono::steady_clock::time_point quiet_until_;
+};
+
+}  // namespace trp
