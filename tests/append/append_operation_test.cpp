@@ -173,6 +173,9 @@ TEST_F(AppendTest, ARunLongerThanTheCommandTimeOutStillReadsItsWholeSource) {
     BusyHost host;
     AppendOptions options;
     options.command_timeout = 1;
+    // The source's statement is the one in question: a batch in flight while the host is busy
+    // would wait for its data past the time-out.
+    options.writers = 1;
     RunAppend(Request("one", "two"), host, options);
     EXPECT_TRUE(host.ErrorReports().empty()) << host.ErrorReports().front();
     EXPECT_EQ(host.Messages(), std::vector<std::string>{"Done."});

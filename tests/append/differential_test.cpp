@@ -247,6 +247,19 @@ TEST_F(DifferentialTest, IntegrityRefusalsOneAfterTheOtherThenValuesTheTypeCanno
         "SELECT id::text, v::text, r::text FROM dest ORDER BY ctid", true);
 }
 
+// Without a unique key the batches go through several writers at once: each refused row keeps
+// its source number and its words whichever batch commits first.
+TEST_F(DifferentialTest, RefusedRowsOfBatchesThatSeveralWritersSendAtOnce) {
+    source_columns_ = "(id text, v text, r text)";
+    ExpectSameAsRowByRow(
+        "SELECT CASE WHEN g % 97 = 0 THEN 'x' || g ELSE g::text END, CASE WHEN g BETWEEN 60 AND "
+        "90 THEN NULL WHEN g % 31 = 0 THEN '-1' ELSE g::text END, CASE WHEN g BETWEEN 140 AND 170 "
+        "OR g % 53 = 0 THEN '999' ELSE '1' END FROM generate_series(1, 600) g",
+        "CREATE TABLE ref (id int PRIMARY KEY); INSERT INTO ref VALUES (1); "
+        "CREATE TABLE dest (id int, v int NOT NULL CHECK (v >= 0), r int REFERENCES ref)",
+        "SELECT id::text, v::text, r::text FROM dest ORDER BY ctid", true);
+}
+
 // Both tables have the same column names in another order: each value goes into the column of
 // its name, on every path. By position, text would go into the wrong column without a word.
 TEST_F(DifferentialTest, TheSameNamesInAnotherOrderAreMatchedByName) {

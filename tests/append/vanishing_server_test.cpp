@@ -148,6 +148,12 @@ TEST_P(VanishingServerPathTest, AServerWhosePacketsAreDroppedIsFoundWithinAMinut
     const std::string source_table =
         "CREATE TABLE src (id int, pad text); INSERT INTO src SELECT g, repeat('x', 100) FROM "
         "generate_series(1, 200000) g";
+    // Chunks small enough that some begin after the cut, whichever session takes them.
+    struct Restore {
+        AppendOptions options = DefaultAppendOptions();
+        ~Restore() { DefaultAppendOptions() = options; }
+    } restore;
+    DefaultAppendOptions().chunk_blocks = 128;
     if (GetParam() == VanishingPath::OneDatabase) {
         Connection owner;
         owner.Open(BuildConnectionString(Destination()));

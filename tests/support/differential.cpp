@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <regex>
 
 #include "support/pg_fixture.h"
 #include "support/recording_host.h"
@@ -36,8 +38,35 @@ namespace {
 struct Ending {
     Rows rows;
     std::vector<std::string> reports;
+    // The refused-rows file's lines after its heading, each with the row's source number.
+    std::vector<std::string> refused;
     AppendPath path = AppendPath::None;
+
+    // Several writers settle their batches in any order: what they end with, in one order.
+    Ending Sorted() const {
+        Ending sorted = *this;
+        std::sort(sorted.rows.begin(), sorted.rows.end());
+        std::sort(sorted.reports.begin(), sorted.reports.end());
+        std::sort(sorted.refused.begin(), sorted.refused.end());
+        return sorted;
+    }
 };
+
+// The refused rows' lines after the heading, then each reason's source number and SQLSTATE
+// (its record number in the rows' file follows from their order).
+std::vector<std::string> RefusedLines(const std::string& path) {
+    std::vector<std::string> lines;
+    if (path.empty()) return lines;
+    std::ifstream rows(path);
+    for (std::string line; std::getline(rows, line);) lines.push_back(line);
+    if (!lines.empty()) lines.erase(lines.begin());
+    static const std::regex reason("^[0-9]+,([0-9]+),([0-9A-Z]{5}),");
+    std::ifstream reasons(path.substr(0, path.size() - 4) + ".reasons.csv");
+    for (std::string line; std::getline(reasons, line);)
+        if (std::smatch match; std::regex_search(line, match, reason))
+            lines.push_back("source row " + match[1].str() + ": " + match[2].str());
+    return lines;
+}
 
 Ending Run(const DifferentialCase& differential, const AppendOptions& options) {
     differential.make_destination();
@@ -46,7 +75,7 @@ Ending Run(const DifferentialCase& differential, const AppendOptions& options) {
     EXPECT_EQ(host.Messages(), std::vector<std::string>{"Done."})
         << (host.ErrorReports().empty() ? "" : "first report: " + host.ErrorReports().front());
     return {QueryRows(differential.destination, differential.ordered_rows), host.ErrorReports(),
-            outcome.path};
+            RefusedLines(outcome.refused_rows_path), outcome.path};
 }
 
 }  // namespace
@@ -59,20 +88,32 @@ void ExpectSameAsRowByRow(const DifferentialCase& differential,
     ASSERT_FALSE(expected.rows.empty());
 
     for (const EngineRun& run : runs) {
+        // Only COPY batches go through several writers.
+        const std::vector<int> writers =
+            run.strategy == AppendStrategy::Fast ? std::vector<int>{1, 2, 4} : std::vector<int>{1};
         for (const std::size_t batch : differential.batches) {
-            SCOPED_TRACE("strategy " + std::to_string(static_cast<int>(run.strategy)) +
-                         (run.binary ? ", binary" : ", text") + ", batch " + std::to_string(batch));
-            AppendOptions options;
-            options.strategy = run.strategy;
-            options.binary = run.binary;
-            options.batch_rows = batch;
-            options.insert_batch_rows = batch;
-            const Ending actual = Run(differential, options);
-            EXPECT_EQ(actual.rows, expected.rows);
-            EXPECT_EQ(actual.reports, expected.reports);
-            EXPECT_TRUE(std::find(run.paths.begin(), run.paths.end(), actual.path) !=
-                        run.paths.end())
-                << "the rows went by " << ::testing::PrintToString(actual.path);
+            for (const int writer_count : writers) {
+                SCOPED_TRACE("strategy " + std::to_string(static_cast<int>(run.strategy)) +
+                             (run.binary ? ", binary" : ", text") + ", batch " +
+                             std::to_string(batch) + ", writers " + std::to_string(writer_count));
+                AppendOptions options;
+                options.strategy = run.strategy;
+                options.binary = run.binary;
+                options.batch_rows = batch;
+                options.insert_batch_rows = batch;
+                options.writers = writer_count;
+                const Ending actual = Run(differential, options);
+                const bool in_order = writer_count == 1;
+                EXPECT_EQ(in_order ? actual.rows : actual.Sorted().rows,
+                          in_order ? expected.rows : expected.Sorted().rows);
+                EXPECT_EQ(in_order ? actual.reports : actual.Sorted().reports,
+                          in_order ? expected.reports : expected.Sorted().reports);
+                EXPECT_EQ(in_order ? actual.refused : actual.Sorted().refused,
+                          in_order ? expected.refused : expected.Sorted().refused);
+                EXPECT_TRUE(std::find(run.paths.begin(), run.paths.end(), actual.path) !=
+                            run.paths.end())
+                    << "the rows went by " << ::testing::PrintToString(actual.path);
+            }
         }
     }
 }

@@ -1,8 +1,9 @@
 #pragma once
 
 // The differential guard: the fast engine against the one-INSERT-per-row reference. Each run
-// starts from an identical destination and must end with the same rows and the same reports in
-// the same order, its rows having taken the path expected of it (so that a silent fall-back to
+// starts from an identical destination and must end with the same rows, the same reports and the
+// same refused rows (with their source numbers) in the same order, or, with several writers, in
+// any order, its rows having taken the path expected of it (so that a silent fall-back to
 // INSERT statements, which would store the same rows, fails too).
 
 #include <functional>
