@@ -32,9 +32,7 @@ CopyWriter::~CopyWriter() {
 bool CopyWriter::StartCopy() {
     PGconn* conn = destination_.Handle();
     sent_ = 0;
-    end_sent_ = output_done_ = results_in_ = rolling_back_ = false;
-    taken_.clear();
-    pump_failure_ = nullptr;
+    ForgetInFlight();
     failure_ = nullptr;
     std::string format = table_.binary ? std::string(" (FORMAT binary)") : table_.copy_options;
     TransactionSetup setup = Setup();
@@ -186,6 +184,10 @@ void CopyWriter::Restart() {
     streaming_ = false;
     start_failed_ = false;
     sent_ = 0;
+    ForgetInFlight();
+}
+
+void CopyWriter::ForgetInFlight() {
     end_sent_ = output_done_ = results_in_ = rolling_back_ = false;
     taken_.clear();
     pump_failure_ = nullptr;

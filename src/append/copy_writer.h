@@ -87,6 +87,8 @@ private:
     Outcome EndCopy();
     // Takes in the held batch's results as they come; ends one that failed.
     void TakeResults(PGconn* conn);
+    // What Pump knew of a batch in flight, for a COPY that starts anew.
+    void ForgetInFlight();
     // After a COPY that skipped rows whose values it could not read (at `lines`, as far as its
     // notices tell) and stored `copied` of the batch's `rows`: each skipped row goes alone as
     // its INSERT statement for its report, then the batch commits. Where the skipped rows are
