@@ -244,9 +244,10 @@ RunResult RunOnce(World& world, const Draw& draw, const std::string& program) {
                                : draw.fault == Fault::BoxLeftOpen
                                    ? QStringLiteral("hold:%1").arg(draw.fault_seconds)
                                    : QStringLiteral("ok");
-        process.start(QStringLiteral(TRP_CAMPAIGN_SCREEN_CHILD),
-                      {settings, QString::fromStdString(scene.source_table),
-                       QString::fromLatin1(kDestinationTable), answer});
+        process.start(
+            QStringLiteral(TRP_CAMPAIGN_SCREEN_CHILD),
+            {settings, QString::fromStdString(scene.source_table),
+             QString::fromLatin1(kDestinationTable), answer, QString::number(draw.writers)});
     } else {
         process.start(
             QString::fromStdString(program),

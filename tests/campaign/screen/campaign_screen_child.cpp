@@ -4,9 +4,10 @@
 // and ends once the run has. What the boxes say goes where the `append` command puts it: reports
 // on standard error, the last message (and its note of refused rows) on standard output.
 //
-// Arguments: <settings file> <table of database #1> <table of database #2> <answer>, where the
-// answer to the first refused row's report is "ok" (every report answered "OK", as the command
-// does), "stop" ("Stop Appending") or "hold:SECONDS" (the box stays open that long, then "OK").
+// Arguments: <settings file> <table of database #1> <table of database #2> <answer> <writers>,
+// where the answer to the first refused row's report is "ok" (every report answered "OK", as the
+// command does), "stop" ("Stop Appending") or "hold:SECONDS" (the box stays open that long, then
+// "OK"), and the writers are the run's destination sessions.
 // Exit status: the window's (0) once a run began; 3 when the table selection screen never came
 // up, 4 when a named table is not in its list.
 #include <QApplication>
@@ -14,8 +15,10 @@
 #include <QRadioButton>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/screens.h"
+#include "append/append_operation.h"
 #include "settings/profile_store.h"
 #include "support/command_run.h"
 #include "support/controls.h"
@@ -34,8 +37,9 @@ void Print(std::FILE* stream, const QString& text) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    if (argc != 5) return 2;
+    if (argc != 6) return 2;
     const QString answer = QString::fromLatin1(argv[4]);
+    trp::DefaultAppendOptions().writers = std::atoi(argv[5]);
     const int hold_seconds = answer.startsWith(QStringLiteral("hold:")) ? answer.mid(5).toInt() : 0;
     bool first_row_report = true;
     trp::MessageBox::SetRecorder([&](const trp::MessageBox::Shown& shown) {
