@@ -100,7 +100,8 @@ RowTransfer::Ending RowTransfer::TransferInsideServer(SourceReader& reader) {
         if (ending != Ending::Complete) return ending;
         ++chunk;
     }
-    if (pacer_.Ending()) return Ending::ProgramEnding;  // as after the usual way's last rows
+    // As after the usual way's last rows.
+    if (pacer_.Ending() || host_.StopRequested()) return Ending::ProgramEnding;
     return Ending::Complete;
 }
 
@@ -142,8 +143,9 @@ RowTransfer::Ending RowTransfer::Transfer(SourceReader& reader, std::optional<st
         return Ending::Stopped;
     }
     if (!RunStep(trap_, 212, [&] { writer_->Finish(); })) return Ending::Stopped;
-    // Closed or signalled while the last rows went in: every row is in, and nothing more is shown.
-    if (pacer_.Ending()) return Ending::ProgramEnding;
+    // Closed or signalled while the last rows went in (perhaps too late for the pacer to have
+    // seen it): every row is in, and nothing more is shown.
+    if (pacer_.Ending() || host_.StopRequested()) return Ending::ProgramEnding;
     return Ending::Complete;
 }
 
