@@ -100,8 +100,9 @@ CopyWriter::Outcome CopyWriter::EndCopy() {
         if (pumping && !end_sent_) std::rethrow_exception(pumping);
         if (!end_sent_) EndCopyData(conn, pacer_);
         end_sent_ = output_done_ = false;
-        // The end of the data runs the COMMIT that follows the COPY in the same query.
-        if (!skipping) transaction.CommitUnderWay();
+        // The end of the data runs the COMMIT that follows the COPY in the same query (not
+        // after a COPY given up).
+        if (!skipping && !withdrawn_) transaction.CommitUnderWay();
         if (pumping) std::rethrow_exception(pumping);
         ResultStream results(conn, pacer_, std::exchange(taken_, {}),
                              std::exchange(results_in_, false));
@@ -188,12 +189,12 @@ void CopyWriter::Restart() {
 }
 
 void CopyWriter::ForgetInFlight() {
-    end_sent_ = output_done_ = results_in_ = rolling_back_ = false;
+    end_sent_ = output_done_ = results_in_ = rolling_back_ = withdrawn_ = false;
     taken_.clear();
     pump_failure_ = nullptr;
 }
 
-void CopyWriter::Pump() {
+void CopyWriter::Pump(bool may_end) {
     if (!streaming_ || pump_failure_) return;
     PGconn* conn = destination_.Handle();
     const std::string_view data = batch_.Range(0, batch_.Rows());
@@ -210,13 +211,15 @@ void CopyWriter::Pump() {
                 return;
             }
             int queued = 0;
-            if (sent_ < data.size()) {
+            if (sent_ < data.size() && !withdrawn_) {
                 const std::size_t size = std::min<std::size_t>(data.size() - sent_, 256 * 1024);
                 queued = PQputCopyData(conn, data.data() + sent_, static_cast<int>(size));
                 if (queued > 0) sent_ += size;
-            } else {
-                queued = PQputCopyEnd(conn, nullptr);
+            } else if (may_end || withdrawn_) {
+                queued = PQputCopyEnd(conn, withdrawn_ ? "given up, to go again later" : nullptr);
                 if (queued > 0) end_sent_ = true;
+            } else {
+                return;
             }
             if (queued < 0) ThrowConnectionFailure(conn);
             if (queued == 0) return;
@@ -259,12 +262,18 @@ bool CopyWriter::PumpSocket(pollfd& socket) const {
     return socket.fd >= 0;
 }
 
+void CopyWriter::Withdraw() {
+    if (!streaming_ || end_sent_ || withdrawn_) return;
+    withdrawn_ = true;
+    Pump(false);
+}
+
 void CopyWriter::Abandon() {
-    if (streaming_ && end_sent_) Unchecked(batch_.Rows());
+    if (streaming_ && end_sent_ && !withdrawn_) Unchecked(batch_.Rows());
 }
 
 void CopyWriter::RowAdded() {
-    if (!Streams()) return;  // the batch goes when it is sent
+    if (!Streams() || withdrawn_) return;  // the batch goes when it is sent
     if (!streaming_) {
         if (start_failed_) return;  // this batch goes in pieces once it is complete
         if (!StartCopy()) {
@@ -281,6 +290,16 @@ void CopyWriter::RowAdded() {
 }
 
 CopyWriter::Outcome CopyWriter::SendBatch() {
+    while (true) {
+        const bool withdrawn = withdrawn_;
+        Outcome outcome = SendOnce();
+        withdrawn_ = false;
+        // Given up for an earlier batch of the team: its turn has come.
+        if (!withdrawn) return outcome;
+    }
+}
+
+CopyWriter::Outcome CopyWriter::SendOnce() {
     Outcome outcome;
     if (!streaming_ && !start_failed_) {
         // Nothing of it went out yet (taken while the destination was lost): all of it now.
@@ -291,7 +310,7 @@ CopyWriter::Outcome CopyWriter::SendBatch() {
         }
     }
     if (streaming_) {
-        if (!pump_failure_) Put(batch_.Range(0, batch_.Rows()).substr(sent_));
+        if (!pump_failure_ && !withdrawn_) Put(batch_.Range(0, batch_.Rows()).substr(sent_));
         outcome = EndCopy();
     } else {
         outcome.failure = failure_;

@@ -33,10 +33,13 @@ public:
                                  const std::string& snapshot) override;
 
     // As a team's writer whose batch is held complete (BatchWriter::JoinTeam): sends what the
-    // connection takes of the rest of the batch, then the end of its data (which commits), and
-    // takes in what comes back, all without waiting. A failure is left for the batch's sending
-    // to find.
-    void Pump();
+    // connection takes of the rest of the batch, then, where `may_end`, the end of its data
+    // (which commits), and takes in what comes back, all without waiting. A failure is left for
+    // the batch's sending to find.
+    void Pump(bool may_end);
+    // Gives up the held batch's open COPY, which rolls it back: its rows may hold keys an earlier
+    // batch waits for. The batch goes again, whole, when it is sent.
+    void Withdraw();
     // The socket Pump waits for and what for; false when it has nothing to do.
     bool PumpSocket(pollfd& socket) const;
     // Whether the held batch's transaction stays open once its data has ended (its COMMIT
@@ -89,6 +92,8 @@ private:
     void TakeResults(PGconn* conn);
     // What Pump knew of a batch in flight, for a COPY that starts anew.
     void ForgetInFlight();
+    // One attempt at the whole batch: the rows not streamed yet, then the end of the data.
+    Outcome SendOnce();
     // After a COPY that skipped rows whose values it could not read (at `lines`, as far as its
     // notices tell) and stored `copied` of the batch's `rows`: each skipped row goes alone as
     // its INSERT statement for its report, then the batch commits. Where the skipped rows are
@@ -106,6 +111,7 @@ private:
     std::deque<PgResultPtr> taken_;    // the held batch's results, as Pump took them in
     bool results_in_ = false;          // all of them
     bool rolling_back_ = false;        // Pump ended the batch that failed: ROLLBACK unanswered
+    bool withdrawn_ = false;           // the open COPY was given up (Withdraw)
     // The open COPY skips rows whose values it cannot read: the lines it names.
     std::optional<SkippedCopyRows> skipped_;
     bool skipping_pays_ = true;  // no batch yet showed that skipping cannot settle it

@@ -18,15 +18,14 @@ namespace {
 constexpr int kWriterSessionTimeout = 15;
 
 // One writer, or a team of as many as the options ask for and the server grants sessions for,
-// sharing the memory one writer's batches would take. Only where the batches cannot meet: with
-// a unique key, a later batch could take a key before an earlier one, or wait for it while it
-// waits for the later one, and the rows would fare otherwise than one after the other.
+// sharing the memory one writer's batches would take. With a unique key the batches commit in
+// the source's order, so that the same rows are refused as one after the other.
 std::unique_ptr<DestinationWriter> CopyWriters(Connection& destination,
                                                const DestinationTable& target,
                                                const AppendOptions& options, EventPacer& pacer,
                                                WriterListener& listener, SourceRowTexts* texts) {
     std::vector<std::unique_ptr<Connection>> sessions;
-    while (!target.unique_keys && static_cast<int>(sessions.size()) + 1 < options.writers) {
+    while (static_cast<int>(sessions.size()) + 1 < options.writers) {
         std::unique_ptr<Connection> session =
             OpenSessionLike(destination, pacer, kWriterSessionTimeout);
         if (!session) break;
@@ -36,7 +35,7 @@ std::unique_ptr<DestinationWriter> CopyWriters(Connection& destination,
         return std::make_unique<CopyWriter>(destination, target, options, pacer, listener, texts);
     AppendOptions share = options;
     share.batch_bytes = options.batch_bytes / (sessions.size() + 1);
-    auto team = std::make_unique<WriterTeam>(pacer, listener);
+    auto team = std::make_unique<WriterTeam>(pacer, listener, target.unique_keys);
     team->Join(std::make_unique<CopyWriter>(destination, target, share, pacer, *team, texts));
     for (auto& session : sessions)
         team->Join(std::move(session), [&](Connection& connection) {

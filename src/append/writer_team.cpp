@@ -1,13 +1,15 @@
 #include "append/writer_team.h"
 
+#include <algorithm>
+
 #include "append/run_failure.h"
 #include "db/connection.h"
 #include "db/db_error.h"
 
 namespace trp {
 
-WriterTeam::WriterTeam(EventPacer& pacer, WriterListener& listener)
-    : pacer_(pacer), listener_(listener) {}
+WriterTeam::WriterTeam(EventPacer& pacer, WriterListener& listener, bool in_order)
+    : pacer_(pacer), listener_(listener), in_order_(in_order) {}
 
 WriterTeam::~WriterTeam() {
     pacer_.SetSideWork(nullptr);
@@ -22,7 +24,7 @@ void WriterTeam::Join(std::unique_ptr<Connection> session,
 
 void WriterTeam::Join(std::unique_ptr<CopyWriter> writer) {
     const std::size_t index = writers_.size();
-    writer->JoinTeam([this, index] { EndOthers(index); });
+    writer->JoinTeam([this, index] { BeforeSettling(index); });
     writers_.push_back(std::move(writer));
     in_flight_.push_back(0);
     pacer_.SetSideWork(this);
@@ -36,37 +38,79 @@ void WriterTeam::Add(std::string_view line, const RowLocator& at) {
 
 void WriterTeam::AddLarge(PqBuffer buffer, std::string_view row, const RowLocator& at) {
     // A batch of its own, sent at once.
+    if (in_order_) Run([&] { EndAll(); });
     Run([&] { writers_[current_]->AddLarge(std::move(buffer), row, at); });
     ++rows_;
 }
 
 void WriterTeam::NextWriter() {
-    if (writers_[current_]->EndsOpen())
-        Run([&] { writers_[current_]->Finish(); });
-    else
+    if (!writers_[current_]->EndsOpen())
         in_flight_[current_] = 1;
+    else if (in_order_)
+        Run([&] { EndAll(); });
+    else
+        Run([&] { writers_[current_]->Finish(); });
     current_ = (current_ + 1) % writers_.size();
     CopyWriter& next = *writers_[current_];
     if (in_flight_[current_]) {
         in_flight_[current_] = 0;
-        Run([&] { next.Finish(); });
+        Run([&] { End(current_, [&] { next.Finish(); }); });
     }
     next.TakesAfter(rows_);
 }
 
 void WriterTeam::Finish() {
     Run([&] {
+        if (in_order_) return EndAll();
         EndOthers(current_);
         writers_[current_]->Finish();
     });
 }
 
+void WriterTeam::EndAll() {
+    in_flight_[current_] = 1;
+    EndOthers(kNone);
+}
+
+void WriterTeam::End(std::size_t writer, const std::function<void()>& end) {
+    const Clock::time_point since = Clock::now();
+    const std::size_t outer = std::exchange(ending_, writer);
+    ending_since_ = since;
+    withdrew_ = false;
+    struct Restore {
+        std::size_t& ending;
+        std::size_t outer;
+        ~Restore() { ending = outer; }
+    } restore{ending_, outer};
+    end();
+    if (!withdrew_)
+        stall_after_ =
+            std::clamp<Clock::duration>(3 * (Clock::now() - since), kStallAtLeast, kStallAtMost);
+}
+
+void WriterTeam::BeforeSettling(std::size_t writer) {
+    if (in_order_)
+        WithdrawOthers(writer);
+    else
+        EndOthers(writer);
+}
+
+void WriterTeam::WithdrawOthers(std::size_t except) {
+    for (std::size_t writer = 0; writer < writers_.size(); ++writer) {
+        if (writer == except || !in_flight_[writer]) continue;
+        writers_[writer]->Withdraw();
+        withdrew_ = true;
+    }
+}
+
 void WriterTeam::FinishInFlight() {
+    // In order, the batch being taken may hold keys the earlier ones wait for.
+    if (in_order_) in_flight_[current_] = 1;
     try {
         for (std::size_t i = 1; i <= writers_.size(); ++i) {
             const std::size_t writer = (current_ + i) % writers_.size();
             in_flight_[writer] = 0;
-            writers_[writer]->FinishInFlight();
+            End(writer, [&] { writers_[writer]->FinishInFlight(); });
         }
     } catch (const WaitAbandoned&) {
         Abandon();
@@ -124,7 +168,7 @@ void WriterTeam::EndOthers(std::size_t except) {
         if (writer == except || !in_flight_[writer]) continue;
         in_flight_[writer] = 0;
         try {
-            writers_[writer]->Finish();
+            End(writer, [&] { writers_[writer]->Finish(); });
         } catch (const WaitAbandoned&) {
             throw;
         } catch (...) {
@@ -174,8 +218,17 @@ void WriterTeam::Sockets(std::vector<pollfd>& sockets) {
 }
 
 void WriterTeam::Step() {
-    for (std::size_t writer = 0; writer < writers_.size(); ++writer)
-        if (in_flight_[writer]) writers_[writer]->Pump();
+    // Oldest first; in order, only the oldest batch may end, and none while an earlier one is
+    // being brought to its outcome.
+    bool may_end = !in_order_ || ending_ == kNone;
+    for (std::size_t i = 1; i <= writers_.size(); ++i) {
+        const std::size_t writer = (current_ + i) % writers_.size();
+        if (!in_flight_[writer]) continue;
+        writers_[writer]->Pump(may_end);
+        may_end = !in_order_;
+    }
+    if (in_order_ && ending_ != kNone && Clock::now() - ending_since_ >= stall_after_)
+        WithdrawOthers(ending_);
 }
 
 }  // namespace trp

@@ -21,9 +21,16 @@ namespace trp {
 // in flight has ended, so that no COPY stays open while a report waits for the user (the
 // reports may then come in another order than the rows). Whatever ends the run first brings
 // the other batches in flight to their outcome, so that what they committed counts.
+//
+// Into a table with a unique key (`in_order`) a later batch must not take a key before an
+// earlier one: the batches commit in the source's order, each one's data ended only once every
+// earlier one has committed. An earlier batch may then wait for a key a later one holds
+// uncommitted, while the later one waits for its turn: an earlier batch that takes
+// unusually long gives the later ones up (rolled back, sent again whole in their turn), and a
+// batch with refused rows does so before they are settled.
 class WriterTeam : public DestinationWriter, public WriterListener, public SideWork {
 public:
-    WriterTeam(EventPacer& pacer, WriterListener& listener);
+    WriterTeam(EventPacer& pacer, WriterListener& listener, bool in_order);
     ~WriterTeam() override;
 
     // Writers join in turn; `session` is the writer's own, held for as long as the team.
@@ -58,7 +65,14 @@ public:
     void Step() override;
 
 private:
+    using Clock = std::chrono::steady_clock;
     static constexpr std::chrono::seconds kOneLoss{10};
+    static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+    // How long an earlier batch may take to reach its outcome before the later ones give way:
+    // three times what the last one took, within these bounds; a second for the first.
+    static constexpr std::chrono::milliseconds kStallAtLeast{200};
+    static constexpr std::chrono::milliseconds kStallAtMost{5000};
+    static constexpr std::chrono::milliseconds kStallFirst{1000};
 
     // Runs `step` of the current writer; whatever leaves it first brings the batches in flight
     // to their outcome (but for a program past its grace).
@@ -68,6 +82,13 @@ private:
     // Brings every batch in flight but `except`'s to its outcome, oldest first; the first
     // failure is kept for the team to throw once `except` is done.
     void EndOthers(std::size_t except);
+    // In order: every batch, the one being taken last.
+    void EndAll();
+    // `end` brings `writer`'s batch to its outcome; meanwhile the later ones may give way.
+    void End(std::size_t writer, const std::function<void()>& end);
+    // A batch is about to settle refused rows.
+    void BeforeSettling(std::size_t writer);
+    void WithdrawOthers(std::size_t except);
     void Abandon();
     void Sum();
 
@@ -81,6 +102,11 @@ private:
     std::exception_ptr failure_;  // another writer's, while one settled its refused rows
     bool telling_ = false;        // a writer's reconnection is being told
     std::chrono::steady_clock::time_point quiet_until_;
+    const bool in_order_;
+    std::size_t ending_ = kNone;  // the writer whose batch is being brought to its outcome
+    Clock::time_point ending_since_;
+    Clock::duration stall_after_ = kStallFirst;
+    bool withdrew_ = false;  // later batches gave way while it was
 };
 
 }  // namespace trp
