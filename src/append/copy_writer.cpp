@@ -189,7 +189,7 @@ void CopyWriter::Restart() {
 }
 
 void CopyWriter::ForgetInFlight() {
-    end_sent_ = output_done_ = results_in_ = rolling_back_ = withdrawn_ = false;
+    end_sent_ = output_done_ = results_in_ = rolling_back_ = withdrawn_ = awaits_turn_ = false;
     taken_.clear();
     pump_failure_ = nullptr;
 }
@@ -198,6 +198,7 @@ void CopyWriter::Pump(bool may_end) {
     if (!streaming_ || pump_failure_) return;
     PGconn* conn = destination_.Handle();
     const std::string_view data = batch_.Range(0, batch_.Rows());
+    awaits_turn_ = false;
     try {
         while (true) {
             const int pending = PQflush(conn);
@@ -219,6 +220,7 @@ void CopyWriter::Pump(bool may_end) {
                 queued = PQputCopyEnd(conn, withdrawn_ ? "given up, to go again later" : nullptr);
                 if (queued > 0) end_sent_ = true;
             } else {
+                awaits_turn_ = true;
                 return;
             }
             if (queued < 0) ThrowConnectionFailure(conn);
@@ -255,17 +257,19 @@ void CopyWriter::TakeResults(PGconn* conn) {
 }
 
 bool CopyWriter::PumpSocket(pollfd& socket) const {
-    if (!streaming_ || pump_failure_) return false;
+    // A batch all sent that waits for its turn to end has nothing to wait for.
+    if (!streaming_ || pump_failure_ || awaits_turn_) return false;
     socket.fd = PQsocket(destination_.Handle());
     socket.events = output_done_ ? POLLIN : POLLOUT;
     socket.revents = 0;
     return socket.fd >= 0;
 }
 
-void CopyWriter::Withdraw() {
-    if (!streaming_ || end_sent_ || withdrawn_) return;
+bool CopyWriter::Withdraw() {
+    if (!streaming_ || end_sent_ || withdrawn_) return false;
     withdrawn_ = true;
     Pump(false);
+    return true;
 }
 
 void CopyWriter::Abandon() {

@@ -38,8 +38,9 @@ public:
     // the batch's sending to find.
     void Pump(bool may_end);
     // Gives up the held batch's open COPY, which rolls it back: its rows may hold keys an earlier
-    // batch waits for. The batch goes again, whole, when it is sent.
-    void Withdraw();
+    // batch waits for. The batch goes again, whole, when it is sent. False when it had no open
+    // COPY to give up.
+    bool Withdraw();
     // The socket Pump waits for and what for; false when it has nothing to do.
     bool PumpSocket(pollfd& socket) const;
     // Whether the held batch's transaction stays open once its data has ended (its COMMIT
@@ -112,6 +113,7 @@ private:
     bool results_in_ = false;          // all of them
     bool rolling_back_ = false;        // Pump ended the batch that failed: ROLLBACK unanswered
     bool withdrawn_ = false;           // the open COPY was given up (Withdraw)
+    bool awaits_turn_ = false;         // all sent but the end, which Pump may not send yet
     // The open COPY skips rows whose values it cannot read: the lines it names.
     std::optional<SkippedCopyRows> skipped_;
     bool skipping_pays_ = true;  // no batch yet showed that skipping cannot settle it

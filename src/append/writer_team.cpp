@@ -85,7 +85,7 @@ void WriterTeam::End(std::size_t writer, const std::function<void()>& end) {
     end();
     if (!withdrew_)
         stall_after_ =
-            std::clamp<Clock::duration>(3 * (Clock::now() - since), kStallAtLeast, kStallAtMost);
+            std::clamp<Clock::duration>(4 * (Clock::now() - since), kStallAtLeast, kStallAtMost);
 }
 
 void WriterTeam::BeforeSettling(std::size_t writer) {
@@ -98,7 +98,7 @@ void WriterTeam::BeforeSettling(std::size_t writer) {
 void WriterTeam::WithdrawOthers(std::size_t except) {
     for (std::size_t writer = 0; writer < writers_.size(); ++writer) {
         if (writer == except || !in_flight_[writer]) continue;
-        writers_[writer]->Withdraw();
+        if (!writers_[writer]->Withdraw()) continue;
         withdrew_ = true;
     }
 }

@@ -69,10 +69,10 @@ private:
     static constexpr std::chrono::seconds kOneLoss{10};
     static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
     // How long an earlier batch may take to reach its outcome before the later ones give way:
-    // three times what the last one took, within these bounds; a second for the first.
-    static constexpr std::chrono::milliseconds kStallAtLeast{200};
-    static constexpr std::chrono::milliseconds kStallAtMost{5000};
-    static constexpr std::chrono::milliseconds kStallFirst{1000};
+    // four times what the last one took, within these bounds. A later batch that gives way
+    // goes again whole, so a server's pause (a checkpoint, a slow disk) must not look like it.
+    static constexpr std::chrono::milliseconds kStallAtLeast{1000};
+    static constexpr std::chrono::milliseconds kStallAtMost{10000};
 
     // Runs `step` of the current writer; whatever leaves it first brings the batches in flight
     // to their outcome (but for a program past its grace).
@@ -105,7 +105,7 @@ private:
     const bool in_order_;
     std::size_t ending_ = kNone;  // the writer whose batch is being brought to its outcome
     Clock::time_point ending_since_;
-    Clock::duration stall_after_ = kStallFirst;
+    Clock::duration stall_after_ = kStallAtLeast;
     bool withdrew_ = false;  // later batches gave way while it was
 };
 
