@@ -52,7 +52,8 @@ public:
               {"ending", NameOf(d.ending)},
               {"refused rows", RefusedRows(d)},
               {"reconnect for", std::to_string(d.reconnect_for) + " s"},
-              {"writers", std::to_string(d.writers)}}) {
+              {"writers", std::to_string(d.writers)},
+              {"destination", d.keyed ? "unique key" : "no key"}}) {
             Tally& tally = table_[dimension][value];
             ++tally.runs;
             tally.violated += violated ? 1 : 0;

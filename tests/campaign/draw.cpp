@@ -122,6 +122,8 @@ Draw DrawRun(std::uint64_t seed) {
         // COMMIT is not drawn for a cut link, and with several writers a batch is always in
         // flight.
         if (d.fault == Fault::LinkCut) d.writers = 1;
+        std::mt19937_64 keyed(seed ^ 0x6b3e7edULL);
+        d.keyed = Between(keyed, 0, 1) == 1;
         return d;
     }
 }
@@ -188,6 +190,7 @@ std::string Describe(const Draw& d) {
     if (d.ending == Ending::Sigterm || d.ending == Ending::Sigint)
         text += " after " + std::to_string(d.signal_delay_ms) + " ms";
     text += ", " + std::to_string(d.rows) + " rows";
+    if (d.keyed) text += " into a unique key";
     if (d.refused) text += " (" + RefusedRows(d) + " refused)";
     text += d.screens ? ", the screen's ride-out of 300 s"
                       : ", --reconnect-for " + std::to_string(d.reconnect_for) + ", --writers " +

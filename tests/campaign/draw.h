@@ -50,6 +50,9 @@ struct Draw {
     int rows = 20000;
     int reconnect_for = 0;  // the command's --reconnect-for
     int writers = 2;        // the command's --writers; the screens use the default
+    // The destination has a unique index on the ids: several writers then commit in order, and
+    // a row sent twice is refused rather than stored twice.
+    bool keyed = false;
     int fault_seconds = 0;  // how long a held commit, a cut link or a frozen server lasts
     bool restart_after_hold = false;
     int signal_delay_ms = 0;  // from the fault's start to the signal

@@ -351,6 +351,8 @@ RunResult RunOnce(World& world, const Draw& draw, const std::string& program) {
                                                   QRegularExpression::MultilineOption);
     if (errors.contains(server_notice)) violation("a server's notice on standard error");
     if (other_reports > 1) violation(std::to_string(other_reports) + " reports for the run");
+    if (errors.contains(QStringLiteral("duplicate key value violates unique constraint")))
+        violation("a row sent twice was refused by the destination's key");
     if (row_reports > scene.refusable_rows)
         violation(std::to_string(row_reports) + " refused rows' reports for " +
                   std::to_string(scene.refusable_rows) + " refusable rows");

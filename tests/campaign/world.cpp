@@ -31,14 +31,15 @@ std::string MakeSourceSql(const std::string& table, const Draw& draw) {
            ") g; ALTER TABLE " + table + " OWNER TO " + test::kTestUser + "; ANALYZE " + table;
 }
 
-// The destination: no key, so that a row sent twice stays visible; a CHECK refuses the source's
-// negative values, the integer column its 'bad' ones.
+// The destination: without a key a row sent twice stays visible, with a unique one it is
+// refused; a CHECK refuses the source's negative values, the integer column its 'bad' ones.
 std::string MakeDestinationSql(const Draw& draw) {
     std::string sql = std::string("DROP TABLE IF EXISTS ") + kDestinationTable +
                       "; DROP TABLE IF EXISTS campaign_hold; CREATE TABLE " + kDestinationTable +
                       " (id int, v int CHECK (v >= 0), pad text)" +
                       (draw.fault == Fault::DiskFull ? " TABLESPACE campaign_small" : "") +
                       "; ALTER TABLE " + kDestinationTable + " OWNER TO " + test::kTestUser + ";";
+    if (draw.keyed) sql += std::string("CREATE UNIQUE INDEX ON ") + kDestinationTable + " (id);";
     if (draw.path == Path::Inserts) {
         sql +=
             "CREATE OR REPLACE FUNCTION campaign_touch() RETURNS trigger LANGUAGE plpgsql AS "
