@@ -272,6 +272,16 @@ bool CopyWriter::Withdraw() {
     return true;
 }
 
+void CopyWriter::DropWithdrawn() {
+    try {
+        SendOnce();
+    } catch (const DbError&) {
+        // The connection, lost meanwhile, counted nothing of it.
+    }
+    withdrawn_ = false;
+    batch_.Clear();
+}
+
 void CopyWriter::Abandon() {
     if (streaming_ && end_sent_ && !withdrawn_) Unchecked(batch_.Rows());
 }

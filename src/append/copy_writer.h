@@ -41,6 +41,10 @@ public:
     // batch waits for. The batch goes again, whole, when it is sent. False when it had no open
     // COPY to give up.
     bool Withdraw();
+    bool Withdrawn() const { return withdrawn_; }
+    // The run ends without the batch that gave way: what its COPY answers is taken in, and its
+    // rows, which have no outcome, are let go.
+    void DropWithdrawn();
     // The socket Pump waits for and what for; false when it has nothing to do.
     bool PumpSocket(pollfd& socket) const;
     // Whether the held batch's transaction stays open once its data has ended (its COMMIT

@@ -110,7 +110,10 @@ void WriterTeam::FinishInFlight() {
         for (std::size_t i = 1; i <= writers_.size(); ++i) {
             const std::size_t writer = (current_ + i) % writers_.size();
             in_flight_[writer] = 0;
-            End(writer, [&] { writers_[writer]->FinishInFlight(); });
+            if (writers_[writer]->Withdrawn())
+                writers_[writer]->DropWithdrawn();
+            else
+                End(writer, [&] { writers_[writer]->FinishInFlight(); });
         }
     } catch (const WaitAbandoned&) {
         Abandon();
@@ -143,13 +146,13 @@ void WriterTeam::Run(const std::function<void()>& step) {
         throw;
     } catch (const AppendStopped&) {
         // A program that is ending commits what is in flight as it stands (FinishInFlight).
-        if (!pacer_.Ending()) EndOthers(writers_.size());
+        if (!pacer_.Ending()) EndOthers(writers_.size(), false);
         failure_ = nullptr;
         Sum();
         throw;
     } catch (...) {
         for (const auto& writer : writers_) writer->GiveUpRidingOut();
-        EndOthers(writers_.size());
+        EndOthers(writers_.size(), false);
         failure_ = nullptr;
         Sum();
         throw;
@@ -157,18 +160,22 @@ void WriterTeam::Run(const std::function<void()>& step) {
     Sum();
     if (failure_) {
         for (const auto& writer : writers_) writer->GiveUpRidingOut();
-        EndOthers(writers_.size());
+        EndOthers(writers_.size(), false);
         std::rethrow_exception(std::exchange(failure_, nullptr));
     }
 }
 
-void WriterTeam::EndOthers(std::size_t except) {
+void WriterTeam::EndOthers(std::size_t except, bool run_goes_on) {
     for (std::size_t i = 1; i <= writers_.size(); ++i) {
         const std::size_t writer = (current_ + i) % writers_.size();
         if (writer == except || !in_flight_[writer]) continue;
         in_flight_[writer] = 0;
         try {
-            End(writer, [&] { writers_[writer]->Finish(); });
+            // Once the run ends, a batch that gave way is not sent again.
+            if (run_goes_on || !writers_[writer]->Withdrawn())
+                End(writer, [&] { writers_[writer]->Finish(); });
+            else
+                writers_[writer]->DropWithdrawn();
         } catch (const WaitAbandoned&) {
             throw;
         } catch (...) {

@@ -80,8 +80,9 @@ private:
     // The batch just taken is complete: it goes on in flight, and the next writer takes the rows.
     void NextWriter();
     // Brings every batch in flight but `except`'s to its outcome, oldest first; the first
-    // failure is kept for the team to throw once `except` is done.
-    void EndOthers(std::size_t except);
+    // failure is kept for the team to throw once `except` is done. Where the run does not go
+    // on, the batches that gave way are dropped.
+    void EndOthers(std::size_t except, bool run_goes_on = true);
     // In order: every batch, the one being taken last.
     void EndAll();
     // `end` brings `writer`'s batch to its outcome; meanwhile the later ones may give way.

@@ -39,7 +39,7 @@ TEST_F(WritersInOrderTest, AnEarlierBatchWaitingForALaterOnesKeyCommitsFirst) {
         // the second gives way once the first has taken too long.
         {"the later batch gives way", "40000", "", "1"},
         // The second also waits, for the first one's id 1: the server breaks the deadlock by
-        // failing the first, which goes again once the second has given way.
+        // failing the first, which is settled as a batch that failed once the second gave way.
         {"the server breaks a deadlock", "1", "100ms", "2"},
     };
     AppendOptions options;
@@ -100,6 +100,24 @@ TEST_F(WritersInOrderTest, AnEarlierBatchWaitingForALaterOnesKeyCommitsFirst) {
         EXPECT_EQ(host.Messages(), reference.Messages());
         EXPECT_EQ(Query(db1_, ordered), expected);
     }
+}
+
+// "Stop Appending" on the first batch's refused row: the second batch, which gave way before
+// the report, is not sent again, so the run ends with the first batch's other rows only.
+TEST_F(WritersInOrderTest, StopOnARefusedRowSendsNoBatchThatGaveWayAgain) {
+    Exec(db2_,
+         "CREATE TABLE src (id int, v text); INSERT INTO src SELECT CASE WHEN g = 5 THEN 1 "
+         "ELSE g END, 'v' FROM generate_series(1, 6000) g");
+    Exec(db1_, "CREATE TABLE dest (id int PRIMARY KEY, v text)");
+    AppendOptions options;
+    options.batch_rows = 2000;
+    options.writers = 2;
+    RecordingHost host;
+    host.stop_at_row_report = 1;
+    RunAppend(Request("dest", "src"), host, options);
+    EXPECT_EQ(host.ErrorReports().size(), 1u);
+    EXPECT_EQ(Scalar(db1_, "SELECT count(*) FROM dest"), "1999");
+    EXPECT_EQ(host.Messages(), std::vector<std::string>{test::StoppedMessage(1999, 6000)});
 }
 
 }  // namespace
