@@ -109,7 +109,14 @@ int ScreenChildMain(const std::vector<std::string>& arguments) {
         std::fprintf(stderr, "screen run: no temporary folder\n");
         return 1;
     }
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsSet("TRP_BENCH_ACCESSIBLE")) {
+        // As a screen reader's user runs it: on an X server, with Qt's accessibility bridge on,
+        // which reports the screen's changes on the session's accessibility bus.
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        qputenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+    } else {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     qputenv("XDG_RUNTIME_DIR", folder.path().toLocal8Bit());
     int argc = 1;
     char name[] = "bench-screen";

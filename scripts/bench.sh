@@ -14,10 +14,21 @@
 # build-bench-before/tree with today's bench/ folder in it (its cases and its measuring), and
 # built beside it.
 #
+# --accessible (before all else) runs the screen as a screen reader's user does: on an X server
+# of its own (xvfb-run, Debian's xvfb) with Qt's accessibility bridge on, in a session bus of its
+# own (dbus-run-session, with at-spi2-core's accessibility bus).
+#
 # The engine alone, without the screen: build-bench/bench/append_bench --temporary-cluster
 # [--durable].
 set -eu
 cd "$(dirname "$0")/.."
+run=
+if [ "${1:-}" = --accessible ]; then
+    shift
+    command -v xvfb-run >/dev/null || { echo "--accessible needs xvfb-run (apt install xvfb)" >&2; exit 2; }
+    export TRP_BENCH_ACCESSIBLE=1
+    run="xvfb-run -a dbus-run-session --"
+fi
 build() {
     cmake -S "$1" -B "$2" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTRP_SANITIZE=OFF \
           -DTRP_BUILD_TESTS=OFF >/dev/null
@@ -40,7 +51,7 @@ if [ "${1:-}" = --before ]; then
     build . build-bench
     echo "== before: $(git log -1 --format='%h %s' "$before")"
     uptime
-    build-bench-before/build/bench/screen_bench "$@"
+    $run build-bench-before/build/bench/screen_bench "$@"
     echo
     echo "== after: $(git log -1 --format='%h %s' HEAD)$(git diff --quiet HEAD || echo ' (with changes)')"
 else
@@ -48,5 +59,5 @@ else
 fi
 
 uptime
-build-bench/bench/screen_bench "$@"
+$run build-bench/bench/screen_bench "$@"
 uptime
