@@ -287,7 +287,7 @@ void CopyWriter::Abandon() {
 }
 
 void CopyWriter::RowAdded() {
-    if (!Streams() || withdrawn_) return;  // the batch goes when it is sent
+    if (!Streams()) return;  // the batch goes when it is sent
     if (!streaming_) {
         if (start_failed_) return;  // this batch goes in pieces once it is complete
         if (!StartCopy()) {
