@@ -97,9 +97,8 @@ void WriterTeam::BeforeSettling(std::size_t writer) {
 
 void WriterTeam::WithdrawOthers(std::size_t except) {
     for (std::size_t writer = 0; writer < writers_.size(); ++writer) {
-        if (writer == except || !in_flight_[writer]) continue;
-        if (!writers_[writer]->Withdraw()) continue;
-        withdrew_ = true;
+        if (writer != except && in_flight_[writer] && writers_[writer]->Withdraw())
+            withdrew_ = true;
     }
 }
 
@@ -146,13 +145,13 @@ void WriterTeam::Run(const std::function<void()>& step) {
         throw;
     } catch (const AppendStopped&) {
         // A program that is ending commits what is in flight as it stands (FinishInFlight).
-        if (!pacer_.Ending()) EndOthers(writers_.size(), false);
+        if (!pacer_.Ending()) EndOthers(kNone, false);
         failure_ = nullptr;
         Sum();
         throw;
     } catch (...) {
         for (const auto& writer : writers_) writer->GiveUpRidingOut();
-        EndOthers(writers_.size(), false);
+        EndOthers(kNone, false);
         failure_ = nullptr;
         Sum();
         throw;
@@ -160,7 +159,7 @@ void WriterTeam::Run(const std::function<void()>& step) {
     Sum();
     if (failure_) {
         for (const auto& writer : writers_) writer->GiveUpRidingOut();
-        EndOthers(writers_.size(), false);
+        EndOthers(kNone, false);
         std::rethrow_exception(std::exchange(failure_, nullptr));
     }
 }
