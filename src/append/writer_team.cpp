@@ -12,7 +12,7 @@ WriterTeam::WriterTeam(EventPacer& pacer, WriterListener& listener, bool in_orde
     : pacer_(pacer), listener_(listener), in_order_(in_order) {}
 
 WriterTeam::~WriterTeam() {
-    pacer_.SetSideWork(nullptr);
+    pacer_.RemoveSideWork(this);
 }
 
 void WriterTeam::Join(std::unique_ptr<Connection> session,
@@ -27,7 +27,7 @@ void WriterTeam::Join(std::unique_ptr<CopyWriter> writer) {
     writer->JoinTeam([this, index] { BeforeSettling(index); });
     writers_.push_back(std::move(writer));
     in_flight_.push_back(0);
-    pacer_.SetSideWork(this);
+    pacer_.AddSideWork(this);
 }
 
 void WriterTeam::Add(std::string_view line, const RowLocator& at) {

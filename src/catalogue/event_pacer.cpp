@@ -38,13 +38,15 @@ bool EventPacer::Wait(int socket, short events, std::chrono::milliseconds limit)
     const auto wait = std::clamp(std::chrono::ceil<std::chrono::milliseconds>(left),
                                  std::chrono::milliseconds(0), limit);
     std::vector<pollfd> sockets{{socket, events, 0}};
-    if (side_work_) {
-        side_work_->Step();
-        side_work_->Sockets(sockets);
+    for (SideWork* work : side_work_) {
+        work->Step();
+        work->Sockets(sockets);
     }
+    const auto polled = Clock::now();
     const int ready = poll(sockets.data(), sockets.size(), static_cast<int>(wait.count()));
+    waited_ += Clock::now() - polled;
     if (ready < 0 && errno != EINTR) throw DbError("could not wait for the server's answer");
-    if (side_work_) side_work_->Step();
+    for (SideWork* work : side_work_) work->Step();
     force_check_ = true;
     Check();
     return ready > 0 && sockets.front().revents != 0;

@@ -92,8 +92,11 @@ public:
     bool Wait(int socket, short events, std::chrono::milliseconds limit) override;
     // Lets `duration` pass while processing pending events.
     void Pause(std::chrono::milliseconds duration);
-    // Every wait from now on also moves `work` on (nullptr: none).
-    void SetSideWork(SideWork* work) { side_work_ = work; }
+    // How long the program has waited for its servers' sockets so far.
+    std::chrono::steady_clock::duration Waited() const { return waited_; }
+    // Every wait from now on also moves `work` on, until it is taken off.
+    void AddSideWork(SideWork* work) { side_work_.push_back(work); }
+    void RemoveSideWork(SideWork* work) { std::erase(side_work_, work); }
 
 private:
     struct Watched {
@@ -113,7 +116,8 @@ private:
     unsigned calls_ = 0;
     bool force_check_ = false;
     bool ending_ = false;
-    SideWork* side_work_ = nullptr;
+    std::vector<SideWork*> side_work_;
+    std::chrono::steady_clock::duration waited_{};
 };
 
 }  // namespace trp
