@@ -159,6 +159,9 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
                         source, QualifiedName(source, source_table.table),
                         ColumnOrder(destination_names, source_names), pacer,
                         same_database ? options.chunk_blocks : 0);
+                    if (options.strategy == AppendStrategy::Fast)
+                        reader->ReadInParts(std::min(options.writers, AppendOptions::kMostReaders),
+                                            options.part_blocks, options.source_bound_share);
                     lookup = std::make_unique<SourceRowLookup>(
                         source.ServerConnectionString(), reader->QuotedTable(),
                         reader->SelectList(), reader->Snapshot(), pacer);
@@ -187,6 +190,7 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
         tally = transfer.Tally();
         outcome.tally = tally;
         outcome.path = transfer.Path();
+        outcome.source_sessions = reader->ReadingSessions();
         outcome.refused = transfer.RefusedRows();
         if (outcome.refused > 0 && refused_rows.Complete())
             outcome.refused_rows_path = refused_rows.Path();

@@ -41,6 +41,7 @@ struct AppendOutcome {
     std::optional<long long> source_rows;
     AppendTally tally;
     AppendPath path = AppendPath::None;  // the way the rows went
+    std::size_t source_sessions = 1;     // how many source sessions read the rows at once
     long long refused = 0;               // rows the destination refused, reported or not
     // The refused-rows file, when it holds every refused row (as the last message names it).
     std::string refused_rows_path;

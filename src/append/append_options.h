@@ -41,6 +41,12 @@ struct AppendOptions {
     // Destination sessions that write one run's rows at once: within one database, its chunks
     // (1 to 8).
     int writers = 2;
+    // Where the program waits for the source's rows at least this share of its waits over the
+    // table's first blocks, as many source sessions as writers (up to kMostReaders) read the rest
+    // at once, in parts of this many blocks, where the table can be read so.
+    double source_bound_share = 0.75;
+    long long part_blocks = 256;
+    static constexpr int kMostReaders = 4;
     int command_timeout = 5000;     // seconds per statement, on both connections
     int connection_timeout = 5000;  // seconds to open each connection
     // How long a lost destination is tried again before the run ends (0: at the first loss).

@@ -2,9 +2,9 @@
 
 #include <poll.h>
 
-#include <cstring>
+#include <algorithm>
 
-#include "append/binary_row.h"
+#include "append/reconnection.h"
 #include "append/session_settings.h"
 #include "catalogue/event_pacer.h"
 #include "db/awaiting.h"
@@ -15,47 +15,76 @@
 namespace trp {
 namespace {
 
-// What a binary tuple read with its locator starts with: the field count, then tableoid (a
-// length and 4 bytes) and ctid (a length and 6 bytes: block and item).
-constexpr std::size_t kLocatorBytes = 2 + 4 + 4 + 4 + 6;
+// How long a part's session may take to open and import the snapshot: one the server (or a
+// pooler) does not grant soon is left out rather than awaited.
+constexpr int kPartSessionSeconds = 15;
+// The rows a session other than the one being read may hold ahead of its turn, all together.
+constexpr std::size_t kAheadBytes = 8u << 20;
+// While rows are at hand, the other sessions take theirs in every so many rows.
+constexpr unsigned kRowsBetweenSteps = 256;
+
+// No part: a stream between two parts.
+constexpr std::size_t kNoPart = static_cast<std::size_t>(-1);
+// The first part, which shows whether the source is the limit, is this many parts long.
+constexpr long long kFirstPartParts = 8;
+
+std::string BlockAt(long long block) {
+    return "'(" + std::to_string(block) + ",0)'::tid";
+}
+
+// The table's blocks from `first` on as ranges of `per` blocks, the last one open-ended.
+std::vector<std::string> BlockRanges(long long first, long long blocks, long long per) {
+    std::vector<std::string> ranges;
+    for (; first + per < blocks; first += per)
+        ranges.push_back("ctid >= " + BlockAt(first) + " AND ctid < " + BlockAt(first + per));
+    ranges.push_back("ctid >= " + BlockAt(first));
+    return ranges;
+}
+
+Settings ReadingSettings(const Connection& source, bool raw_bytes) {
+    Settings settings = SourceSettings(raw_bytes);
+    settings.push_back({"statement_timeout", std::to_string(source.CommandTimeout() * 1000LL)});
+    return settings;
+}
 
 }  // namespace
 
 SourceReader::SourceReader(Connection& source, std::string quoted_table,
                            const std::vector<std::string>& column_order, EventPacer& pacer,
                            long long chunk_blocks)
-    : conn_(source.Handle()),
+    : source_(source),
       pacer_(pacer),
       table_(std::move(quoted_table)),
       raw_bytes_(HoldsRawBytes(source)) {
+    PGconn* conn = source.Handle();
+    streams_.push_back(std::make_unique<SourceStream>(conn, pacer_));
     if (!column_order.empty()) {
         select_list_.clear();
         for (const std::string& name : column_order)
             select_list_ += (select_list_.empty() ? "" : ", ") + source.QuoteIdentifier(name);
     }
-    Settings settings = SourceSettings(raw_bytes_);
-    settings.push_back({"statement_timeout", std::to_string(source.CommandTimeout() * 1000LL)});
     const std::string table_literal = source.QuoteLiteral(table_);
     // Blocks are counted after the snapshot is taken: every row it shows lies in them. A
     // standby exports no snapshot.
     const std::string sql =
-        "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY; SELECT " + SetLocally(settings) +
+        "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY; SELECT " +
+        SetLocally(ReadingSettings(source, raw_bytes_)) +
         ", pg_backend_pid(); SELECT count(*) FROM " + table_ + "; " +
         ColumnTypesQuery(source, table_) +
         "; SELECT CASE WHEN pg_is_in_recovery() THEN NULL ELSE pg_export_snapshot() END, "
         "pg_relation_size(c.oid) / current_setting('block_size')::bigint, c.relkind = 'r' AND "
         "NOT c.relhassubclass AND NOT row_security_active(c.oid) FROM pg_class c WHERE c.oid = " +
         table_literal + "::regclass";
-    pacer_.Watch(conn_, source.ServerConnectionString());
-    if (!PQsendQuery(conn_, sql.c_str())) ThrowConnectionFailure(conn_);
-    ResultStream results(conn_, pacer_);
+    pacer_.Watch(conn, source.ServerConnectionString());
+    if (!PQsendQuery(conn, sql.c_str())) ThrowConnectionFailure(conn);
+    ResultStream results(conn, pacer_);
     int tuples = 0;
     while (PgResultPtr result = results.Next()) {
         if (PQresultStatus(result.get()) != PGRES_TUPLES_OK) continue;
         const PGresult* rows = result.get();
         switch (tuples++) {
             case 0:
-                pacer_.ServerProcess(conn_, std::atoi(PQgetvalue(rows, 0, PQnfields(rows) - 1)));
+                pacer_.ServerProcess(conn, std::atoi(PQgetvalue(rows, 0, PQnfields(rows) - 1)));
                 break;
             case 1:
                 row_count_ = std::stoll(PQgetvalue(rows, 0, 0));
@@ -66,23 +95,21 @@ SourceReader::SourceReader(Connection& source, std::string quoted_table,
                 break;
             default:
                 if (!PQgetisnull(rows, 0, 0)) snapshot_ = PQgetvalue(rows, 0, 0);
+                blocks_ = std::stoll(PQgetvalue(rows, 0, 1));
                 // A plain table, on a server that scans a range of blocks without reading the
                 // rest.
-                if (chunk_blocks > 0 && !snapshot_.empty() && PQgetvalue(rows, 0, 2)[0] == 't' &&
-                    ServerVersion::Of(conn_).ScansBlockRanges())
-                    DivideIntoChunks(std::stoll(PQgetvalue(rows, 0, 1)), chunk_blocks);
+                divisible_ = !snapshot_.empty() && PQgetvalue(rows, 0, 2)[0] == 't' &&
+                             ServerVersion::Of(conn).ScansBlockRanges();
+                if (chunk_blocks > 0 && divisible_) chunks_ = BlockRanges(0, blocks_, chunk_blocks);
         }
     }
     if (results.Failure()) std::rethrow_exception(results.Failure());
 }
 
-void SourceReader::DivideIntoChunks(long long blocks, long long chunk_blocks) {
-    // The last chunk is open-ended.
-    const auto at = [](long long block) { return "'(" + std::to_string(block) + ",0)'::tid"; };
-    long long first = 0;
-    for (; first + chunk_blocks < blocks; first += chunk_blocks)
-        chunks_.push_back("ctid >= " + at(first) + " AND ctid < " + at(first + chunk_blocks));
-    chunks_.push_back("ctid >= " + at(first));
+void SourceReader::ReadInParts(int sessions, long long part_blocks, double source_share) {
+    part_sessions_wanted_ = sessions;
+    part_blocks_ = part_blocks;
+    source_share_ = source_share;
 }
 
 std::string SourceReader::Select(const std::string& where, bool locators) const {
@@ -94,109 +121,144 @@ std::string SourceReader::ChunkSelect(std::size_t chunk) const {
     return Select(chunks_.at(chunk), false);
 }
 
-// The snapshot ends with the connection, which the run closes once the rows are read.
-SourceReader::~SourceReader() {
-    ReleaseRow();
-    pacer_.Unwatch(conn_);
-}
-
-void SourceReader::Start(bool binary, std::optional<std::size_t> chunk) {
-    binary_ = binary;
-    streaming_ = false;
-    header_read_ = false;
-    done_ = false;
+std::string SourceReader::CopyStatement(const std::string& where, bool binary) const {
     // The reading is one statement that lasts as long as the run: it is exempt from the command
     // time-out, which would otherwise cut off the rest of the rows. A query rather than the
     // table itself: it also reads generated columns and partitioned tables, exactly the columns
     // `SELECT *` shows. Binary rows come with where they are stored.
-    const std::string sql = "SET LOCAL statement_timeout = 0; COPY (" +
-                            Select(chunk ? chunks_.at(*chunk) : std::string(), binary) +
-                            ") TO STDOUT" + (binary ? " (FORMAT binary)" : "");
-    if (!PQsendQuery(conn_, sql.c_str())) ThrowConnectionFailure(conn_);
+    return "SET LOCAL statement_timeout = 0; COPY (" + Select(where, binary) + ") TO STDOUT" +
+           (binary ? " (FORMAT binary)" : "");
 }
 
-void SourceReader::CheckAlive() {
-    ExecuteAwaited(conn_, "SELECT 1", pacer_);
+// The snapshot ends with the connections, which the run closes once the rows are read.
+SourceReader::~SourceReader() {
+    EndParts();
+    pacer_.Unwatch(source_.Handle());
+    for (const auto& session : part_sessions_) pacer_.Unwatch(session->Handle());
+    streams_.clear();
 }
 
-void SourceReader::AwaitStream() {
-    ResultStream results(conn_, pacer_);
-    while (PgResultPtr result = results.Next()) {
-        if (PQresultStatus(result.get()) == PGRES_COPY_OUT && !results.Failure()) {
-            streaming_ = true;
-            return;
+bool SourceReader::OpenPartSessions() {
+    const Deadline deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(kPartSessionSeconds);
+    const std::string import =
+        "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY; SET TRANSACTION "
+        "SNAPSHOT " +
+        source_.QuoteLiteral(snapshot_) + "; SELECT " +
+        SetLocally(ReadingSettings(source_, raw_bytes_)) + ", pg_backend_pid()";
+    while (static_cast<int>(streams_.size()) < part_sessions_wanted_) {
+        std::unique_ptr<Connection> session = OpenSessionLike(source_, pacer_, kPartSessionSeconds);
+        if (!session) break;  // the next would fare no better
+        PGconn* conn = session->Handle();
+        try {
+            const PgResultPtr pid = ExecuteAwaited(conn, import, pacer_, deadline);
+            pacer_.Watch(conn, session->ServerConnectionString());
+            pacer_.ServerProcess(conn,
+                                 std::atoi(PQgetvalue(pid.get(), 0, PQnfields(pid.get()) - 1)));
+        } catch (const DbError&) {
+            break;
         }
+        streams_.push_back(std::make_unique<SourceStream>(conn, pacer_));
+        part_sessions_.push_back(std::move(session));
     }
-    if (results.Failure()) std::rethrow_exception(results.Failure());
-    ThrowConnectionFailure(conn_);
+    return streams_.size() > 1;
 }
 
-void SourceReader::ReleaseRow() {
-    row_.reset();
+void SourceReader::Start(bool binary, std::optional<std::size_t> chunk) {
+    binary_ = binary;
+    EndParts();
+    current_ = 0;
+    reading_sessions_ = 1;
+    if (!chunk && part_sessions_wanted_ > 1 && divisible_ && part_blocks_ > 0 &&
+        blocks_ >= (kFirstPartParts + 2) * part_blocks_) {
+        StartParts();
+        return;
+    }
+    streams_.front()->Start(CopyStatement(chunk ? chunks_.at(*chunk) : std::string(), binary),
+                            binary);
 }
 
-void SourceReader::TakeLocator(std::string_view& tuple, char* writable) {
-    if (tuple.size() < kLocatorBytes || BigEndian32(tuple.data() + 2) != 4 ||
-        BigEndian32(tuple.data() + 10) != 6)
-        throw DbError("a row of COPY's binary format does not say where it is stored");
-    const std::uint16_t fields = BigEndian16(tuple.data());
-    locator_.table = BigEndian32(tuple.data() + 6);
-    locator_.block = BigEndian32(tuple.data() + 14);
-    locator_.item = BigEndian16(tuple.data() + 18);
-    // The row's own tuple: its field count written over the last bytes of the locator.
-    const std::size_t start = kLocatorBytes - 2;
-    const auto own_fields = static_cast<std::uint16_t>(fields - 2);
-    char* at = writable + (tuple.data() - writable) + start;
-    at[0] = static_cast<char>(own_fields >> 8);
-    at[1] = static_cast<char>(own_fields & 0xff);
-    tuple.remove_prefix(start);
+void SourceReader::StartParts() {
+    parts_ = {"ctid < " + BlockAt(kFirstPartParts * part_blocks_)};
+    part_ = 0;
+    next_part_ = 0;
+    stream_part_.assign(streams_.size(), kNoPart);
+    waited_before_ = pacer_.Waited();
+    source_waited_before_ = streams_.front()->Waited();
+    StartIdleStreams();
+    pacer_.AddSideWork(this);
+    side_work_ = true;
+}
+
+void SourceReader::PlanTheRest() {
+    const long long first = kFirstPartParts * part_blocks_;
+    const auto waited = pacer_.Waited() - waited_before_;
+    const auto source_waited = streams_.front()->Waited() - source_waited_before_;
+    const bool source_bound =
+        source_share_ <= 0 ||
+        (waited.count() > 0 && static_cast<double>(source_waited.count()) >=
+                                   source_share_ * static_cast<double>(waited.count()));
+    if (source_bound && (streams_.size() > 1 || OpenPartSessions())) {
+        stream_part_.resize(streams_.size(), kNoPart);
+        reading_sessions_ = streams_.size();
+        const std::vector<std::string> rest = BlockRanges(first, blocks_, part_blocks_);
+        parts_.insert(parts_.end(), rest.begin(), rest.end());
+    } else {
+        parts_.push_back("ctid >= " + BlockAt(first));
+    }
+}
+
+void SourceReader::StartIdleStreams() {
+    for (std::size_t i = 0; i < streams_.size() && next_part_ < parts_.size(); ++i) {
+        if (stream_part_[i] != kNoPart) continue;
+        streams_[i]->Start(CopyStatement(parts_[next_part_], binary_), binary_);
+        stream_part_[i] = next_part_++;
+    }
+}
+
+void SourceReader::EndParts() {
+    if (side_work_) pacer_.RemoveSideWork(this);
+    side_work_ = false;
+    parts_.clear();
 }
 
 bool SourceReader::Next(std::string_view& line) {
-    ReleaseRow();
-    if (done_) return false;
-    if (!streaming_) AwaitStream();
-    bool lost = false;
-    while (true) {
-        char* row = nullptr;
-        const int length = PQgetCopyData(conn_, &row, 1);
-        row_.reset(row);
-        if (length > 0) {
-            line = std::string_view(row, static_cast<size_t>(length));
-            if (!binary_) return true;
-            // The binary stream opens with its header, before the first row's tuple, and
-            // closes with a field count of -1.
-            if (!header_read_) {
-                header_read_ = true;
-                if (line.size() < kBinaryCopyHeaderSize)
-                    throw DbError("COPY's binary header is missing");
-                const std::size_t extension = BigEndian32(row + 15);
-                line.remove_prefix(std::min(line.size(), kBinaryCopyHeaderSize + extension));
-            }
-            if (line.empty() || line == std::string_view("\xff\xff", 2)) {
-                ReleaseRow();
-                continue;
-            }
-            TakeLocator(line, row);
-            return true;
-        }
-        if (length == 0) {
-            if (lost) ThrowConnectionFailure(conn_);
-            if (pacer_.Ending()) return false;
-            pacer_.WaitSocket(conn_, POLLIN);
-            // What arrived before the connection ended may still say why it ended.
-            if (!PQconsumeInput(conn_)) lost = true;
-            continue;
-        }
-        if (length == -2) ThrowConnectionFailure(conn_);
-        // The stream ended: the COPY's own result says whether it ended well.
-        done_ = true;
-        ResultStream results(conn_, pacer_);
-        while (results.Next()) {
-        }
-        if (results.Failure()) std::rethrow_exception(results.Failure());
-        return false;
+    if (parts_.empty()) return streams_[current_]->Next(line);
+    if (++rows_since_step_ == kRowsBetweenSteps) {
+        rows_since_step_ = 0;
+        Step();
     }
+    while (true) {
+        SourceStream& stream = *streams_[current_];
+        if (stream.Next(line)) return true;
+        // The program is ending while the server is still to send.
+        if (stream.Open()) return false;
+        // The part has ended: its session goes on with the next part to start, and the next
+        // part, read ahead meanwhile, follows.
+        stream_part_[current_] = kNoPart;
+        if (part_ == 0) PlanTheRest();
+        StartIdleStreams();
+        if (++part_ == parts_.size()) {
+            EndParts();
+            return false;
+        }
+        current_ = static_cast<std::size_t>(
+            std::find(stream_part_.begin(), stream_part_.end(), part_) - stream_part_.begin());
+    }
+}
+
+void SourceReader::Sockets(std::vector<pollfd>&) {}
+
+void SourceReader::Step() {
+    if (streams_.size() < 2) return;
+    const std::size_t bytes = kAheadBytes / (streams_.size() - 1);
+    // A session being opened has no part yet.
+    for (std::size_t i = 0; i < stream_part_.size(); ++i)
+        if (i != current_ && stream_part_[i] != kNoPart) streams_[i]->ReadAhead(bytes);
+}
+
+void SourceReader::CheckAlive() {
+    ExecuteAwaited(source_.Handle(), "SELECT 1", pacer_);
 }
 
 }  // namespace trp

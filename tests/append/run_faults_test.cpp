@@ -67,12 +67,32 @@ TEST_F(RunFaultsTest, DestinationSessionEndedMidRun) {
     EXPECT_TRUE(NoDoubles(UserProfile(db1_), "dst"));
 }
 
-TEST_F(RunFaultsTest, SourceSessionEndedMidRunKeepsTheRowsReadSoFar) {
+// A source session that ends mid-run: the one stream; or, where the table is read in parts by
+// two sessions, both of them, or only the one opened last (the part being read or the next one,
+// read ahead).
+struct SourceLoss {
+    const char* name;
+    bool read_in_parts;
+    const char* sessions;
+};
+
+class SourceLossTest : public RunFaultsTest, public ::testing::WithParamInterface<SourceLoss> {};
+
+TEST_P(SourceLossTest, KeepsTheRowsReadSoFarAndEndsWithTheSourcesReport) {
     MakeTables(kRows);
+    const AppendOptions options = DefaultAppendOptions();
+    if (GetParam().read_in_parts) {
+        DefaultAppendOptions().source_bound_share = 0;
+        DefaultAppendOptions().part_blocks = 32;
+    }
+    struct Restore {
+        AppendOptions options;
+        ~Restore() { DefaultAppendOptions() = options; }
+    } restore{options};
     double at = 0;
     AtPercent(30, [&](double percent) {
         at = percent;
-        Terminate(db2_, "query LIKE '%TO STDOUT%'");
+        Terminate(db2_, GetParam().sessions);
     });
     Press("dst", "src");
     ExpectOneReportAt(166);
@@ -81,8 +101,20 @@ TEST_F(RunFaultsTest, SourceSessionEndedMidRunKeepsTheRowsReadSoFar) {
     EXPECT_GT(arrived, static_cast<long long>(at * kRows / 100));
     EXPECT_EQ(Messages(), QStringList{QString::fromStdString(StoppedMessage(arrived, kRows))});
     EXPECT_TRUE(NoDoubles(UserProfile(db1_), "dst"));
+    // The first rows of the table, none missing.
     EXPECT_EQ(Scalar(db1_, "SELECT max(id) FROM dst"), std::to_string(arrived));
 }
+
+constexpr const char* kEveryStream = "query LIKE '%TO STDOUT%'";
+INSTANTIATE_TEST_SUITE_P(
+    Streams, SourceLossTest,
+    ::testing::Values(SourceLoss{"OneStream", false, kEveryStream},
+                      SourceLoss{"EveryPartsSession", true, kEveryStream},
+                      SourceLoss{"LastPartsSessionOpened", true,
+                                 "query LIKE '%TO STDOUT%' AND backend_start = (SELECT "
+                                 "max(backend_start) FROM pg_stat_activity WHERE query LIKE "
+                                 "'%TO STDOUT%' AND pid <> pg_backend_pid())"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // The source's stream is lost, and once its report is shown, so is the session that looks up
 // refused rows' values for their reports: the rows read before the loss still go in, their

@@ -41,6 +41,7 @@ struct Ending {
     // The refused-rows file's lines after its heading, each with the row's source number.
     std::vector<std::string> refused;
     AppendPath path = AppendPath::None;
+    std::size_t source_sessions = 1;
 
     // Several writers settle their batches in any order: what they end with, in one order.
     Ending Sorted() const {
@@ -75,7 +76,7 @@ Ending Run(const DifferentialCase& differential, const AppendOptions& options) {
     EXPECT_EQ(host.Messages(), std::vector<std::string>{"Done."})
         << (host.ErrorReports().empty() ? "" : "first report: " + host.ErrorReports().front());
     return {QueryRows(differential.destination, differential.ordered_rows), host.ErrorReports(),
-            RefusedLines(outcome.refused_rows_path), outcome.path};
+            RefusedLines(outcome.refused_rows_path), outcome.path, outcome.source_sessions};
 }
 
 }  // namespace
@@ -102,7 +103,15 @@ void ExpectSameAsRowByRow(const DifferentialCase& differential,
                 options.batch_rows = batch;
                 options.insert_batch_rows = batch;
                 options.writers = writer_count;
+                if (differential.read_in_parts) {
+                    options.part_blocks = 1;
+                    options.source_bound_share = 0;
+                }
                 const Ending actual = Run(differential, options);
+                if (differential.read_in_parts) {
+                    EXPECT_EQ(actual.source_sessions,
+                              static_cast<std::size_t>(std::min(writer_count, 4)));
+                }
                 const bool in_order = writer_count == 1;
                 EXPECT_EQ(in_order ? actual.rows : actual.Sorted().rows,
                           in_order ? expected.rows : expected.Sorted().rows);

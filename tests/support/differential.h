@@ -38,6 +38,9 @@ struct DifferentialCase {
     std::string ordered_rows;
     // Tiny batches, so that refused rows fall inside, across and at the edges of batches.
     std::vector<std::size_t> batches = {3, 4, 1000};
+    // The source table is read in parts of one block, by as many sessions as writers (the
+    // table must hold at least ten blocks).
+    bool read_in_parts = false;
 };
 
 // Runs the reference, then each engine run at each batch size, and expects each to end with
