@@ -53,7 +53,8 @@ Commands (no display needed; they use the profiles the connection screen saved):
   --writers N
       How many destination sessions append writes through at once, 1 to 8 (2);
       sessions the server does not grant are left out. A destination with
-      triggers or rules keeps one.
+      triggers or rules keeps one. Where the source is the limit, as many
+      source sessions (up to 4) read the table's parts at once.
   tables 1|2
       Prints the tables of database #1 or #2, one a line, as the table selection
       screen lists them.
