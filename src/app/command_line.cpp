@@ -4,7 +4,9 @@
 #include <QCommandLineParser>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <tuple>
 
 #include "app/console_host.h"
 #include "app/version.h"
@@ -53,8 +55,12 @@ Commands (no display needed; they use the profiles the connection screen saved):
   --writers N
       How many destination sessions append writes through at once, 1 to 8 (2);
       sessions the server does not grant are left out. A destination with
-      triggers or rules keeps one. Where the source is the limit, as many
-      source sessions (up to 4) read the table's parts at once.
+      triggers or rules keeps one.
+  --readers N
+      How many source sessions read a plain table at once, in parts, 1 to 4
+      (PostgreSQL 14 and later, not a standby). When not given, as many as
+      writers (up to 4) where append waits mostly for the source over the
+      table's first blocks, otherwise one.
   tables 1|2
       Prints the tables of database #1 or #2, one a line, as the table selection
       screen lists them.
@@ -80,7 +86,7 @@ QString UsageLines() {
     return QStringLiteral("Usage: %1 [options]\n").arg(program) +
            QStringLiteral(
                "       %1 append --to 1|2 [--settings FILE] [--reconnect-for SECONDS] "
-               "[--writers N] SOURCE_TABLE DESTINATION_TABLE\n")
+               "[--writers N] [--readers N] SOURCE_TABLE DESTINATION_TABLE\n")
                .arg(program) +
            QStringLiteral("       %1 tables 1|2 [--settings FILE]\n").arg(program);
 }
@@ -137,8 +143,9 @@ CommandLine ReadCommand(Command command, const QStringList& arguments, const QSt
     const QCommandLineOption reconnect_for(QStringLiteral("reconnect-for"), QString(),
                                            QStringLiteral("SECONDS"));
     const QCommandLineOption writers(QStringLiteral("writers"), QString(), QStringLiteral("N"));
+    const QCommandLineOption readers(QStringLiteral("readers"), QString(), QStringLiteral("N"));
     parser.addOptions({help, settings});
-    if (command == Command::Append) parser.addOptions({to, reconnect_for, writers});
+    if (command == Command::Append) parser.addOptions({to, reconnect_for, writers, readers});
 
     QStringList rest = arguments;
     rest.removeAt(1);
@@ -156,7 +163,7 @@ CommandLine ReadCommand(Command command, const QStringList& arguments, const QSt
         result.output = whole_help;
         return result;
     }
-    for (const QCommandLineOption* option : {&to, &settings, &reconnect_for, &writers}) {
+    for (const QCommandLineOption* option : {&to, &settings, &reconnect_for, &writers, &readers}) {
         if (!parser.optionNames().contains(option->names().front())) continue;
         if (parser.values(*option).size() > 1)
             return Mistake(QStringLiteral("--%1 is given more than once").arg(option->names()[0]),
@@ -196,15 +203,22 @@ CommandLine ReadCommand(Command command, const QStringList& arguments, const QSt
                                usage);
             result.reconnect_for = seconds;
         }
-        if (parser.isSet(writers)) {
+        // How many sessions, from 1 to `most`.
+        const auto sessions = [&](const QCommandLineOption& option, int most,
+                                  std::optional<int>& count) -> std::optional<QString> {
+            if (!parser.isSet(option)) return std::nullopt;
             bool number = false;
-            const int count = parser.value(writers).toInt(&number);
-            if (!number || count < 1 || count > 8)
-                return Mistake(
-                    QStringLiteral("--writers takes 1 to 8, not '%1'").arg(parser.value(writers)),
-                    usage);
-            result.writers = count;
-        }
+            count = parser.value(option).toInt(&number);
+            if (number && *count >= 1 && *count <= most) return std::nullopt;
+            return QStringLiteral("--%1 takes 1 to %2, not '%3'")
+                .arg(option.names().front())
+                .arg(most)
+                .arg(parser.value(option));
+        };
+        for (const auto& [option, most, count] :
+             {std::tuple{&writers, 8, &result.writers}, std::tuple{&readers, 4, &result.readers}})
+            if (const std::optional<QString> mistake = sessions(*option, most, *count))
+                return Mistake(*mistake, usage);
     } else {
         if (positional.isEmpty())
             return Mistake(QStringLiteral("tables needs the database: 1 or 2"), usage);

@@ -25,8 +25,8 @@ inline constexpr int kExitUnwritten = kExitNotDone;
 // What the program does: show its screens, or run one of its commands without them.
 enum class Command {
     Screens,
-    Append,  // append --to 1|2 [--settings FILE] [--reconnect-for SECONDS] [--writers N] SOURCE
-             // DESTINATION
+    Append,  // append --to 1|2 [--settings FILE] [--reconnect-for SECONDS] [--writers N] [--readers
+             // N] SOURCE DESTINATION
     Tables,  // tables 1|2 [--settings FILE]
 };
 
@@ -43,6 +43,8 @@ struct CommandLine {
     std::optional<int> reconnect_for;
     // append --writers: how many destination sessions write at once, when given.
     std::optional<int> writers;
+    // append --readers: how many source sessions read at once, when given.
+    std::optional<int> readers;
     // append: the tables as `tables` prints them; the source is in the other database.
     QString source_table;
     QString destination_table;

@@ -132,6 +132,7 @@ int Append(const CommandLine& command_line, const ProfileSource& profiles, Conso
     if (command_line.reconnect_for)
         options.reconnect_for = std::chrono::seconds(*command_line.reconnect_for);
     if (command_line.writers) options.writers = *command_line.writers;
+    if (command_line.readers) options.readers = *command_line.readers;
     const AppendOutcome outcome = RunAppend(request, host, options);
     // The screen ends silently on a termination signal; a script's log is the command's only
     // witness, so it says how far the run got.

@@ -159,9 +159,13 @@ void RunSteps(const AppendRequest& request, OperationHost& host, const AppendOpt
                         source, QualifiedName(source, source_table.table),
                         ColumnOrder(destination_names, source_names), pacer,
                         same_database ? options.chunk_blocks : 0);
-                    if (options.strategy == AppendStrategy::Fast)
-                        reader->ReadInParts(std::min(options.writers, AppendOptions::kMostReaders),
-                                            options.part_blocks, options.source_bound_share);
+                    // The reference reads as one stream.
+                    if (options.strategy != AppendStrategy::RowByRow)
+                        reader->ReadInParts(
+                            options.readers > 0
+                                ? options.readers
+                                : std::min(options.writers, AppendOptions::kMostReaders),
+                            options.part_blocks, options.readers == 0);
                     lookup = std::make_unique<SourceRowLookup>(
                         source.ServerConnectionString(), reader->QuotedTable(),
                         reader->SelectList(), reader->Snapshot(), pacer);

@@ -41,10 +41,10 @@ struct AppendOptions {
     // Destination sessions that write one run's rows at once: within one database, its chunks
     // (1 to 8).
     int writers = 2;
-    // Where the program waits for the source's rows at least this share of its waits over the
-    // table's first blocks, as many source sessions as writers (up to kMostReaders) read the rest
-    // at once, in parts of this many blocks, where the table can be read so.
-    double source_bound_share = 0.75;
+    // Source sessions that read a plain table at once, in parts of `part_blocks` blocks (1 to
+    // kMostReaders; 1: one stream). 0: as many as writers where the program's waits over the
+    // table's first blocks were mostly for the source's rows, otherwise one.
+    int readers = 0;
     long long part_blocks = 256;
     static constexpr int kMostReaders = 4;
     int command_timeout = 5000;     // seconds per statement, on both connections

@@ -27,6 +27,10 @@ constexpr unsigned kRowsBetweenSteps = 256;
 constexpr std::size_t kNoPart = static_cast<std::size_t>(-1);
 // The first part, which shows whether the source is the limit, is this many parts long.
 constexpr long long kFirstPartParts = 8;
+// The source is the limit where the program waited for its rows at least this share of its
+// waiting time over the first part. On two cores shared by every process a table without
+// indexes shows about a half: there more source sessions cost more than they give.
+constexpr double kSourceBoundShare = 0.75;
 
 std::string BlockAt(long long block) {
     return "'(" + std::to_string(block) + ",0)'::tid";
@@ -106,10 +110,10 @@ SourceReader::SourceReader(Connection& source, std::string quoted_table,
     if (results.Failure()) std::rethrow_exception(results.Failure());
 }
 
-void SourceReader::ReadInParts(int sessions, long long part_blocks, double source_share) {
+void SourceReader::ReadInParts(int sessions, long long part_blocks, bool where_source_bound) {
     part_sessions_wanted_ = sessions;
     part_blocks_ = part_blocks;
-    source_share_ = source_share;
+    where_source_bound_ = where_source_bound;
 }
 
 std::string SourceReader::Select(const std::string& where, bool locators) const {
@@ -179,9 +183,17 @@ void SourceReader::Start(bool binary, std::optional<std::size_t> chunk) {
 }
 
 void SourceReader::StartParts() {
-    parts_ = {"ctid < " + BlockAt(kFirstPartParts * part_blocks_)};
     part_ = 0;
     next_part_ = 0;
+    // The first part shows whether the source is the limit; where that is not asked, the parts
+    // begin at once (or, without a second session, the table is one stream).
+    if (where_source_bound_)
+        parts_ = {"ctid < " + BlockAt(kFirstPartParts * part_blocks_)};
+    else if (streams_.size() > 1 || OpenPartSessions())
+        parts_ = BlockRanges(0, blocks_, part_blocks_);
+    else
+        parts_ = {""};
+    if (parts_.size() > 1) reading_sessions_ = streams_.size();
     stream_part_.assign(streams_.size(), kNoPart);
     waited_before_ = pacer_.Waited();
     source_waited_before_ = streams_.front()->Waited();
@@ -195,10 +207,9 @@ void SourceReader::PlanTheRest() {
     const auto waited = pacer_.Waited() - waited_before_;
     const auto source_waited = streams_.front()->Waited() - source_waited_before_;
     const bool source_bound =
-        source_share_ <= 0 ||
-        (waited.count() > 0 && static_cast<double>(source_waited.count()) >=
-                                   source_share_ * static_cast<double>(waited.count()));
-    if (source_bound && (streams_.size() > 1 || OpenPartSessions())) {
+        waited.count() > 0 && static_cast<double>(source_waited.count()) >=
+                                  kSourceBoundShare * static_cast<double>(waited.count());
+    if (source_bound && OpenPartSessions()) {
         stream_part_.resize(streams_.size(), kNoPart);
         reading_sessions_ = streams_.size();
         const std::vector<std::string> rest = BlockRanges(first, blocks_, part_blocks_);
@@ -236,7 +247,7 @@ bool SourceReader::Next(std::string_view& line) {
         // The part has ended: its session goes on with the next part to start, and the next
         // part, read ahead meanwhile, follows.
         stream_part_[current_] = kNoPart;
-        if (part_ == 0) PlanTheRest();
+        if (part_ == 0 && where_source_bound_) PlanTheRest();
         StartIdleStreams();
         if (++part_ == parts_.size()) {
             EndParts();

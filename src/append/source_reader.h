@@ -47,11 +47,11 @@ public:
     SourceReader& operator=(const SourceReader&) = delete;
 
     // The whole table may be read by up to `sessions` sessions at once, in parts of
-    // `part_blocks` blocks: where the table can be read so (a plain table of several parts, on a
-    // server that scans block ranges and exports its snapshot), and the program's waits over its
-    // first parts were for the source's rows at least `source_share` of the time. A session the
+    // `part_blocks` blocks, where the table can be read so (a plain table of several parts, on a
+    // server that scans block ranges and exports its snapshot); `where_source_bound`: only where
+    // the program's waits over its first parts were mostly for the source's rows. A session the
     // server does not grant leaves the reading to the others.
-    void ReadInParts(int sessions, long long part_blocks, double source_share);
+    void ReadInParts(int sessions, long long part_blocks, bool where_source_bound);
     // How many sessions read the table at once (the last time it was read).
     std::size_t ReadingSessions() const { return reading_sessions_; }
 
@@ -122,7 +122,7 @@ private:
     // the next one to start.
     int part_sessions_wanted_ = 1;
     long long part_blocks_ = 0;
-    double source_share_ = 1;
+    bool where_source_bound_ = true;
     std::vector<std::unique_ptr<Connection>> part_sessions_;
     std::vector<std::unique_ptr<SourceStream>> streams_;
     std::vector<std::size_t> stream_part_;

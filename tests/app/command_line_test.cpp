@@ -89,6 +89,8 @@ TEST(CommandLine, ReadsTheCommandsWithTheirOptionsAndTables) {
     EXPECT_EQ(Read({"append", "--reconnect-for", "0", "--to", "2", "a", "b"}).reconnect_for, 0);
     EXPECT_FALSE(append.writers);
     EXPECT_EQ(Read({"append", "--writers", "8", "--to", "2", "a", "b"}).writers, 8);
+    EXPECT_FALSE(append.readers);
+    EXPECT_EQ(Read({"append", "--readers", "4", "--to", "2", "a", "b"}).readers, 4);
 
     // A table whose name begins with a dash comes after "--"; names are taken as typed.
     const CommandLine odd =
@@ -114,7 +116,7 @@ TEST(CommandLine, ReadsTheCommandsWithTheirOptionsAndTables) {
         EXPECT_EQ(help.output, Read({"--help"}).output);
         EXPECT_TRUE(help.output.contains(
             "tessaline-row-porter append --to 1|2 [--settings FILE] [--reconnect-for SECONDS] "
-            "[--writers N] SOURCE_TABLE DESTINATION_TABLE\n"));
+            "[--writers N] [--readers N] SOURCE_TABLE DESTINATION_TABLE\n"));
         EXPECT_TRUE(help.output.contains("tessaline-row-porter tables 1|2 [--settings FILE]\n"));
         EXPECT_TRUE(help.output.contains("Exit status of the commands:"));
         EXPECT_TRUE(help.output.contains("standard error"));
@@ -147,6 +149,9 @@ TEST(CommandLine, CommandMistakesNameTheArgumentThenShowTheUsageLinesWithCodeTwo
         {{"append", "--to", "1", "--writers", "9", "a", "b"}, "--writers takes 1 to 8, not '9'"},
         {{"append", "--to", "1", "--writers", "2", "--writers", "2", "a", "b"},
          "--writers is given more than once"},
+        {{"append", "--to", "1", "--readers", "5", "a", "b"}, "--readers takes 1 to 4, not '5'"},
+        {{"append", "--to", "1", "--readers", "two", "a", "b"},
+         "--readers takes 1 to 4, not 'two'"},
     };
     for (const auto& mistake : cases) {
         const CommandLine result = Read(mistake.arguments);
@@ -158,7 +163,8 @@ TEST(CommandLine, CommandMistakesNameTheArgumentThenShowTheUsageLinesWithCodeTwo
         EXPECT_EQ(result.output.section(u'\n', 1),
                   "Usage: tessaline-row-porter [options]\n"
                   "       tessaline-row-porter append --to 1|2 [--settings FILE] "
-                  "[--reconnect-for SECONDS] [--writers N] SOURCE_TABLE DESTINATION_TABLE\n"
+                  "[--reconnect-for SECONDS] [--writers N] [--readers N] SOURCE_TABLE "
+                  "DESTINATION_TABLE\n"
                   "       tessaline-row-porter tables 1|2 [--settings FILE]\n"
                   "See \"tessaline-row-porter --help\" for the options, the output and the exit "
                   "statuses.\n")

@@ -82,7 +82,7 @@ TEST_P(SourceLossTest, KeepsTheRowsReadSoFarAndEndsWithTheSourcesReport) {
     MakeTables(kRows);
     const AppendOptions options = DefaultAppendOptions();
     if (GetParam().read_in_parts) {
-        DefaultAppendOptions().source_bound_share = 0;
+        DefaultAppendOptions().readers = 2;
         DefaultAppendOptions().part_blocks = 32;
     }
     struct Restore {

@@ -53,6 +53,7 @@ public:
               {"refused rows", RefusedRows(d)},
               {"reconnect for", std::to_string(d.reconnect_for) + " s"},
               {"writers", std::to_string(d.writers)},
+              {"source sessions", d.readers > 0 ? std::to_string(d.readers) : "as the run finds"},
               {"destination", d.keyed ? "unique key" : "no key"}}) {
             Tally& tally = table_[dimension][value];
             ++tally.runs;

@@ -124,6 +124,9 @@ Draw DrawRun(std::uint64_t seed) {
         if (d.fault == Fault::LinkCut) d.writers = 1;
         std::mt19937_64 keyed(seed ^ 0x6b3e7edULL);
         d.keyed = Between(keyed, 0, 1) == 1;
+        // Two source sessions read the table in parts, each ahead of its turn.
+        std::mt19937_64 readers(seed ^ 0x5eade75ULL);
+        if (!d.screens && Between(readers, 0, 1) == 1) d.readers = 2;
         return d;
     }
 }
@@ -194,7 +197,8 @@ std::string Describe(const Draw& d) {
     if (d.refused) text += " (" + RefusedRows(d) + " refused)";
     text += d.screens ? ", the screen's ride-out of 300 s"
                       : ", --reconnect-for " + std::to_string(d.reconnect_for) + ", --writers " +
-                            std::to_string(d.writers);
+                            std::to_string(d.writers) +
+                            (d.readers > 0 ? ", --readers " + std::to_string(d.readers) : "");
     return text;
 }
 

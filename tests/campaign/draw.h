@@ -50,6 +50,7 @@ struct Draw {
     int rows = 20000;
     int reconnect_for = 0;  // the command's --reconnect-for
     int writers = 2;        // the command's --writers; the screens use the default
+    int readers = 0;        // the command's --readers (0: not given, as on the screens)
     // The destination has a unique index on the ids: several writers then commit in order, and
     // a row sent twice is refused rather than stored twice.
     bool keyed = false;

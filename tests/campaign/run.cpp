@@ -249,13 +249,20 @@ RunResult RunOnce(World& world, const Draw& draw, const std::string& program) {
             {settings, QString::fromStdString(scene.source_table),
              QString::fromLatin1(kDestinationTable), answer, QString::number(draw.writers)});
     } else {
-        process.start(
-            QString::fromStdString(program),
-            {QStringLiteral("append"), QStringLiteral("--settings"), settings,
-             QStringLiteral("--to"), QStringLiteral("2"), QStringLiteral("--reconnect-for"),
-             QString::number(draw.reconnect_for), QStringLiteral("--writers"),
-             QString::number(draw.writers), QString::fromStdString(scene.source_table),
-             QString::fromLatin1(kDestinationTable)});
+        QStringList arguments = {QStringLiteral("append"),
+                                 QStringLiteral("--settings"),
+                                 settings,
+                                 QStringLiteral("--to"),
+                                 QStringLiteral("2"),
+                                 QStringLiteral("--reconnect-for"),
+                                 QString::number(draw.reconnect_for),
+                                 QStringLiteral("--writers"),
+                                 QString::number(draw.writers)};
+        if (draw.readers > 0)
+            arguments << QStringLiteral("--readers") << QString::number(draw.readers);
+        arguments << QString::fromStdString(scene.source_table)
+                  << QString::fromLatin1(kDestinationTable);
+        process.start(QString::fromStdString(program), arguments);
     }
     if (!process.waitForStarted(30000)) {
         violation("the program did not start");

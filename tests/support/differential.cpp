@@ -105,12 +105,11 @@ void ExpectSameAsRowByRow(const DifferentialCase& differential,
                 options.writers = writer_count;
                 if (differential.read_in_parts) {
                     options.part_blocks = 1;
-                    options.source_bound_share = 0;
+                    options.readers = std::clamp(writer_count, 2, 4);
                 }
                 const Ending actual = Run(differential, options);
                 if (differential.read_in_parts) {
-                    EXPECT_EQ(actual.source_sessions,
-                              static_cast<std::size_t>(std::min(writer_count, 4)));
+                    EXPECT_EQ(actual.source_sessions, static_cast<std::size_t>(options.readers));
                 }
                 const bool in_order = writer_count == 1;
                 EXPECT_EQ(in_order ? actual.rows : actual.Sorted().rows,

@@ -38,8 +38,8 @@ struct DifferentialCase {
     std::string ordered_rows;
     // Tiny batches, so that refused rows fall inside, across and at the edges of batches.
     std::vector<std::size_t> batches = {3, 4, 1000};
-    // The source table is read in parts of one block, by as many sessions as writers (the
-    // table must hold at least ten blocks).
+    // The source table is read in parts of one block, by as many sessions as writers and at
+    // least two (the table must hold at least ten blocks).
     bool read_in_parts = false;
 };
 
